@@ -1,0 +1,33 @@
+# Finds yyjson >= 0.12 through its CMake package or pkg-config and provides
+# the interface target oxmeta_yyjson.
+set(_oxmeta_yyjson_min 0.12.0)
+set(_oxmeta_yyjson_hint "yyjson >= ${_oxmeta_yyjson_min} not found: run scripts/install-deps.sh")
+
+add_library(oxmeta_yyjson INTERFACE)
+
+find_package(yyjson CONFIG QUIET)
+if(TARGET yyjson::yyjson)
+    get_target_property(_oxmeta_yyjson_inc yyjson::yyjson INTERFACE_INCLUDE_DIRECTORIES)
+    find_file(_oxmeta_yyjson_h yyjson.h HINTS ${_oxmeta_yyjson_inc} NO_CACHE)
+    if(_oxmeta_yyjson_h)
+        file(STRINGS "${_oxmeta_yyjson_h}" _v REGEX "^#define YYJSON_VERSION_STRING")
+        string(REGEX MATCH "[0-9]+\\.[0-9]+\\.[0-9]+" yyjson_VERSION "${_v}")
+    endif()
+    if(yyjson_VERSION AND yyjson_VERSION VERSION_GREATER_EQUAL _oxmeta_yyjson_min)
+        target_link_libraries(oxmeta_yyjson INTERFACE yyjson::yyjson)
+        message(STATUS "yyjson ${yyjson_VERSION} (CMake package)")
+        return()
+    endif()
+endif()
+
+find_package(PkgConfig QUIET)
+if(PKG_CONFIG_FOUND)
+    pkg_check_modules(OXMETA_YYJSON QUIET IMPORTED_TARGET "yyjson>=${_oxmeta_yyjson_min}")
+    if(OXMETA_YYJSON_FOUND)
+        target_link_libraries(oxmeta_yyjson INTERFACE PkgConfig::OXMETA_YYJSON)
+        message(STATUS "yyjson ${OXMETA_YYJSON_VERSION} (pkg-config)")
+        return()
+    endif()
+endif()
+
+message(FATAL_ERROR "${_oxmeta_yyjson_hint}")

@@ -1,0 +1,229 @@
+/*
+ * oxmeta — film, TV and podcast metadata from TMDb, OMDb and the iTunes
+ * Search API, behind a plain C interface.
+ *
+ * Conventions, stated once:
+ *
+ *  - Status codes. Every operation that can fail returns an int: OXMETA_OK (0)
+ *    on success, one of the negative OXMETA_E_* codes otherwise. A failure
+ *    usually leaves a message for oxmeta_last_error(); a success never clears
+ *    it, so the status, not the message, tells whether a call failed.
+ *
+ *  - Ownership. The library copies every text the host passes in. Every text
+ *    it returns is its own: never NULL (a missing text is ""), never to be
+ *    changed or freed by the host, and valid until the library next replaces
+ *    or releases that value (a setter, a request, the next error,
+ *    oxmeta_shutdown()). A missing number or a bad index gives -1.
+ *
+ *  - Transport. The library does no network I/O. The host installs an
+ *    oxmeta_io table with oxmeta_set_io(), or selects the built-in fake
+ *    transport with oxmeta_use_fake() and scripts it with ox_fake_set() and
+ *    ox_fake_fail().
+ *
+ *  - Threads. Any thread may call any function. One internal lock guards all
+ *    state; it is never held while a transport callback runs, so callbacks may
+ *    call back into the library. The diagnostics and the result store are
+ *    single process-wide slots: with requests running on several threads each
+ *    slot holds what the request that wrote last put there.
+ *
+ *  - No initialisation call. The library is ready as soon as it is loaded;
+ *    oxmeta_shutdown() releases what it holds and it keeps working after.
+ */
+#ifndef OXMETA_H
+#define OXMETA_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) || defined(__CYGWIN__)
+#  if defined(OXMETA_BUILD)
+#    define OXMETA_API __declspec(dllexport)
+#  elif defined(OXMETA_STATIC)
+#    define OXMETA_API
+#  else
+#    define OXMETA_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__) && __GNUC__ >= 4
+#  define OXMETA_API __attribute__((visibility("default")))
+#else
+#  define OXMETA_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ===================================================================== */
+/* Status codes                                                           */
+/* ===================================================================== */
+
+#define OXMETA_OK              0   /* "OK" */
+#define OXMETA_E_TRANSPORT    (-1) /* "transport failure" */
+#define OXMETA_E_HTTP         (-2) /* "HTTP error" */
+#define OXMETA_E_AUTH         (-3) /* "auth failed (check the key)" */
+#define OXMETA_E_RATE_LIMIT   (-4) /* "rate limited (back off)" */
+#define OXMETA_E_JSON         (-5) /* "response is not valid JSON" */
+#define OXMETA_E_NOT_FOUND    (-6) /* "not found" */
+#define OXMETA_E_EMPTY        (-7) /* "empty result" */
+#define OXMETA_E_NO_KEY       (-8) /* "no API key set for this service" */
+#define OXMETA_E_NO_IO        (-9) /* "no IO backend installed" */
+#define OXMETA_E_INVALID_ARG (-10) /* "invalid argument" */
+#define OXMETA_E_OOM         (-11) /* "out of memory" */
+
+/* ===================================================================== */
+/* Transport table                                                        */
+/* ===================================================================== */
+
+/*
+ * The host's HTTP transport. The library keeps the pointer, not a copy: the
+ * table must stay valid and unchanged while installed and while a request
+ * that picked it up runs.
+ *
+ * get: performs one GET of the full URL (credentials included). Before the
+ *   call the library sets *body and *err to NULL and *http_status to 0.
+ *   Return 0 on success with *body a NUL-terminated text (or NULL for an
+ *   empty body) and *http_status the response status; any other value is a
+ *   transport failure, with *err an optional message. Required: a table
+ *   whose get is NULL counts as no transport.
+ * post: never called by the library; present for hosts that share the table.
+ * free: after every get the library releases *body and then *err through
+ *   free(ctx, p), called for both even when NULL. When this slot is NULL it
+ *   uses the C library's free() instead, so the texts must come from malloc.
+ * ctx: passed unchanged as the first argument of every callback.
+ */
+typedef struct oxmeta_io {
+    void *ctx;
+    int (*get)(void *ctx, const char *url, char **body, int *http_status,
+               char **err);
+    int (*post)(void *ctx, const char *url, const char *content_type,
+                const char *payload, char **body, int *http_status,
+                char **err);
+    void (*free)(void *ctx, void *p);
+} oxmeta_io;
+
+/* ===================================================================== */
+/* Configuration                                                          */
+/* ===================================================================== */
+
+/* Sets the TMDb v3 API key. NULL or "": OXMETA_E_INVALID_ARG, key kept. */
+OXMETA_API int oxmeta_tmdb_set_key(const char *key);
+/* Sets the TMDb bearer token. NULL or "": OXMETA_E_INVALID_ARG. */
+OXMETA_API int oxmeta_tmdb_set_bearer(const char *token);
+/* Sets the OMDb API key. NULL or "": OXMETA_E_INVALID_ARG, key kept. */
+OXMETA_API int oxmeta_omdb_set_key(const char *key);
+/* Sets the TMDb language tag; NULL or "" means "en-US". Always OXMETA_OK. */
+OXMETA_API int oxmeta_set_language(const char *tag);
+/* Stores a request timeout (ms >= 0); no transport receives it. */
+OXMETA_API int oxmeta_set_timeout_ms(int ms);
+/* Installs the host's transport table (borrowed), or none with NULL. */
+OXMETA_API void oxmeta_set_io(const oxmeta_io *io);
+/* Selects the built-in fake transport. Always OXMETA_OK. */
+OXMETA_API int oxmeta_use_fake(void);
+/* This build has no libcurl transport: always OXMETA_E_NO_IO. */
+OXMETA_API int oxmeta_use_curl(void);
+/* Releases keys, diagnostics, results and fake routes; the transport
+ * selection, timeout, last HTTP status and paging counters stay. */
+OXMETA_API void oxmeta_shutdown(void);
+
+/* ===================================================================== */
+/* Diagnostics                                                            */
+/* ===================================================================== */
+
+/* The last error message, or "". Not cleared by a success. */
+OXMETA_API const char *oxmeta_last_error(void);
+/* Number of warnings accumulated since load or shutdown. */
+OXMETA_API int oxmeta_warning_count(void);
+/* Warning at index, or "" for a bad index. */
+OXMETA_API const char *oxmeta_warning(int index);
+/* HTTP status of the last request that reached a transport; 0 before. */
+OXMETA_API int oxmeta_last_http_code(void);
+/* URL of that request with credentials masked, or "". */
+OXMETA_API const char *oxmeta_last_url(void);
+/* Body of the last response a provider received, or "". */
+OXMETA_API const char *oxmeta_result_json(void);
+
+/* ===================================================================== */
+/* Results                                                                */
+/* ===================================================================== */
+
+/* Number of records held by the result store. */
+OXMETA_API int oxmeta_result_count(void);
+/* Provider tag of record index: "TMDB", "OMDB" or "ITUNES". */
+OXMETA_API const char *oxmeta_result_source(int index);
+/* Provider's id of the record as text. */
+OXMETA_API const char *oxmeta_result_id(int index);
+/* IMDb id of the record, where the provider gives one. */
+OXMETA_API const char *oxmeta_result_imdb_id(int index);
+/* Display title. */
+OXMETA_API const char *oxmeta_result_title(int index);
+/* Title in the original language. */
+OXMETA_API const char *oxmeta_result_original_title(int index);
+/* Plot summary or description. */
+OXMETA_API const char *oxmeta_result_overview(int index);
+/* Kind of item: "movie", "tv", "person", "podcast", ... */
+OXMETA_API const char *oxmeta_result_media_type(int index);
+/* Poster: a TMDb image path or a full image URL. */
+OXMETA_API const char *oxmeta_result_poster_path(int index);
+/* TMDb backdrop image path. */
+OXMETA_API const char *oxmeta_result_backdrop_path(int index);
+/* Podcast feed URL. */
+OXMETA_API const char *oxmeta_result_feed_url(int index);
+/* Release or first-air year; -1 for a bad index or no year. */
+OXMETA_API int oxmeta_result_year(int index);
+/* Rating in thousandths of the service's scale; -1 for a bad index. */
+OXMETA_API int oxmeta_result_rating_permille(int index);
+/* Popularity figure scaled by the provider; -1 for a bad index. */
+OXMETA_API int oxmeta_result_popularity_permille(int index);
+/* Paging counters of the last paged reply. */
+OXMETA_API int oxmeta_total_pages(void);
+OXMETA_API int oxmeta_total_results(void);
+OXMETA_API int oxmeta_page(void);
+/* Seasons of the last TV detail reply. */
+OXMETA_API int oxmeta_tv_season_count(void);
+/* Season number at index, or -1. */
+OXMETA_API int oxmeta_tv_season_number(int index);
+/* Poster path of the season at index, or "". */
+OXMETA_API const char *oxmeta_tv_season_poster(int index);
+/* Season and number of the last aired episode of that show. */
+OXMETA_API int oxmeta_tv_last_episode_season(void);
+OXMETA_API int oxmeta_tv_last_episode_number(void);
+
+/* ===================================================================== */
+/* OMDb                                                                   */
+/* ===================================================================== */
+
+/* Looks up one title by IMDb id ("tt0000001"); one record on success. */
+OXMETA_API int oxmeta_omdb_by_imdb(const char *imdb_id);
+/* Looks up one title by its name. */
+OXMETA_API int oxmeta_omdb_by_title(const char *title);
+/* Looks up one season (>= 1) of a series by IMDb id. */
+OXMETA_API int oxmeta_omdb_season(const char *imdb_id, int season);
+/* A top-level string member of the last body, or "". The text lives in one
+ * static buffer (at most 2047 bytes) that every lookup overwrites. */
+OXMETA_API const char *oxmeta_omdb_field(const char *key);
+/* Minutes from "Runtime" of the last body, or -1; also stored in *out. */
+OXMETA_API int oxmeta_omdb_runtime_minutes(int *out_minutes);
+/* Votes from "imdbVotes" of the last body into *out (0 first);
+ * 0 when a non-zero count was read, else -1. */
+OXMETA_API int oxmeta_omdb_votes(int64_t *out_votes);
+
+/* ===================================================================== */
+/* Fake transport                                                         */
+/* ===================================================================== */
+
+/* Scripts a response for method ("GET" or "POST") and the exact URL.
+ * A NULL body answers "". OXMETA_E_INVALID_ARG or OXMETA_E_OOM, no message. */
+OXMETA_API int ox_fake_set(const char *method, const char *url,
+                           int http_status, const char *body);
+/* Scripts a transport failure; a NULL message means "connection refused". */
+OXMETA_API int ox_fake_fail(const char *method, const char *url,
+                            const char *message);
+/* Requests answered by the routes matching method and url (NULL: any). */
+OXMETA_API int ox_fake_calls(const char *method, const char *url);
+/* Removes every scripted route; fake mode stays selected. */
+OXMETA_API void ox_fake_reset(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OXMETA_H */

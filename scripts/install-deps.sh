@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build and test oxmeta:
+# compiler, CMake, pkg-config, GoogleTest, Google Benchmark and yyjson >= 0.12.
+# Does nothing on a machine that already has them.
+set -euo pipefail
+
+need_apt=()
+command -v g++ >/dev/null 2>&1 || need_apt+=(g++)
+command -v cmake >/dev/null 2>&1 || need_apt+=(cmake)
+command -v pkg-config >/dev/null 2>&1 || need_apt+=(pkg-config)
+command -v nm >/dev/null 2>&1 || need_apt+=(binutils)
+command -v git >/dev/null 2>&1 || need_apt+=(git)
+[ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
+[ -f /usr/include/gmock/gmock.h ] || need_apt+=(libgmock-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || need_apt+=(libbenchmark-dev)
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+if [ ${#need_apt[@]} -gt 0 ]; then
+  echo "install-deps: installing ${need_apt[*]}"
+  as_root apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${need_apt[@]}"
+fi
+
+# yyjson: Debian 12 has none; the unstable suite of the same archive ships 0.12.
+yyjson_ok() {
+  local v
+  v=$(dpkg-query -W -f='${Version}' libyyjson-dev 2>/dev/null || true)
+  [ -n "$v" ] && dpkg --compare-versions "$v" ge 0.12.0
+}
+
+if ! yyjson_ok; then
+  # The archive URI is the one this machine already uses for its own Debian suite.
+  uri=""
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    uri=$(awk '/^URIs:/ {for (i = 2; i <= NF; i++) if ($i !~ /security/) {print $i; exit}}' "$f")
+    [ -n "$uri" ] && break
+  done
+  if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
+    uri=$(awk '$1 == "deb" && $0 !~ /security/ {for (i = 2; i <= NF; i++) if ($i ~ /^(https?|ftp):/) {print $i; exit}}' /etc/apt/sources.list)
+  fi
+  if [ -z "$uri" ]; then
+    echo "install-deps: cannot find a Debian archive URI in the apt sources" >&2
+    exit 1
+  fi
+
+  tmp=$(mktemp -d)
+  trap 'rm -rf "$tmp"' EXIT
+  mkdir -p "$tmp/lists/partial" "$tmp/debs"
+  chmod -R a+rwx "$tmp"
+  keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+  echo "deb [signed-by=$keyring] $uri unstable main" > "$tmp/sources.list"
+  aptopts=(-o "Dir::Etc::sourcelist=$tmp/sources.list" -o "Dir::Etc::sourceparts=-"
+           -o "Dir::State::Lists=$tmp/lists" -o "APT::Get::List-Cleanup=0")
+  echo "install-deps: fetching yyjson from the unstable suite"
+  as_root apt-get "${aptopts[@]}" update -qq
+  (cd "$tmp/debs" && as_root apt-get "${aptopts[@]}" download libyyjson0 libyyjson-dev)
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "$tmp"/debs/libyyjson0_*.deb "$tmp"/debs/libyyjson-dev_*.deb
+  yyjson_ok || { echo "install-deps: yyjson >= 0.12 still missing" >&2; exit 1; }
+fi
+echo "install-deps: all dependencies present"

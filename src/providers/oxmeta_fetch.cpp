@@ -1,0 +1,57 @@
+#include "providers/oxmeta_fetch.h"
+
+namespace {
+
+yyjson_doc *parse(const ox_buf &body) {
+    // Without YYJSON_READ_INSITU the input is only read, never written.
+    char *text = body.data ? body.data : const_cast<char *>("");
+    return yyjson_read_opts(text, body.len, 0, nullptr, nullptr);
+}
+
+}  // namespace
+
+int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc) {
+    ox_buf body{};
+    int status = 0;
+    const int rc = ox_http_get(url, &body, &status);
+    if (rc != OXMETA_OK) {
+        ox_buf_free(&body);
+        return rc;
+    }
+    // Parse this call's own bytes before they become the shared last body:
+    // once published, another thread's request may replace them.
+    const bool success_status = status >= 200 && status <= 299;
+    ox_doc parsed(success_status ? parse(body) : nullptr);
+    {
+        ox_guard g;
+        ox_buf_free(&g_ox.last_body);
+        g_ox.last_body = body;
+    }
+    for (const auto &rule : service.rules) {
+        if (status == rule.http_status) {
+            ox_set_error("%s", rule.message);
+            return rule.code;
+        }
+    }
+    if (!success_status) {
+        ox_set_error("%s HTTP %ld", service.name, static_cast<long>(status));
+        return OXMETA_E_HTTP;
+    }
+    if (!parsed) {
+        ox_set_error("%s response is not valid JSON", service.name);
+        return OXMETA_E_JSON;
+    }
+    *doc = std::move(parsed);
+    return OXMETA_OK;
+}
+
+const char *ox_json_str(yyjson_val *obj, const char *key) {
+    if (!yyjson_is_obj(obj)) return nullptr;
+    return yyjson_get_str(yyjson_obj_get(obj, key));
+}
+
+int ox_results_replace_one(const ox_result &record) {
+    ox_guard g;
+    ox_results_clear();
+    return ox_result_add(&record);
+}

@@ -1,0 +1,45 @@
+// The request-and-publish path that every provider shares: send one GET,
+// publish the body as the last body, map the HTTP status, parse the JSON;
+// then replace the result store in one hold of the lock.
+#pragma once
+
+#include <memory>
+#include <span>
+
+#include <yyjson.h>
+
+#include "core/oxmeta_state.h"
+
+struct ox_doc_free {
+    void operator()(yyjson_doc *doc) const { yyjson_doc_free(doc); }
+};
+using ox_doc = std::unique_ptr<yyjson_doc, ox_doc_free>;
+
+// An HTTP status that a service maps onto a status code of its own.
+struct ox_status_rule {
+    int http_status;
+    int code;
+    const char *message;
+};
+
+struct ox_service {
+    const char *name;  // as in "<name> HTTP 404"
+    std::span<const ox_status_rule> rules;
+};
+
+// Sends url and publishes the reply body as the last body. Rules are tested
+// in order, then any status outside 200..299 is "<name> HTTP <status>" and
+// OXMETA_E_HTTP; a body that does not parse is "<name> response is not valid
+// JSON" and OXMETA_E_JSON. On OXMETA_OK *doc holds the parsed reply.
+int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc);
+
+// Text of the string member key of obj, or null when obj is not an object,
+// the first member named key is missing, or its value is not a string.
+const char *ox_json_str(yyjson_val *obj, const char *key);
+
+// Lends a text to a record that ox_result_add will copy; never freed.
+inline char *ox_lend(const char *text) { return const_cast<char *>(text); }
+
+// Replaces the whole result store with one record; 0, or -1 when it could
+// not be stored (the store is then empty).
+int ox_results_replace_one(const ox_result &record);
