@@ -1,6 +1,8 @@
 // Requests from several threads at once, with a transport that calls back
 // into the library. Meant to run under ThreadSanitizer as well.
 #include <atomic>
+#include <cstdlib>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,6 +90,50 @@ TEST_F(ThreadTest, ConcurrentRequestsThroughTheFakeTransport) {
     for (auto &th : threads) th.join();
     EXPECT_EQ(wrong, 0);
     EXPECT_EQ(ox_fake_calls("GET", nullptr), kThreads * kRequestsPerThread);
+}
+
+// Orders two requests so that the second one records its status while the
+// first is between its own request and its status mapping: the first
+// request's free callback waits until the second has released its texts.
+struct InterleavingTransport {
+    std::atomic<bool> first_waiting{false};
+    std::atomic<bool> second_done{false};
+    oxmeta_io table{this, get, nullptr, release};
+
+    static int get(void *, const char *url, char **body, int *status, char **) {
+        const bool first = std::string(url).find("i=first") != std::string::npos;
+        *status = first ? 200 : 503;
+        *body = malloc_copy(first ? "{\"Title\":\"First\"}" : "{}");
+        return 0;
+    }
+    static void release(void *ctx, void *p) {
+        auto *self = static_cast<InterleavingTransport *>(ctx);
+        const bool first = p && std::string(static_cast<char *>(p)).find("First") != std::string::npos;
+        std::free(p);
+        if (first) {
+            self->first_waiting = true;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!self->second_done && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        } else if (p) {
+            self->second_done = true;
+        }
+    }
+};
+
+TEST_F(ThreadTest, StatusOfAnotherThreadsRequestIsNotMapped) {
+    InterleavingTransport transport;
+    oxmeta_set_io(&transport.table);
+    ASSERT_EQ(oxmeta_omdb_set_key("k"), OXMETA_OK);
+    int first_status = 1;
+    int second_status = 1;
+    std::thread first([&] { first_status = oxmeta_omdb_by_imdb("first"); });
+    while (!transport.first_waiting) std::this_thread::yield();
+    second_status = oxmeta_omdb_by_imdb("second");
+    first.join();
+    ASSERT_TRUE(transport.second_done);
+    EXPECT_EQ(second_status, OXMETA_E_HTTP);
+    EXPECT_EQ(first_status, OXMETA_OK);
+    EXPECT_EQ(oxmeta_last_http_code(), 503);  // the shared slot: last writer wins
 }
 
 }  // namespace
