@@ -37,27 +37,24 @@ int rating_of(const char *text) {
     return permille < 0 ? -1 : permille / 10;
 }
 
-ox_result success_record(yyjson_val *root) {
-    ox_result r{};
-    r.source = ox_lend("OMDB");
-    r.id = ox_lend(or_empty(ox_json_str(root, "imdbID")));
-    r.imdb_id = r.id;
-    r.title = ox_lend(or_empty(ox_json_str(root, "Title")));
-    r.overview = ox_lend(or_empty(ox_json_str(root, "Plot")));
-    r.year = ox_year_from_date(ox_json_str(root, "Year"));
-    r.media_type = ox_lend(media_type_of(ox_json_str(root, "Type")));
-    r.poster_path = ox_lend(or_empty(ox_json_str(root, "Poster")));
-    r.rating_permille = rating_of(ox_json_str(root, "imdbRating"));
-    r.popularity_permille = 0;
-    return r;
-}
-
+// The record of a not-found reply: source, ids and title, all else zero.
 ox_result not_found_record(yyjson_val *root) {
     ox_result r{};
     r.source = ox_lend("OMDB");
     r.id = ox_lend(or_empty(ox_json_str(root, "imdbID")));
     r.imdb_id = r.id;
     r.title = ox_lend(or_empty(ox_json_str(root, "Title")));
+    return r;
+}
+
+ox_result success_record(yyjson_val *root) {
+    ox_result r = not_found_record(root);
+    r.overview = ox_lend(or_empty(ox_json_str(root, "Plot")));
+    r.year = ox_year_from_date(ox_json_str(root, "Year"));
+    r.media_type = ox_lend(media_type_of(ox_json_str(root, "Type")));
+    r.poster_path = ox_lend(or_empty(ox_json_str(root, "Poster")));
+    r.rating_permille = rating_of(ox_json_str(root, "imdbRating"));
+    r.popularity_permille = 0;
     return r;
 }
 
