@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test oxmeta:
-# compiler, CMake, pkg-config, GoogleTest, Google Benchmark and yyjson >= 0.12.
+# compilers (g++, clang), CMake, pkg-config, GoogleTest, Google Benchmark and yyjson >= 0.12.
 # Does nothing on a machine that already has them.
 set -euo pipefail
 
 need_apt=()
 command -v g++ >/dev/null 2>&1 || need_apt+=(g++)
 command -v cmake >/dev/null 2>&1 || need_apt+=(cmake)
+command -v clang++ >/dev/null 2>&1 || need_apt+=(clang)
 command -v pkg-config >/dev/null 2>&1 || need_apt+=(pkg-config)
 command -v nm >/dev/null 2>&1 || need_apt+=(binutils)
 command -v git >/dev/null 2>&1 || need_apt+=(git)
