@@ -24,6 +24,7 @@ protected:
 
 inline char *malloc_copy(const std::string &s) {
     auto *p = static_cast<char *>(std::malloc(s.size() + 1));
+    if (!p) return nullptr;  // as a host out of memory would: no text
     std::memcpy(p, s.data(), s.size());
     p[s.size()] = '\0';
     return p;
