@@ -41,7 +41,7 @@ bool grow_for_one(List &list, int first) {
     return true;
 }
 
-// Key, token and language setters share this shape.
+// The key and token setters share this shape.
 int set_required_text(char **slot, const char *value, const char *message) {
     if (!value || !*value) {
         ox_set_error("%s", message);
