@@ -1,14 +1,10 @@
 #include "providers/oxmeta_fetch.h"
 
-namespace {
-
-yyjson_doc *parse(const ox_buf &body) {
+yyjson_doc *ox_json_parse(const ox_buf &body) {
     // Without YYJSON_READ_INSITU the input is only read, never written.
     char *text = body.data ? body.data : const_cast<char *>("");
     return yyjson_read_opts(text, body.len, 0, nullptr, nullptr);
 }
-
-}  // namespace
 
 int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc) {
     ox_buf body{};
@@ -21,7 +17,7 @@ int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc) {
     // Parse this call's own bytes before they become the shared last body:
     // once published, another thread's request may replace them.
     const bool success_status = status >= 200 && status <= 299;
-    ox_doc parsed(success_status ? parse(body) : nullptr);
+    ox_doc parsed(success_status ? ox_json_parse(body) : nullptr);
     {
         ox_guard g;
         ox_buf_free(&g_ox.last_body);

@@ -33,6 +33,10 @@ struct ox_service {
 // JSON" and OXMETA_E_JSON. On OXMETA_OK *doc holds the parsed reply.
 int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc);
 
+// Parses the bytes of body (none: the empty text) as strict JSON; null when
+// they are not valid JSON. The body is only read.
+yyjson_doc *ox_json_parse(const ox_buf &body);
+
 // Text of the string member key of obj, or null when obj is not an object,
 // the first member named key is missing, or its value is not a string.
 const char *ox_json_str(yyjson_val *obj, const char *key);

@@ -23,8 +23,6 @@ constinit char g_field[2048] = {};
 
 bool is_na(std::string_view s) { return s.empty() || s == "N/A"; }
 
-const char *or_empty(const char *s) { return s ? s : ""; }
-
 const char *media_type_of(const char *type) {
     if (!type || !*type) return "movie";
     if (std::string_view(type) == "series") return "tv";
@@ -38,21 +36,22 @@ int rating_of(const char *text) {
 }
 
 // The record of a not-found reply: source, ids and title, all else zero.
+// Missing texts stay null; the store keeps them as "".
 ox_result not_found_record(yyjson_val *root) {
     ox_result r{};
     r.source = ox_lend("OMDB");
-    r.id = ox_lend(or_empty(ox_json_str(root, "imdbID")));
+    r.id = ox_lend(ox_json_str(root, "imdbID"));
     r.imdb_id = r.id;
-    r.title = ox_lend(or_empty(ox_json_str(root, "Title")));
+    r.title = ox_lend(ox_json_str(root, "Title"));
     return r;
 }
 
 ox_result success_record(yyjson_val *root) {
     ox_result r = not_found_record(root);
-    r.overview = ox_lend(or_empty(ox_json_str(root, "Plot")));
+    r.overview = ox_lend(ox_json_str(root, "Plot"));
     r.year = ox_year_from_date(ox_json_str(root, "Year"));
     r.media_type = ox_lend(media_type_of(ox_json_str(root, "Type")));
-    r.poster_path = ox_lend(or_empty(ox_json_str(root, "Poster")));
+    r.poster_path = ox_lend(ox_json_str(root, "Poster"));
     r.rating_permille = rating_of(ox_json_str(root, "imdbRating"));
     r.popularity_permille = 0;
     return r;
@@ -114,10 +113,10 @@ const char *lookup_field(const char *key) {
     {
         ox_guard g;
         if (!g_ox.last_body.data) return nullptr;
-        doc.reset(yyjson_read_opts(g_ox.last_body.data, g_ox.last_body.len, 0, nullptr, nullptr));
+        doc.reset(ox_json_parse(g_ox.last_body));
     }
     if (!doc) return nullptr;
-    std::snprintf(g_field, sizeof g_field, "%s", or_empty(ox_json_str(yyjson_doc_get_root(doc.get()), key)));
+    std::snprintf(g_field, sizeof g_field, "%s", ox_text_or_empty(ox_json_str(yyjson_doc_get_root(doc.get()), key)));
     return g_field;
 }
 
