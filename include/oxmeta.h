@@ -188,6 +188,49 @@ OXMETA_API int oxmeta_tv_last_episode_season(void);
 OXMETA_API int oxmeta_tv_last_episode_number(void);
 
 /* ===================================================================== */
+/* TMDb                                                                   */
+/* ===================================================================== */
+
+/*
+ * Requests carry the key set with oxmeta_tmdb_set_key() and the language
+ * (default "en-US"). A bearer token alone cannot be sent (the transport has
+ * no headers): such a request fails with OXMETA_E_NO_KEY and is not made.
+ * 401 gives OXMETA_E_AUTH, 429 OXMETA_E_RATE_LIMIT, any other status outside
+ * 200..299 OXMETA_E_HTTP. A failed request leaves the results, the paging
+ * counters and the season data as they were.
+ */
+
+/* Listings: one page (>= 1) of results replaces the store and sets the
+ * paging counters. A page without results is OXMETA_E_NOT_FOUND (the store
+ * is then empty and the counters still tell the reply's figures). */
+/* Movies, TV shows and people matching query. */
+OXMETA_API int oxmeta_tmdb_search_multi(const char *query, int page);
+/* Popular movies, of one release year when year > 0. */
+OXMETA_API int oxmeta_tmdb_discover_movie(int page, int year);
+/* Popular TV shows, of one first-air year when > 0. A non-zero
+ * include_adult sends the flag and adds a warning. */
+OXMETA_API int oxmeta_tmdb_discover_tv(int page, int include_adult, int first_air_date_year);
+/* TV shows with an episode airing today. */
+OXMETA_API int oxmeta_tmdb_tv_airing_today(int page);
+/* TV shows currently on the air. */
+OXMETA_API int oxmeta_tmdb_tv_on_the_air(int page);
+
+/* Movies, then TV shows, then people carrying an IMDb id; the first result
+ * also carries that id. No match: OXMETA_E_NOT_FOUND and an empty store. */
+OXMETA_API int oxmeta_tmdb_find_by_imdb(const char *imdb_id);
+/* One TV show (tmdb_id >= 1) as the only result, with its seasons
+ * (oxmeta_tv_season_*) and last aired episode (oxmeta_tv_last_episode_*). */
+OXMETA_API int oxmeta_tmdb_tv_detail(int tmdb_id);
+/* The IMDb id of a movie (is_tv 0) or TV show: written to result 0, or, on
+ * an empty store, to one new result. OXMETA_E_NOT_FOUND when the reply has
+ * none (result 0's IMDb id is then ""). */
+OXMETA_API int oxmeta_tmdb_external_ids(int tmdb_id, int is_tv);
+/* Full address of a TMDb image path at size ("w500" for NULL or ""); ""
+ * for an empty path. Makes no request. The text lives in one static buffer
+ * (at most 1023 bytes) that every call overwrites: not for concurrent use. */
+OXMETA_API const char *oxmeta_tmdb_image_url(const char *path, const char *size);
+
+/* ===================================================================== */
 /* OMDb                                                                   */
 /* ===================================================================== */
 
@@ -205,6 +248,26 @@ OXMETA_API int oxmeta_omdb_runtime_minutes(int *out_minutes);
 /* Votes from "imdbVotes" of the last body into *out (0 first);
  * 0 when a non-zero count was read, else -1. */
 OXMETA_API int oxmeta_omdb_votes(int64_t *out_votes);
+
+/* ===================================================================== */
+/* iTunes Search                                                          */
+/* ===================================================================== */
+
+/*
+ * No key is needed. A reply replaces the store with one result per item
+ * (source "ITUNES"; a podcast's feed address in feed_url; rating and
+ * popularity -1) and sets the counters to one page: total_results from
+ * "resultCount", total_pages and page 1. A reply without items is OXMETA_OK
+ * with an empty store. 403 gives OXMETA_E_RATE_LIMIT, any other status
+ * outside 200..299 OXMETA_E_HTTP.
+ */
+
+/* Searches term (required) in media (NULL or "": "podcast") and country
+ * (NULL or "": "US"), at most limit (>= 1) items; a limit above 200 is
+ * clamped to 200 with a warning. */
+OXMETA_API int oxmeta_itunes_search(const char *term, const char *media, int limit, const char *country);
+/* Looks up one item by its iTunes id (>= 1). */
+OXMETA_API int oxmeta_itunes_lookup(int64_t id);
 
 /* ===================================================================== */
 /* Fake transport                                                         */

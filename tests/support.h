@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,15 @@ protected:
         oxmeta_set_io(nullptr);
     }
 };
+
+// A reply kept under tests/fixtures, read whole.
+inline std::string read_fixture(const std::string &name) {
+    std::ifstream in(std::string(OXMETA_FIXTURE_DIR) + "/" + name, std::ios::binary);
+    EXPECT_TRUE(in) << "missing fixture " << name;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 inline char *malloc_copy(const std::string &s) {
     auto *p = static_cast<char *>(std::malloc(s.size() + 1));

@@ -15,6 +15,7 @@ namespace {
 constexpr int kFirstResultCap = 16;
 constexpr int kFirstWarningCap = 8;
 constexpr int kFirstRouteCap = 8;
+constexpr int kFirstSeasonCap = 8;
 
 // Replaces an owned text with a copy of value (lock held).
 void replace_text(char **slot, const char *value) {
@@ -256,6 +257,41 @@ void ox_result_free(ox_result *r) {
     *r = ox_result{};
 }
 
+// ======================================================== TV season data
+
+void ox_seasons_clear() {
+    for (int i = 0; i < g_ox.season_count; ++i) std::free(g_ox.season_posters[i]);
+    std::free(g_ox.season_posters);
+    std::free(g_ox.season_numbers);
+    g_ox.season_posters = nullptr;
+    g_ox.season_numbers = nullptr;
+    g_ox.season_count = 0;
+    g_ox.season_cap = 0;
+}
+
+bool ox_season_add(int number, const char *poster) {
+    if (g_ox.season_count == g_ox.season_cap) {
+        if (g_ox.season_cap > INT32_MAX / 2) return false;
+        const int cap = g_ox.season_cap ? g_ox.season_cap * 2 : kFirstSeasonCap;
+        const size_t slots = static_cast<size_t>(cap);
+        // Each array stays valid on its own: one grown before the other
+        // failed simply keeps its larger allocation.
+        auto *numbers = static_cast<int *>(std::realloc(g_ox.season_numbers, sizeof(int) * slots));
+        if (!numbers) return false;
+        g_ox.season_numbers = numbers;
+        auto *posters = static_cast<char **>(std::realloc(g_ox.season_posters, sizeof(char *) * slots));
+        if (!posters) return false;
+        g_ox.season_posters = posters;
+        g_ox.season_cap = cap;
+    }
+    char *copy = ox_strdup(poster);
+    if (!copy) return false;
+    g_ox.season_numbers[g_ox.season_count] = number;
+    g_ox.season_posters[g_ox.season_count] = copy;
+    ++g_ox.season_count;
+    return true;
+}
+
 // ======================================================== shutdown
 
 extern "C" OXMETA_API void oxmeta_shutdown(void) {
@@ -269,13 +305,7 @@ extern "C" OXMETA_API void oxmeta_shutdown(void) {
         release_text(text);
     ox_buf_free(&g_ox.last_body);
 
-    for (int i = 0; i < g_ox.season_count; ++i) std::free(g_ox.season_posters[i]);
-    std::free(g_ox.season_posters);
-    std::free(g_ox.season_numbers);
-    g_ox.season_posters = nullptr;
-    g_ox.season_numbers = nullptr;
-    g_ox.season_count = 0;
-    g_ox.season_cap = 0;
+    ox_seasons_clear();
 
     for (int i = 0; i < g_ox.warnings.count; ++i) std::free(g_ox.warnings.items[i]);
     std::free(g_ox.warnings.items);

@@ -139,6 +139,12 @@ int ox_result_add(const ox_result *r);
 void ox_results_clear();
 void ox_result_free(ox_result *r);
 
+// ---- TV season data (lock held)
+// Releases every season entry and both arrays.
+void ox_seasons_clear();
+// Appends one season; false (nothing changed) when memory runs out.
+bool ox_season_add(int number, const char *poster);
+
 // ---- fake route table (lock held)
 int fake_upsert(const char *method, const char *url);
 void ox_fake_reset_locked();

@@ -1,0 +1,385 @@
+// TMDb (v3) client: request URLs with the key and language, the mapping of
+// one TMDb item onto a record, the paged listings, find by IMDb id, TV
+// detail with its seasons, external ids and image addresses.
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "providers/oxmeta_fetch.h"
+
+namespace {
+
+constexpr const char *kTmdbApiBase = "https://api.themoviedb.org/3";
+constexpr const char *kTmdbImageBase = "https://image.tmdb.org/t/p/";
+constexpr const char *kDefaultLanguage = "en-US";
+constexpr const char *kDefaultImageSize = "w500";
+constexpr size_t kUrlSize = 2048;
+constexpr size_t kIdSize = 32;
+
+constexpr ox_status_rule kTmdbRules[] = {
+    {401, OXMETA_E_AUTH, "TMDb 401 \xE2\x80\x94 key rejected"},
+    {429, OXMETA_E_RATE_LIMIT, "TMDb 429 \xE2\x80\x94 rate limited, back off"},
+};
+constexpr ox_service kTmdb = {"TMDb", kTmdbRules};
+
+// The address oxmeta_tmdb_image_url hands out; each call overwrites it.
+constinit char g_image_url[1024] = {};
+
+// ---------------------------------------------------------------- requests
+
+// Composes the request URL for path (which may already carry a query) into
+// url. With only a bearer token configured, *bearer_only is set and no URL
+// is made: the token would travel in a header, which no transport can send.
+int tmdb_get(const char *path, char (&url)[kUrlSize], bool *bearer_only) {
+    *bearer_only = false;
+    char *language = nullptr;
+    char *key = nullptr;
+    {
+        ox_guard g;
+        if (!ox_nonempty(g_ox.tmdb_key)) {
+            *bearer_only = ox_nonempty(g_ox.tmdb_bearer) != nullptr;
+            g.unlock();
+            if (*bearer_only) return OXMETA_OK;
+            ox_set_error("no TMDb key set \xE2\x80\x94 call oxmeta_tmdb_set_key() or oxmeta_tmdb_set_bearer() "
+                         "(no defaults, SPEC 1)");
+            return OXMETA_E_NO_KEY;
+        }
+        // Encoded under the lock: a setter on another thread may free them.
+        language = ox_query_escape(ox_nonempty(g_ox.language) ? g_ox.language : kDefaultLanguage);
+        key = language ? ox_query_escape(g_ox.tmdb_key) : nullptr;
+    }
+    if (!key) {
+        std::free(language);
+        return OXMETA_E_OOM;
+    }
+    const char separator = std::strchr(path, '?') ? '&' : '?';
+    std::snprintf(url, kUrlSize, "%s%s%capi_key=%s&language=%s", kTmdbApiBase, path, separator, key, language);
+    std::free(key);
+    std::free(language);
+    return OXMETA_OK;
+}
+
+// Sends the request for path; on OXMETA_OK *doc holds the parsed reply.
+int tmdb_fetch(const char *path, ox_doc *doc) {
+    char url[kUrlSize];
+    bool bearer_only = false;
+    const int rc = tmdb_get(path, url, &bearer_only);
+    if (rc == OXMETA_E_OOM) ox_set_error("oom building TMDb URL");
+    if (rc != OXMETA_OK) return rc;
+    if (bearer_only) {
+        ox_set_error("bearer-only auth needs header support \xE2\x80\x94 set an api_key (v3) for now");
+        return OXMETA_E_NO_KEY;
+    }
+    return ox_fetch_json(kTmdb, url, doc);
+}
+
+// ---------------------------------------------------------------- mapping
+
+// "vote_average" (0 to 10) in hundredths, rounded half away from zero and
+// held to 0..1000. An integer reads like a real number: 8 gives 800.
+int rating_permille_of(yyjson_val *v) {
+    if (yyjson_is_num(v)) {
+        const double x = yyjson_get_num(v);
+        const double scaled = 100.0 * x + (x >= 0 ? 0.5 : -0.5);
+        if (!(scaled >= 0)) return 0;
+        if (scaled >= 1000) return 1000;
+        return static_cast<int>(scaled);
+    }
+    if (yyjson_is_str(v)) {
+        const int permille = ox_permille_from_double_str(yyjson_get_str(v));
+        return permille >= 0 ? permille / 10 : permille;
+    }
+    return 0;
+}
+
+// "popularity" times ten, rounded; 0 below zero, saturating above.
+int popularity_permille_of(yyjson_val *v) {
+    if (!yyjson_is_num(v)) return 0;
+    const double scaled = yyjson_get_num(v) * 10.0 + 0.5;
+    if (!(scaled >= 0)) return 0;
+    if (scaled >= static_cast<double>(INT_MAX)) return INT_MAX;
+    return static_cast<int>(scaled);
+}
+
+// Maps one TMDb item (a movie, a TV show or a person; any value is
+// accepted) onto a record whose texts are lent from the document and from
+// id, which receives the decimal id.
+ox_result tmdb_item_to_result(yyjson_val *item, const char *default_media, char (&id)[kIdSize]) {
+    ox_result r{};
+    r.source = ox_lend("TMDB");
+    const char *media = ox_nonempty(ox_json_str(item, "media_type"));
+    r.media_type = ox_lend(media ? media : default_media);
+    std::snprintf(id, kIdSize, "%d", ox_json_int(yyjson_obj_get(item, "id"), 0));
+    r.id = id;
+    r.title = ox_lend(ox_json_first_str(item, "title", "name"));
+    r.original_title = ox_lend(ox_json_first_str(item, "original_title", "original_name"));
+    r.overview = ox_lend(ox_json_str(item, "overview"));
+    const char *date = ox_nonempty(ox_json_str(item, "release_date"));
+    r.year = ox_year_from_date(date ? date : ox_json_str(item, "first_air_date"));
+    r.poster_path = ox_lend(ox_json_str(item, "poster_path"));
+    r.backdrop_path = ox_lend(ox_json_str(item, "backdrop_path"));
+    r.rating_permille = rating_permille_of(yyjson_obj_get(item, "vote_average"));
+    r.popularity_permille = popularity_permille_of(yyjson_obj_get(item, "popularity"));
+    return r;
+}
+
+bool has_elements(yyjson_val *array) { return yyjson_is_arr(array) && yyjson_arr_size(array) > 0; }
+
+// ---------------------------------------------------------------- listings
+
+// Fetches one page and replaces the store and the paging counters with it.
+int tmdb_list_op(const char *path, const char *default_media) {
+    ox_doc doc;
+    const int rc = tmdb_fetch(path, &doc);
+    if (rc != OXMETA_OK) return rc;
+    yyjson_val *root = yyjson_doc_get_root(doc.get());
+    yyjson_val *items = yyjson_obj_get(root, "results");
+    bool stored = true;
+    {
+        ox_guard g;
+        ox_results_clear();
+        ox_set_paging(ox_json_int(yyjson_obj_get(root, "total_pages"), 0),
+                      ox_json_int(yyjson_obj_get(root, "total_results"), 0),
+                      ox_json_int(yyjson_obj_get(root, "page"), 0));
+        char id[kIdSize];
+        stored = ox_results_append_each(items, [&](yyjson_val *item) {
+            return tmdb_item_to_result(item, default_media, id);
+        });
+    }
+    if (!has_elements(items)) {
+        ox_set_error("TMDb: empty results[]");
+        return OXMETA_E_NOT_FOUND;
+    }
+    if (!stored) {
+        ox_set_error("oom storing results");
+        return OXMETA_E_OOM;
+    }
+    return OXMETA_OK;
+}
+
+// Percent-encodes value and formats the path that format makes of it.
+template <size_t PathSize, typename... Rest>
+int escaped_path(char (&path)[PathSize], const char *format, const char *value, Rest... rest) {
+    char *escaped = ox_query_escape(value);
+    if (!escaped) return OXMETA_E_OOM;
+    std::snprintf(path, PathSize, format, escaped, rest...);
+    std::free(escaped);
+    return OXMETA_OK;
+}
+
+int page_refused(int page, const char *message) {
+    if (page >= 1) return OXMETA_OK;
+    ox_set_error("%s", message);
+    return OXMETA_E_INVALID_ARG;
+}
+
+// ---------------------------------------------------------------- lookups
+
+// The find reply's result families, with the media type of their items.
+struct find_family {
+    const char *member;
+    const char *media_type;
+};
+constexpr find_family kFindFamilies[] = {
+    {"movie_results", "movie"},
+    {"tv_results", "tv"},
+    {"person_results", "person"},
+};
+
+// Replaces the season data with the reply's "seasons" and sets the last
+// episode numbers (lock held).
+void store_tv_extras(yyjson_val *root) {
+    size_t index = 0;
+    size_t count = 0;
+    yyjson_val *season = nullptr;
+    yyjson_arr_foreach(yyjson_obj_get(root, "seasons"), index, count, season) {
+        const char *poster = ox_json_str(season, "poster_path");
+        // A season that cannot be stored for lack of memory is left out.
+        (void)ox_season_add(ox_json_int(yyjson_obj_get(season, "season_number"), -1), poster ? poster : "");
+    }
+    yyjson_val *last = yyjson_obj_get(root, "last_episode_to_air");
+    g_ox.last_episode_season = ox_json_int(yyjson_obj_get(last, "season_number"), -1);
+    g_ox.last_episode_number = ox_json_int(yyjson_obj_get(last, "episode_number"), -1);
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---------------------------------------------------------------- listings
+
+OXMETA_API int oxmeta_tmdb_search_multi(const char *query, int page) {
+    if (!query || !*query || page < 1) {
+        ox_set_error("search_multi: query required, page >= 1");
+        return OXMETA_E_INVALID_ARG;
+    }
+    char path[512];
+    const int rc = escaped_path(path, "/search/multi?query=%s&page=%d&include_adult=false", query, page);
+    return rc != OXMETA_OK ? rc : tmdb_list_op(path, "");
+}
+
+OXMETA_API int oxmeta_tmdb_discover_movie(int page, int year) {
+    if (const int rc = page_refused(page, "discover_movie: page >= 1")) return rc;
+    char path[512];
+    const int n = std::snprintf(path, sizeof path,
+                                "/discover/movie?sort_by=popularity.desc&include_adult=false&include_video=false"
+                                "&page=%d",
+                                page);
+    if (year > 0 && n > 0 && static_cast<size_t>(n) < sizeof path)
+        std::snprintf(path + n, sizeof path - static_cast<size_t>(n), "&year=%d", year);
+    return tmdb_list_op(path, "movie");
+}
+
+OXMETA_API int oxmeta_tmdb_discover_tv(int page, int include_adult, int first_air_date_year) {
+    if (const int rc = page_refused(page, "discover_tv: page >= 1")) return rc;
+    if (include_adult) ox_add_warning("discover_tv: include_adult=true set explicitly (legacy omits the flag)");
+    char path[512];
+    const int n = std::snprintf(path, sizeof path,
+                                "/discover/tv?sort_by=popularity.desc&page=%d&timezone=America%%2FNew_York"
+                                "&include_null_first_air_dates=false%s",
+                                page, include_adult ? "&include_adult=true" : "");
+    if (first_air_date_year > 0 && n > 0 && static_cast<size_t>(n) < sizeof path)
+        std::snprintf(path + n, sizeof path - static_cast<size_t>(n), "&first_air_date_year=%d",
+                      first_air_date_year);
+    return tmdb_list_op(path, "tv");
+}
+
+OXMETA_API int oxmeta_tmdb_tv_airing_today(int page) {
+    if (const int rc = page_refused(page, "airing_today: page >= 1")) return rc;
+    char path[256];
+    std::snprintf(path, sizeof path, "/tv/airing_today?page=%d", page);
+    return tmdb_list_op(path, "tv");
+}
+
+OXMETA_API int oxmeta_tmdb_tv_on_the_air(int page) {
+    if (const int rc = page_refused(page, "on_the_air: page >= 1")) return rc;
+    char path[256];
+    std::snprintf(path, sizeof path, "/tv/on_the_air?page=%d", page);
+    return tmdb_list_op(path, "tv");
+}
+
+// ---------------------------------------------------------------- lookups
+
+OXMETA_API int oxmeta_tmdb_find_by_imdb(const char *imdb_id) {
+    if (!imdb_id || !*imdb_id) {
+        ox_set_error("find_by_imdb: imdb_id required");
+        return OXMETA_E_INVALID_ARG;
+    }
+    char path[512];
+    int rc = escaped_path(path, "/find/%s?external_source=imdb_id", imdb_id);
+    ox_doc doc;
+    if (rc == OXMETA_OK) rc = tmdb_fetch(path, &doc);
+    if (rc != OXMETA_OK) return rc;
+    yyjson_val *root = yyjson_doc_get_root(doc.get());
+    bool stored = true;
+    int count = 0;
+    {
+        ox_guard g;
+        ox_results_clear();
+        char id[kIdSize];
+        for (const auto &family : kFindFamilies) {
+            stored = ox_results_append_each(yyjson_obj_get(root, family.member), [&](yyjson_val *item) {
+                ox_result r = tmdb_item_to_result(item, family.media_type, id);
+                // Only the first match carries the id that was asked for.
+                if (g_ox.results.count == 0) r.imdb_id = ox_lend(imdb_id);
+                return r;
+            });
+            if (!stored) break;
+        }
+        count = g_ox.results.count;
+    }
+    if (!stored) {
+        ox_set_error("oom storing find results");
+        return OXMETA_E_OOM;
+    }
+    if (count == 0) {
+        ox_set_error("TMDb /find: no movie/tv/person match for %s", imdb_id);
+        return OXMETA_E_NOT_FOUND;
+    }
+    return OXMETA_OK;
+}
+
+OXMETA_API int oxmeta_tmdb_tv_detail(int tmdb_id) {
+    if (tmdb_id < 1) {
+        ox_set_error("tv_detail: tmdb_id > 0");
+        return OXMETA_E_INVALID_ARG;
+    }
+    char path[256];
+    std::snprintf(path, sizeof path, "/tv/%d", tmdb_id);
+    ox_doc doc;
+    if (const int rc = tmdb_fetch(path, &doc)) return rc;
+    yyjson_val *root = yyjson_doc_get_root(doc.get());
+    if (!yyjson_is_obj(root)) {
+        ox_set_error("tv_detail: not an object");
+        return OXMETA_E_JSON;
+    }
+    char id[kIdSize];
+    ox_result show = tmdb_item_to_result(root, "tv", id);
+    show.year = ox_year_from_date(ox_json_str(root, "first_air_date"));
+    {
+        ox_guard g;
+        ox_results_clear();
+        ox_seasons_clear();
+        if (ox_result_add(&show) != 0) {
+            g.unlock();
+            ox_set_error("oom storing tv_detail");
+            return OXMETA_E_OOM;
+        }
+        store_tv_extras(root);
+    }
+    return OXMETA_OK;
+}
+
+OXMETA_API int oxmeta_tmdb_external_ids(int tmdb_id, int is_tv) {
+    if (tmdb_id < 1) {
+        ox_set_error("external_ids: tmdb_id > 0");
+        return OXMETA_E_INVALID_ARG;
+    }
+    const char *kind = is_tv ? "tv" : "movie";
+    char path[256];
+    std::snprintf(path, sizeof path, "/%s/%d/external_ids", kind, tmdb_id);
+    ox_doc doc;
+    if (const int rc = tmdb_fetch(path, &doc)) return rc;
+    const char *imdb_id = ox_json_str(yyjson_doc_get_root(doc.get()), "imdb_id");
+    bool stored = false;
+    {
+        ox_guard g;
+        if (g_ox.results.count > 0) {
+            // Result 0 keeps its old id unless the new one could be copied.
+            char *copy = ox_strdup(imdb_id ? imdb_id : "");
+            stored = copy != nullptr;
+            if (stored) {
+                std::free(g_ox.results.items[0].imdb_id);
+                g_ox.results.items[0].imdb_id = copy;
+            }
+        } else {
+            char id[kIdSize];
+            std::snprintf(id, sizeof id, "%d", tmdb_id);
+            ox_result r{};
+            r.source = ox_lend("TMDB");
+            r.id = id;
+            r.imdb_id = ox_lend(imdb_id);
+            r.media_type = ox_lend(kind);
+            stored = ox_result_add(&r) == 0;
+        }
+    }
+    if (!stored) {
+        ox_set_error("oom");
+        return OXMETA_E_OOM;
+    }
+    if (!ox_nonempty(imdb_id)) {
+        ox_set_error("external_ids: no imdb_id for tmdb %d", tmdb_id);
+        return OXMETA_E_NOT_FOUND;
+    }
+    return OXMETA_OK;
+}
+
+OXMETA_API const char *oxmeta_tmdb_image_url(const char *path, const char *size) {
+    if (!path || !*path) return "";
+    std::snprintf(g_image_url, sizeof g_image_url, path[0] == '/' ? "%s%s%s" : "%s%s/%s", kTmdbImageBase,
+                  ox_nonempty(size) ? size : kDefaultImageSize, path);
+    return g_image_url;
+}
+
+}  // extern "C"
