@@ -180,4 +180,142 @@ TEST_F(AllocFailureTest, MaskedUrlNeverLeaksTheKey) {
                      [](int leaked) { EXPECT_EQ(leaked, 0); });
 }
 
+// Every provider operation on a realistic reply: each run ends in success
+// or a truthful failure, with a store that reads back whole.
+struct OperationCase {
+    const char *name;
+    const char *url;
+    const char *fixture;  // file under tests/fixtures, or null for body
+    const char *body;
+    std::function<int()> call;
+    int full_count;  // results after a run without failures
+};
+
+void expect_store_readable() {
+    const int n = oxmeta_result_count();
+    for (int i = 0; i < n; ++i) {
+        for (auto get : {oxmeta_result_source, oxmeta_result_id, oxmeta_result_imdb_id, oxmeta_result_title,
+                         oxmeta_result_original_title, oxmeta_result_overview, oxmeta_result_media_type,
+                         oxmeta_result_poster_path, oxmeta_result_backdrop_path, oxmeta_result_feed_url})
+            EXPECT_NE(get(i), nullptr);
+    }
+    for (int i = 0; i < oxmeta_tv_season_count(); ++i) EXPECT_NE(oxmeta_tv_season_poster(i), nullptr);
+}
+
+TEST_F(AllocFailureTest, ProviderOperations) {
+    const std::string tmdb = "https://api.themoviedb.org/3";
+    const std::string keys = "api_key=KEY&language=en-US";
+    const std::string search = tmdb + "/search/multi?query=star%20wars&page=1&include_adult=false&" + keys;
+    const std::string tv = tmdb + "/tv/82856?" + keys;
+    const std::string find = tmdb + "/find/tt0133093?external_source=imdb_id&" + keys;
+    const std::string ids = tmdb + "/movie/603/external_ids?" + keys;
+    const std::string podcasts = "https://itunes.apple.com/search?term=science&media=podcast&limit=5&country=US";
+    const std::string mixed = "https://itunes.apple.com/lookup?id=909253";
+    const OperationCase cases[] = {
+        {"search_multi", search.c_str(), "tmdb_search_multi.json", nullptr,
+         [] { return oxmeta_tmdb_search_multi("star wars", 1); }, 20},
+        {"tv_detail", tv.c_str(), "tmdb_tv_detail.json", nullptr, [] { return oxmeta_tmdb_tv_detail(82856); }, 1},
+        {"find_by_imdb", find.c_str(), nullptr,
+         R"({"movie_results":[{"id":603,"title":"The Matrix"}],"tv_results":[{"id":1,"name":"T"}]})",
+         [] { return oxmeta_tmdb_find_by_imdb("tt0133093"); }, 2},
+        {"external_ids", ids.c_str(), nullptr, R"({"imdb_id":"tt0133093"})",
+         [] { return oxmeta_tmdb_external_ids(603, 0); }, 1},
+        {"itunes_search", podcasts.c_str(), "itunes_podcast_search.json", nullptr,
+         [] { return oxmeta_itunes_search("science", nullptr, 5, nullptr); }, 5},
+        {"itunes_lookup", mixed.c_str(), "itunes_mixed.json", nullptr, [] { return oxmeta_itunes_lookup(909253); },
+         6},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string body = c.fixture ? read_fixture(c.fixture) : c.body;
+        int oom = 0;
+        const int injected = for_each_failure(
+            [&] {
+                reset_library();
+                oxmeta_use_fake();
+                oxmeta_tmdb_set_key("KEY");
+                ox_fake_set("GET", c.url, 200, body.c_str());
+            },
+            c.call,
+            [&](int status) {
+                expect_store_readable();
+                const std::string message = oxmeta_last_error();
+                switch (status) {
+                    case OXMETA_OK:
+                        EXPECT_EQ(oxmeta_result_count(), c.full_count);
+                        break;
+                    case OXMETA_E_OOM:
+                        ++oom;
+                        if (!message.empty()) {
+                            EXPECT_EQ(message.rfind("oom", 0), 0u) << message;
+                        }
+                        break;
+                    case OXMETA_E_TRANSPORT:  // the fake could not copy its reply
+                        EXPECT_EQ(oxmeta_result_count(), 0);
+                        break;
+                    default:
+                        ADD_FAILURE() << "status " << status << ": " << message;
+                }
+            });
+        EXPECT_GT(injected, 3);
+        EXPECT_GT(oom, 0);
+    }
+}
+
+TEST_F(AllocFailureTest, TvDetailLeavesOutSeasonsItCannotStore) {
+    const std::string url = "https://api.themoviedb.org/3/tv/82856?api_key=KEY&language=en-US";
+    const std::string body = read_fixture("tmdb_tv_detail.json");
+    bool short_of_seasons = false;
+    for_each_failure(
+        [&] {
+            reset_library();
+            oxmeta_use_fake();
+            oxmeta_tmdb_set_key("KEY");
+            ox_fake_set("GET", url.c_str(), 200, body.c_str());
+        },
+        [] { return oxmeta_tmdb_tv_detail(82856); },
+        [&](int status) {
+            if (status == OXMETA_OK) {
+                ASSERT_EQ(oxmeta_result_count(), 1);
+                EXPECT_LE(oxmeta_tv_season_count(), 4);
+                if (oxmeta_tv_season_count() < 4) short_of_seasons = true;
+                // The seasons kept are the reply's, in order.
+                for (int i = 0; i < oxmeta_tv_season_count(); ++i) EXPECT_LE(i, oxmeta_tv_season_number(i));
+                EXPECT_EQ(oxmeta_tv_last_episode_number(), 8);
+            } else if (status == OXMETA_E_OOM) {
+                EXPECT_EQ(oxmeta_result_count(), 0);
+                EXPECT_EQ(oxmeta_tv_season_count(), 0);
+            }
+        });
+    EXPECT_TRUE(short_of_seasons);
+}
+
+TEST_F(AllocFailureTest, ExternalIdsKeepResultZeroOnFailure) {
+    const std::string search = "https://api.themoviedb.org/3/search/multi?query=q&page=1&include_adult=false"
+                               "&api_key=KEY&language=en-US";
+    const std::string ids = "https://api.themoviedb.org/3/movie/1/external_ids?api_key=KEY&language=en-US";
+    int oom = 0;
+    for_each_failure(
+        [&] {
+            reset_library();
+            oxmeta_use_fake();
+            oxmeta_tmdb_set_key("KEY");
+            ox_fake_set("GET", search.c_str(), 200, R"({"results":[{"id":1,"title":"A"},{"id":2}]})");
+            ox_fake_set("GET", ids.c_str(), 200, R"({"imdb_id":"tt0000001"})");
+            ASSERT_EQ(oxmeta_tmdb_search_multi("q", 1), OXMETA_OK);
+        },
+        [] { return oxmeta_tmdb_external_ids(1, 0); },
+        [&](int status) {
+            ASSERT_EQ(oxmeta_result_count(), 2);
+            if (status == OXMETA_OK) {
+                EXPECT_STREQ(oxmeta_result_imdb_id(0), "tt0000001");
+            }
+            if (status == OXMETA_E_OOM) {
+                ++oom;
+                EXPECT_STREQ(oxmeta_result_imdb_id(0), "");
+            }
+        });
+    EXPECT_GT(oom, 0);
+}
+
 }  // namespace

@@ -136,4 +136,72 @@ TEST_F(ThreadTest, StatusOfAnotherThreadsRequestIsNotMapped) {
     EXPECT_EQ(oxmeta_last_http_code(), 503);  // the shared slot: last writer wins
 }
 
+// Answers TMDb pages of 3 or 20 items, iTunes replies of 7 items and a TV
+// detail of 12 seasons, reading library state from inside the callback.
+int listing_get(void *, const char *url, char **body, int *status, char **) {
+    (void)oxmeta_result_count();
+    (void)oxmeta_tv_season_count();
+    const std::string u(url);
+    auto items = [](int n, const char *member) {
+        std::string list;
+        for (int i = 0; i < n; ++i) list += (i ? "," : "") + ("{\"" + std::string(member) + "\":\"t\"}");
+        return list;
+    };
+    std::string reply;
+    if (u.find("itunes") != std::string::npos) {
+        reply = "{\"results\":[" + items(7, "trackName") + "]}";
+    } else if (u.find("/tv/1?") != std::string::npos) {
+        std::string seasons;
+        for (int i = 0; i < 12; ++i) seasons += (i ? "," : "") + ("{\"season_number\":" + std::to_string(i) + "}");
+        reply = "{\"name\":\"Show\",\"seasons\":[" + seasons + "]}";
+    } else {
+        const int n = u.find("page=3") != std::string::npos ? 3 : 20;
+        reply = "{\"page\":" + std::to_string(n) + ",\"results\":[" + items(n, "title") + "]}";
+    }
+    *status = 200;
+    *body = malloc_copy(reply);
+    return 0;
+}
+
+TEST_F(ThreadTest, ReadersSeeWholeResultSetsOnly) {
+    oxmeta_io table{nullptr, listing_get, nullptr, nullptr};
+    oxmeta_set_io(&table);
+    ASSERT_EQ(oxmeta_tmdb_set_key("k"), OXMETA_OK);
+    std::atomic<int> wrong{0};
+    std::atomic<int> torn{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        for (int i = 0; i < kRequestsPerThread; ++i)
+            if (oxmeta_tmdb_tv_airing_today(3) != OXMETA_OK) ++wrong;
+    });
+    threads.emplace_back([&] {
+        for (int i = 0; i < kRequestsPerThread; ++i)
+            if (oxmeta_tmdb_tv_on_the_air(20) != OXMETA_OK) ++wrong;
+    });
+    threads.emplace_back([&] {
+        for (int i = 0; i < kRequestsPerThread; ++i)
+            if (oxmeta_itunes_search("q", nullptr, 7, nullptr) != OXMETA_OK) ++wrong;
+    });
+    threads.emplace_back([&] {
+        for (int i = 0; i < kRequestsPerThread; ++i)
+            if (oxmeta_tmdb_tv_detail(1) != OXMETA_OK) ++wrong;
+    });
+    std::thread reader([&] {
+        while (!done) {
+            const int n = oxmeta_result_count();
+            if (n != 0 && n != 1 && n != 3 && n != 7 && n != 20) ++torn;
+            const int seasons = oxmeta_tv_season_count();
+            if (seasons != 0 && seasons != 12) ++torn;
+            for (int i = 0; i < n; ++i) (void)oxmeta_result_title(i);
+            for (int i = 0; i < seasons; ++i) (void)oxmeta_tv_season_number(i);
+        }
+    });
+    for (auto &th : threads) th.join();
+    done = true;
+    reader.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(torn, 0);
+}
+
 }  // namespace
