@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -83,3 +85,30 @@ struct HostTransport {
         std::free(p);
     }
 };
+
+// A reply a provider refuses: the HTTP status and body, and the status code
+// and message the operation must give for it.
+struct FailureCase {
+    int http;
+    std::string body;
+    int status;
+    const char *message;
+};
+
+// Runs each case (run answers the operation with that reply) after seed();
+// the failure must publish the reply's body and status and leave what seed()
+// stored, as expect_seeded checks.
+inline void expect_failures_keep_results(std::span<const FailureCase> cases,
+                                         const std::function<int(int, const std::string &)> &run,
+                                         const std::function<void()> &seed,
+                                         const std::function<void()> &expect_seeded) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.http) + " " + c.body);
+        seed();
+        EXPECT_EQ(run(c.http, c.body), c.status);
+        EXPECT_STREQ(oxmeta_last_error(), c.message);
+        EXPECT_EQ(oxmeta_last_http_code(), c.http);
+        EXPECT_EQ(std::string(oxmeta_result_json()), c.body);
+        expect_seeded();
+    }
+}

@@ -102,12 +102,7 @@ TEST_F(ItunesTest, RefusedArgumentsMakeNoRequest) {
 }
 
 TEST_F(ItunesTest, FailuresKeepTheResultsAndPublishTheBody) {
-    const struct {
-        int http;
-        std::string body;
-        int status;
-        const char *message;
-    } cases[] = {
+    const FailureCase cases[] = {
         {403, "{}", OXMETA_E_RATE_LIMIT, "iTunes 403 \xE2\x80\x94 rate limited by IP, back off"},
         {429, "{}", OXMETA_E_HTTP, "iTunes HTTP 429"},
         {401, "{}", OXMETA_E_HTTP, "iTunes HTTP 401"},
@@ -120,14 +115,8 @@ TEST_F(ItunesTest, FailuresKeepTheResultsAndPublishTheBody) {
         {200, "[]", OXMETA_E_JSON, "iTunes: not an object"},
         {299, "null", OXMETA_E_JSON, "iTunes: not an object"},
     };
-    for (const auto &c : cases) {
-        seed();
-        EXPECT_EQ(search(c.body, c.http), c.status) << c.http << " " << c.body;
-        EXPECT_STREQ(oxmeta_last_error(), c.message);
-        EXPECT_EQ(oxmeta_last_http_code(), c.http);
-        EXPECT_EQ(std::string(oxmeta_result_json()), c.body);
-        expect_seed();
-    }
+    expect_failures_keep_results(
+        cases, [](int http, const std::string &body) { return search(body, http); }, seed, expect_seed);
     seed();
     ox_fake_fail("GET", (kBase + "lookup?id=7").c_str(), "dns failure");
     EXPECT_EQ(oxmeta_itunes_lookup(7), OXMETA_E_TRANSPORT);

@@ -116,15 +116,8 @@ TEST_F(OmdbTest, WithoutAKeyNoRequestIsMade) {
     EXPECT_STREQ(oxmeta_last_url(), "");
 }
 
-struct StatusCase {
-    int http;
-    std::string body;
-    int status;
-    const char *message;
-};
-
 TEST_F(OmdbTest, FailuresKeepTheStoreAndPublishTheBody) {
-    const StatusCase cases[] = {
+    const FailureCase cases[] = {
         {401, R"({"Error":"Invalid API key!"})", OXMETA_E_AUTH, "OMDb 401 \xE2\x80\x94 key rejected or daily limit"},
         {429, "{}", OXMETA_E_RATE_LIMIT, "OMDb 429 \xE2\x80\x94 rate limited"},
         {403, "forbidden", OXMETA_E_HTTP, "OMDb HTTP 403"},
@@ -137,15 +130,11 @@ TEST_F(OmdbTest, FailuresKeepTheStoreAndPublishTheBody) {
         {200, "[]", OXMETA_E_JSON, "OMDb: not an object"},
         {299, "\"text\"", OXMETA_E_JSON, "OMDb: not an object"},
     };
-    for (const auto &c : cases) {
-        seed();
-        EXPECT_EQ(by_imdb("tt9", c.http, c.body), c.status) << c.http << " " << c.body;
-        EXPECT_STREQ(oxmeta_last_error(), c.message);
-        EXPECT_EQ(oxmeta_last_http_code(), c.http);
-        EXPECT_EQ(std::string(oxmeta_result_json()), c.body);
-        ASSERT_EQ(oxmeta_result_count(), 1);
-        EXPECT_STREQ(oxmeta_result_title(0), "Seed");
-    }
+    expect_failures_keep_results(
+        cases, [](int http, const std::string &body) { return by_imdb("tt9", http, body); }, seed, [] {
+            ASSERT_EQ(oxmeta_result_count(), 1);
+            EXPECT_STREQ(oxmeta_result_title(0), "Seed");
+        });
     // The error reply stays readable through the field lookup.
     by_imdb("tt9", 401, R"({"Error":"Invalid API key!"})");
     EXPECT_STREQ(oxmeta_omdb_field("Error"), "Invalid API key!");

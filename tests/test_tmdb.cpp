@@ -164,15 +164,8 @@ TEST_F(TmdbTest, CredentialRules) {
     EXPECT_STREQ(oxmeta_result_title(0), "Nine");
 }
 
-struct StatusCase {
-    int http;
-    std::string body;
-    int status;
-    const char *message;
-};
-
 TEST_F(TmdbTest, FailuresKeepTheListingAndPublishTheBody) {
-    const StatusCase cases[] = {
+    const FailureCase cases[] = {
         {401, R"({"status_code":7,"status_message":"Invalid API key"})", OXMETA_E_AUTH,
          "TMDb 401 \xE2\x80\x94 key rejected"},
         {429, "{}", OXMETA_E_RATE_LIMIT, "TMDb 429 \xE2\x80\x94 rate limited, back off"},
@@ -186,14 +179,8 @@ TEST_F(TmdbTest, FailuresKeepTheListingAndPublishTheBody) {
         {299, "{\"results\":[", OXMETA_E_JSON, "TMDb response is not valid JSON"},
         {200, "{} {}", OXMETA_E_JSON, "TMDb response is not valid JSON"},
     };
-    for (const auto &c : cases) {
-        seed();
-        EXPECT_EQ(search(c.body, c.http), c.status) << c.http << " " << c.body;
-        EXPECT_STREQ(oxmeta_last_error(), c.message);
-        EXPECT_EQ(oxmeta_last_http_code(), c.http);
-        EXPECT_EQ(std::string(oxmeta_result_json()), c.body);
-        expect_seed();
-    }
+    expect_failures_keep_results(
+        cases, [](int http, const std::string &body) { return search(body, http); }, seed, expect_seed);
 }
 
 TEST_F(TmdbTest, TransportFailureKeepsEverything) {
