@@ -1,14 +1,248 @@
-// Timings of the hot paths: encoding, masking, and a whole OMDb lookup
-// through the fake transport with its field readers.
+// What the library costs beyond parsing a reply. Every operation is timed
+// beside its floor: a yyjson parse of the same reply and one walk that copies
+// the same fields into plain records. Runs on a shared, noisy machine, so
+// the summary printed at the end gives ratios of figures measured in this
+// one run, never a lone absolute time.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include <yyjson.h>
 
 #include "core/oxmeta_util.h"
 #include "oxmeta.h"
 
 namespace {
+
+std::string read_fixture(const char *name) {
+    std::ifstream in(std::string(OXMETA_BENCH_FIXTURE_DIR) + "/" + name, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "missing fixture %s (run scripts/gen-bench-fixtures.py)\n", name);
+        std::exit(2);
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// ------------------------------------------------------------------ floor
+
+// A plain record of up to 12 fields: texts copied, numbers kept.
+struct plain_record {
+    char *texts[12];
+    double numbers[12];
+};
+
+// The fields an operation reads: of the root, of each element of one root
+// member, or both.
+struct field_plan {
+    std::vector<std::string_view> root_keys;
+    const char *array_key;  // null: no array
+    std::vector<std::string_view> item_keys;
+};
+
+// Copies the first member of each wanted key: a string into a new text,
+// anything else as a number.
+void copy_fields(yyjson_val *obj, const std::vector<std::string_view> &keys, plain_record &out) {
+    std::memset(&out, 0, sizeof out);
+    size_t index = 0;
+    size_t count = 0;
+    yyjson_val *key = nullptr;
+    yyjson_val *value = nullptr;
+    yyjson_obj_foreach(obj, index, count, key, value) {
+        const std::string_view name(yyjson_get_str(key), yyjson_get_len(key));
+        for (size_t k = 0; k < keys.size(); ++k) {
+            if (keys[k] != name) continue;
+            if (yyjson_is_str(value) && !out.texts[k]) out.texts[k] = strdup(yyjson_get_str(value));
+            if (yyjson_is_num(value)) out.numbers[k] = yyjson_get_num(value);
+            break;
+        }
+    }
+}
+
+void floor_walk(const std::string &body, const field_plan &plan, std::vector<plain_record> &records) {
+    yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(body.data()), body.size(), 0, nullptr, nullptr);
+    yyjson_val *root = yyjson_doc_get_root(doc);
+    records.clear();
+    if (!plan.root_keys.empty()) copy_fields(root, plan.root_keys, records.emplace_back());
+    if (plan.array_key) {
+        size_t index = 0;
+        size_t count = 0;
+        yyjson_val *item = nullptr;
+        yyjson_arr_foreach(yyjson_obj_get(root, plan.array_key), index, count, item) {
+            copy_fields(item, plan.item_keys, records.emplace_back());
+        }
+    }
+    yyjson_doc_free(doc);
+    for (auto &r : records)
+        for (char *text : r.texts) std::free(text);
+}
+
+const std::vector<std::string_view> kTmdbItemKeys = {
+    "media_type", "id",           "title",       "name",        "original_title", "original_name",
+    "overview",   "release_date", "poster_path", "backdrop_path", "vote_average", "popularity"};
+
+const field_plan kTmdbListingPlan = {{"total_pages", "total_results", "page"}, "results", kTmdbItemKeys};
+const field_plan kTmdbTvPlan = {kTmdbItemKeys, "seasons", {"season_number", "poster_path"}};
+const field_plan kItunesPlan = {{"resultCount"},
+                                "results",
+                                {"collectionId", "collectionName", "longDescription", "description", "releaseDate",
+                                 "kind", "feedUrl", "artworkUrl600"}};
+const field_plan kOmdbPlan = {{"Title", "Year", "imdbID", "Plot", "Type", "Poster", "imdbRating", "Response"},
+                              nullptr,
+                              {}};
+
+// ------------------------------------------------------------------ hosts
+
+// The simplest real host: every GET hands back a fresh malloc'd copy of
+// one reply, freed by the library with free().
+int host_get(void *ctx, const char *, char **body, int *status, char **) {
+    const auto *reply = static_cast<const std::string *>(ctx);
+    *body = static_cast<char *>(std::malloc(reply->size() + 1));
+    std::memcpy(*body, reply->data(), reply->size() + 1);
+    *status = 200;
+    return 0;
+}
+
+struct operation {
+    const char *name;
+    const char *fixture;
+    const char *url;  // what the fake transport is scripted with
+    const field_plan *plan;
+    int (*run)();
+};
+
+const operation kOperations[] = {
+    {"tmdb_listing", "tmdb_listing.json",
+     "https://api.themoviedb.org/3/search/multi?query=star&page=1&include_adult=false&api_key=KEY&language=en-US",
+     &kTmdbListingPlan, [] { return oxmeta_tmdb_search_multi("star", 1); }},
+    {"tmdb_tv_detail", "tmdb_tv_detail.json", "https://api.themoviedb.org/3/tv/1668?api_key=KEY&language=en-US",
+     &kTmdbTvPlan, [] { return oxmeta_tmdb_tv_detail(1668); }},
+    {"itunes_search", "itunes_search.json",
+     "https://itunes.apple.com/search?term=science&media=podcast&limit=200&country=US", &kItunesPlan,
+     [] { return oxmeta_itunes_search("science", nullptr, 200, nullptr); }},
+    {"omdb_title", "omdb_title.json", "https://www.omdbapi.com/?i=tt0133093&apikey=KEY", &kOmdbPlan,
+     [] { return oxmeta_omdb_by_imdb("tt0133093"); }},
+};
+
+void configure() {
+    oxmeta_tmdb_set_key("KEY");
+    oxmeta_omdb_set_key("KEY");
+}
+
+void BM_Floor(benchmark::State &state, const operation *op) {
+    const std::string body = read_fixture(op->fixture);
+    std::vector<plain_record> records;
+    records.reserve(256);
+    for (auto _ : state) floor_walk(body, *op->plan, records);
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body.size()));
+}
+
+void BM_Host(benchmark::State &state, const operation *op) {
+    static std::string body;  // shared by the threads of one run
+    static oxmeta_io table{&body, host_get, nullptr, nullptr};
+    if (state.thread_index() == 0) {
+        body = read_fixture(op->fixture);
+        configure();
+        oxmeta_set_io(&table);
+    }
+    for (auto _ : state)
+        if (op->run() != OXMETA_OK) state.SkipWithError(oxmeta_last_error());
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body.size()));
+}
+
+void BM_Fake(benchmark::State &state, const operation *op) {
+    const std::string body = read_fixture(op->fixture);
+    configure();
+    oxmeta_use_fake();
+    ox_fake_set("GET", op->url, 200, body.c_str());
+    for (auto _ : state)
+        if (op->run() != OXMETA_OK) state.SkipWithError(oxmeta_last_error());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body.size()));
+    ox_fake_reset();
+}
+
+// ------------------------------------------------------------------ accessors
+
+void with_listing() {
+    static std::string body = read_fixture("tmdb_listing.json");
+    static oxmeta_io table{&body, host_get, nullptr, nullptr};
+    configure();
+    oxmeta_set_io(&table);
+    oxmeta_tmdb_search_multi("star", 1);
+}
+
+void BM_AccessorText(benchmark::State &state) {
+    with_listing();
+    int i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(oxmeta_result_title(i));
+        i = (i + 1) % 20;
+    }
+}
+
+void BM_AccessorNumber(benchmark::State &state) {
+    with_listing();
+    int i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(oxmeta_result_year(i));
+        i = (i + 1) % 20;
+    }
+}
+
+// ------------------------------------------------------------------ size sweep
+
+// A TMDb listing of n items made from the listing fixture's items in turn.
+std::string listing_of(int n) {
+    static const std::string page = read_fixture("tmdb_listing.json");
+    yyjson_doc *doc = yyjson_read(page.data(), page.size(), 0);
+    yyjson_val *items = yyjson_obj_get(yyjson_doc_get_root(doc), "results");
+    std::string out = R"({"page":1,"total_pages":500,"total_results":10000,"results":[)";
+    for (int i = 0; i < n; ++i) {
+        char *text = yyjson_val_write(yyjson_arr_get(items, static_cast<size_t>(i) % yyjson_arr_size(items)), 0,
+                                      nullptr);
+        if (i) out += ',';
+        out += text;
+        std::free(text);
+    }
+    out += "]}";
+    yyjson_doc_free(doc);
+    return out;
+}
+
+void BM_SweepFloor(benchmark::State &state) {
+    const std::string body = listing_of(static_cast<int>(state.range(0)));
+    std::vector<plain_record> records;
+    records.reserve(2048);
+    for (auto _ : state) floor_walk(body, kTmdbListingPlan, records);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body.size()));
+    state.counters["body_bytes"] = static_cast<double>(body.size());
+}
+
+void BM_SweepHost(benchmark::State &state) {
+    static std::string body;
+    static oxmeta_io table{&body, host_get, nullptr, nullptr};
+    body = listing_of(static_cast<int>(state.range(0)));
+    configure();
+    oxmeta_set_io(&table);
+    for (auto _ : state)
+        if (oxmeta_tmdb_search_multi("star", 1) != OXMETA_OK) state.SkipWithError(oxmeta_last_error());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body.size()));
+    state.counters["body_bytes"] = static_cast<double>(body.size());
+}
+
+// ------------------------------------------------------------------ helpers
 
 void BM_QueryEscape(benchmark::State &state) {
     const std::string text(static_cast<size_t>(state.range(0)), '\xC3');
@@ -19,7 +253,6 @@ void BM_QueryEscape(benchmark::State &state) {
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_QueryEscape)->Range(16, 4096);
 
 void BM_RedactUrl(benchmark::State &state) {
     const std::string url = "https://api.example/3/search/multi?query=" + std::string(200, 'q') +
@@ -30,21 +263,129 @@ void BM_RedactUrl(benchmark::State &state) {
         std::free(out);
     }
 }
-BENCHMARK(BM_RedactUrl);
 
-void BM_OmdbLookup(benchmark::State &state) {
-    oxmeta_use_fake();
-    oxmeta_omdb_set_key("KEY");
-    ox_fake_set("GET", "https://www.omdbapi.com/?i=tt0133093&apikey=KEY", 200,
-                R"({"Title":"The Matrix","Year":"1999","Runtime":"136 min","Plot":"A hacker.",)"
-                R"("imdbRating":"8.7","imdbVotes":"1,234,567","imdbID":"tt0133093","Type":"movie",)"
-                R"("Response":"True"})");
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(oxmeta_omdb_by_imdb("tt0133093"));
-        benchmark::DoNotOptimize(oxmeta_omdb_runtime_minutes(nullptr));
+// ------------------------------------------------------------------ summary
+
+// Prints the usual table, then the ratios of figures from this same run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+    void ReportRuns(const std::vector<Run> &runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto &run : runs) {
+            if (run.error_occurred) {
+                failed_ = true;
+                continue;
+            }
+            // With repetitions only the median counts.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            std::string name = run.benchmark_name();
+            if (run.run_type == Run::RT_Aggregate) name = name.substr(0, name.rfind('_'));
+            ns_[name] = run.GetAdjustedRealTime();
+            const auto items = run.counters.find("items_per_second");
+            if (items != run.counters.end()) per_second_[name] = items->second.value;
+            const auto bytes = run.counters.find("body_bytes");
+            if (bytes != run.counters.end()) bytes_[name] = bytes->second.value;
+        }
     }
-    oxmeta_shutdown();
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\nSide by side (ratios of figures from this run):\n");
+        std::printf("  %-16s %12s %12s %14s %14s\n", "operation", "floor ns", "host ns", "host / floor",
+                    "fake / floor");
+        for (const auto &op : kOperations) {
+            const double floor = find("BM_Floor/" + std::string(op.name));
+            const double host = find("BM_Host/" + std::string(op.name) + "/threads:1");
+            const double fake = find("BM_Fake/" + std::string(op.name));
+            if (floor <= 0) continue;
+            std::printf("  %-16s %12.0f %12.0f %14.2f %14.2f\n", op.name, floor, host, host / floor, fake / floor);
+        }
+        const double text = find("BM_AccessorText");
+        const double number = find("BM_AccessorNumber");
+        if (text > 0) std::printf("  accessor: one text %.1f ns, one number %.1f ns\n", text, number);
+        for (const char *kind : {"Floor", "Host"}) {
+            const std::string base = "BM_" + std::string(kind) + "/tmdb_listing/real_time/threads:";
+            const double one = per_second(base + "1");
+            const double two = per_second(base + "2");
+            if (one > 0)
+                std::printf("  %-5s listings per second: 1 thread %.0f, 2 threads %.0f, scaling %.2f\n", kind, one,
+                            two, two / one);
+        }
+        sweep();
+    }
+
+private:
+    double find(const std::string &name) const {
+        const auto it = ns_.find(name);
+        return it == ns_.end() ? 0 : it->second;
+    }
+    double per_second(const std::string &name) const {
+        const auto it = per_second_.find(name);
+        return it == per_second_.end() ? 0 : it->second;
+    }
+    void sweep() const {
+        std::map<double, std::string> by_size;  // body bytes -> item count
+        for (const auto &[name, bytes] : bytes_)
+            if (name.rfind("BM_SweepHost/", 0) == 0) by_size[bytes] = name.substr(std::strlen("BM_SweepHost/"));
+        if (by_size.empty()) return;
+        std::printf("  %-6s %12s %14s %14s\n", "items", "body bytes", "host ns/byte", "host / floor");
+        double lo = 0;
+        double hi = 0;
+        for (const auto &[bytes, items] : by_size) {
+            const double per_byte = find("BM_SweepHost/" + items) / bytes;
+            const double floor_per_byte = find("BM_SweepFloor/" + items) / bytes;
+            std::printf("  %-6s %12.0f %14.3f %14.2f\n", items.c_str(), bytes, per_byte,
+                        floor_per_byte > 0 ? per_byte / floor_per_byte : 0);
+            lo = lo == 0 ? per_byte : std::min(lo, per_byte);
+            hi = std::max(hi, per_byte);
+        }
+        std::printf("  cost per byte varies %.2f times across the sweep\n", hi / lo);
+    }
+
+public:
+    bool failed() const { return failed_; }
+
+private:
+    bool failed_ = false;
+    std::map<std::string, double> ns_;
+    std::map<std::string, double> per_second_;
+    std::map<std::string, double> bytes_;
+};
+
+void register_all() {
+    for (const auto &op : kOperations) {
+        benchmark::RegisterBenchmark(("BM_Floor/" + std::string(op.name)).c_str(), BM_Floor, &op);
+        benchmark::RegisterBenchmark(("BM_Host/" + std::string(op.name)).c_str(), BM_Host, &op)->Threads(1);
+        benchmark::RegisterBenchmark(("BM_Fake/" + std::string(op.name)).c_str(), BM_Fake, &op);
+    }
+    benchmark::RegisterBenchmark("BM_Floor/tmdb_listing", BM_Floor, &kOperations[0])
+        ->UseRealTime()
+        ->Threads(1)
+        ->Threads(2);
+    benchmark::RegisterBenchmark("BM_Host/tmdb_listing", BM_Host, &kOperations[0])
+        ->UseRealTime()
+        ->Threads(1)
+        ->Threads(2);
+    benchmark::RegisterBenchmark("BM_AccessorText", BM_AccessorText);
+    benchmark::RegisterBenchmark("BM_AccessorNumber", BM_AccessorNumber);
+    for (const int items : {1, 4, 16, 64, 256, 1200}) {
+        benchmark::RegisterBenchmark("BM_SweepFloor", BM_SweepFloor)->Arg(items);
+        benchmark::RegisterBenchmark("BM_SweepHost", BM_SweepHost)->Arg(items);
+    }
+    benchmark::RegisterBenchmark("BM_QueryEscape", BM_QueryEscape)->Range(16, 4096);
+    benchmark::RegisterBenchmark("BM_RedactUrl", BM_RedactUrl);
 }
-BENCHMARK(BM_OmdbLookup);
 
 }  // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    register_all();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    oxmeta_shutdown();
+    return reporter.failed() ? 1 : 0;
+}

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, then builds and runs the whole test suite four
 # times: with g++, with clang, under AddressSanitizer +
-# UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+# UndefinedBehaviorSanitizer, and under ThreadSanitizer; then builds the
+# benchmarks and runs each for a few iterations.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,3 +15,11 @@ for preset in default clang asan tsan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+
+# The benchmarks build and run a few iterations each, so that they cannot
+# rot; the full run is documented in docs/performance.md.
+echo "=== bench (smoke run)"
+cmake --preset bench
+cmake --build --preset bench -j "$jobs"
+build/bench/bench/oxmeta_bench --benchmark_min_time=0.001 > build/bench/smoke.txt
+tail -n 20 build/bench/smoke.txt

@@ -148,7 +148,8 @@ TEST_F(FakeTest, PostSlotAlwaysFails) {
     EXPECT_EQ(body, nullptr);
     EXPECT_EQ(status, 0);
     EXPECT_STREQ(err, "fake: POST not used by oxmeta");
-    io->free(io->ctx, err);
+    EXPECT_EQ(io->free, nullptr);  // its texts come from malloc: the library frees them with free()
+    std::free(err);
     EXPECT_EQ(io->post(io->ctx, "u", "a", "b", &body, &status, nullptr), -1);
 }
 

@@ -53,6 +53,19 @@ int set_required_text(char **slot, const char *value, const char *message) {
     return OXMETA_OK;
 }
 
+// Puts the body a transport handed out into out. A body from malloc (a
+// table without a free slot) is kept as it is when out is empty; otherwise
+// it is copied. False when memory runs out.
+bool take_body(const oxmeta_io *io, ox_buf *out, char **body) {
+    if (!io->free && *body && !out->data) {
+        const size_t len = std::strlen(*body);
+        *out = ox_buf{*body, len, len + 1};
+        *body = nullptr;
+        return true;
+    }
+    return ox_buf_adds(out, *body) == 0;
+}
+
 // Releases a text the transport handed out, as its table asks.
 void release_io_text(const oxmeta_io *io, char *text) {
     if (io->free)
@@ -186,7 +199,7 @@ int ox_http_get(const char *url, ox_buf *out, int *http_status) {
     int status = 0;
     const int rc = io->get(io->ctx, url, &body, &status, &err);
 
-    const bool stored = rc != 0 || ox_buf_adds(out, body) == 0;
+    const bool stored = rc != 0 || take_body(io, out, &body);
     char *masked = ox_redact_url(url);
     {
         ox_guard g;

@@ -1,5 +1,7 @@
 #include "providers/oxmeta_fetch.h"
 
+#include <utility>
+
 yyjson_doc *ox_json_parse(const ox_buf &body) {
     // Without YYJSON_READ_INSITU the input is only read, never written.
     char *text = body.data ? body.data : const_cast<char *>("");
@@ -20,9 +22,9 @@ int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc) {
     ox_doc parsed(success_status ? ox_json_parse(body) : nullptr);
     {
         ox_guard g;
-        ox_buf_free(&g_ox.last_body);
-        g_ox.last_body = body;
+        std::swap(g_ox.last_body, body);
     }
+    ox_buf_free(&body);  // the previous last body, released outside the lock
     for (const auto &rule : service.rules) {
         if (status == rule.http_status) {
             ox_set_error("%s", rule.message);
