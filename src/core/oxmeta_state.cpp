@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 constinit ox_state g_ox{};
 
@@ -241,10 +242,9 @@ OXMETA_API const char *oxmeta_result_json(void) {
 
 // ======================================================== result store
 
-int ox_result_add(const ox_result *r) {
-    auto &list = g_ox.results;
-    if (!r || !grow_for_one(list, kFirstResultCap)) return -1;
-    ox_result &slot = list.items[list.count];
+int ox_list_add(ox_result_list *list, const ox_result *r) {
+    if (!list || !r || !grow_for_one(*list, kFirstResultCap)) return -1;
+    ox_result &slot = list->items[list->count];
     slot = ox_result{};
     for (auto field : kResultTexts) slot.*field = ox_strdup(ox_text_or_empty(r->*field));
     slot.year = r->year;
@@ -254,9 +254,17 @@ int ox_result_add(const ox_result *r) {
         ox_result_free(&slot);
         return -1;
     }
-    ++list.count;
+    ++list->count;
     return 0;
 }
+
+void ox_list_free(ox_result_list *list) {
+    for (int i = 0; i < list->count; ++i) ox_result_free(&list->items[i]);
+    std::free(list->items);
+    *list = ox_result_list{};
+}
+
+int ox_result_add(const ox_result *r) { return ox_list_add(&g_ox.results, r); }
 
 void ox_results_clear() {
     auto &list = g_ox.results;
@@ -272,53 +280,65 @@ void ox_result_free(ox_result *r) {
 
 // ======================================================== TV season data
 
-void ox_seasons_clear() {
-    for (int i = 0; i < g_ox.season_count; ++i) std::free(g_ox.season_posters[i]);
-    std::free(g_ox.season_posters);
-    std::free(g_ox.season_numbers);
-    g_ox.season_posters = nullptr;
-    g_ox.season_numbers = nullptr;
-    g_ox.season_count = 0;
-    g_ox.season_cap = 0;
-}
-
-bool ox_season_add(int number, const char *poster) {
-    if (g_ox.season_count == g_ox.season_cap) {
-        if (g_ox.season_cap > INT32_MAX / 2) return false;
-        const int cap = g_ox.season_cap ? g_ox.season_cap * 2 : kFirstSeasonCap;
+bool ox_season_add(ox_season_list *list, int number, const char *poster) {
+    if (list->count == list->capacity) {
+        if (list->capacity > INT32_MAX / 2) return false;
+        const int cap = list->capacity ? list->capacity * 2 : kFirstSeasonCap;
         const size_t slots = static_cast<size_t>(cap);
         // Each array stays valid on its own: one grown before the other
         // failed simply keeps its larger allocation.
-        auto *numbers = static_cast<int *>(std::realloc(g_ox.season_numbers, sizeof(int) * slots));
+        auto *numbers = static_cast<int *>(std::realloc(list->numbers, sizeof(int) * slots));
         if (!numbers) return false;
-        g_ox.season_numbers = numbers;
-        auto *posters = static_cast<char **>(std::realloc(g_ox.season_posters, sizeof(char *) * slots));
+        list->numbers = numbers;
+        auto *posters = static_cast<char **>(std::realloc(list->posters, sizeof(char *) * slots));
         if (!posters) return false;
-        g_ox.season_posters = posters;
-        g_ox.season_cap = cap;
+        list->posters = posters;
+        list->capacity = cap;
     }
     char *copy = ox_strdup(poster);
     if (!copy) return false;
-    g_ox.season_numbers[g_ox.season_count] = number;
-    g_ox.season_posters[g_ox.season_count] = copy;
-    ++g_ox.season_count;
+    list->numbers[list->count] = number;
+    list->posters[list->count] = copy;
+    ++list->count;
     return true;
+}
+
+void ox_season_list_free(ox_season_list *list) {
+    for (int i = 0; i < list->count; ++i) std::free(list->posters[i]);
+    std::free(list->posters);
+    std::free(list->numbers);
+    *list = ox_season_list{};
+}
+
+void ox_seasons_swap(ox_season_list *list) {
+    std::swap(g_ox.season_numbers, list->numbers);
+    std::swap(g_ox.season_posters, list->posters);
+    std::swap(g_ox.season_count, list->count);
+    std::swap(g_ox.season_cap, list->capacity);
 }
 
 // ======================================================== shutdown
 
 extern "C" OXMETA_API void oxmeta_shutdown(void) {
     ox_guard g;
-    ox_results_clear();
-    std::free(g_ox.results.items);
-    g_ox.results = ox_result_list{};
+    ox_list_free(&g_ox.results);
+    for (auto &slot : g_ox.retired_results) {
+        ox_list_free(&slot.value);
+        slot.owner = nullptr;
+    }
 
     for (char **text : {&g_ox.tmdb_key, &g_ox.tmdb_bearer, &g_ox.omdb_key, &g_ox.language,
                         &g_ox.last_url, &g_ox.last_error})
         release_text(text);
     ox_buf_free(&g_ox.last_body);
+    for (auto &slot : g_ox.retired_body) {
+        ox_buf_free(&slot.value);
+        slot.owner = nullptr;
+    }
 
-    ox_seasons_clear();
+    ox_season_list seasons{};
+    ox_seasons_swap(&seasons);
+    ox_season_list_free(&seasons);
 
     for (int i = 0; i < g_ox.warnings.count; ++i) std::free(g_ox.warnings.items[i]);
     std::free(g_ox.warnings.items);

@@ -77,6 +77,19 @@ struct ox_route_list {
     int capacity;
 };
 
+// Replaced values that wait for the threads that allocated them to release
+// them: freeing another thread's memory makes both threads wait on the
+// allocator. A slot is empty while its owner is null. A few slots let
+// threads that run in step each find one.
+inline constexpr int kRetiredSlots = 4;
+template <typename T>
+struct ox_retired_slot {
+    T value;
+    const void *owner;
+};
+template <typename T>
+using ox_retired = ox_retired_slot<T>[kRetiredSlots];
+
 struct ox_state {
     ox_mutex lock = OX_MUTEX_INIT;  // statically initialised, never destroyed
     char *tmdb_key;
@@ -90,7 +103,11 @@ struct ox_state {
     char *last_url;
     char *last_error;
     ox_buf last_body;
+    const void *last_body_owner;  // ox_thread_tag() of the thread that allocated it
+    ox_retired<ox_buf> retired_body;
     ox_result_list results;
+    const void *results_owner;
+    ox_retired<ox_result_list> retired_results;
     int total_pages;
     int total_results;
     int page;
@@ -124,6 +141,40 @@ private:
     bool held_ = true;
 };
 
+// A tag of the calling thread, distinct among the threads alive at once.
+inline const void *ox_thread_tag() {
+    static thread_local char tag;
+    return &tag;
+}
+
+// Moves what waits for this thread into own, for it to release after the
+// lock; own holds room for every slot (lock held).
+template <typename T>
+int ox_take_own(ox_retired<T> &slots, T (&own)[kRetiredSlots]) {
+    int taken = 0;
+    for (auto &slot : slots) {
+        if (!slot.owner || slot.owner != ox_thread_tag()) continue;
+        own[taken++] = slot.value;
+        slot = ox_retired_slot<T>{};
+    }
+    return taken;
+}
+
+// Keeps replaced, allocated by owner, in an empty slot; replaced is then
+// empty. Without an empty slot or a known owner it stays with the caller to
+// release (lock held).
+template <typename T>
+void ox_retire(ox_retired<T> &slots, T &replaced, const void *owner) {
+    if (!owner) return;
+    for (auto &slot : slots) {
+        if (slot.owner) continue;
+        slot.value = replaced;
+        slot.owner = owner;
+        replaced = T{};
+        return;
+    }
+}
+
 // ---- errors and warnings (take the lock)
 void ox_set_error(const char *fmt, ...) OX_PRINTF(1, 2);
 void ox_add_warning(const char *fmt, ...) OX_PRINTF(1, 2);
@@ -134,16 +185,31 @@ void ox_add_warning(const char *fmt, ...) OX_PRINTF(1, 2);
 // shared last_http_code slot may already hold another thread's).
 int ox_http_get(const char *url, ox_buf *out, int *http_status = nullptr);
 
+// ---- result lists: a list of the caller's own, or the store with the lock held
+// Copies every text of r into a new record at the end of list; 0, or -1
+// (list unchanged) when memory runs out.
+int ox_list_add(ox_result_list *list, const ox_result *r);
+// Releases every record and the array; the list is empty afterwards.
+void ox_list_free(ox_result_list *list);
+
 // ---- result store (lock held)
 int ox_result_add(const ox_result *r);
 void ox_results_clear();
 void ox_result_free(ox_result *r);
 
-// ---- TV season data (lock held)
-// Releases every season entry and both arrays.
-void ox_seasons_clear();
+// ---- TV season data
+// Seasons gathered outside the lock, then swapped into g_ox.
+struct ox_season_list {
+    int *numbers;
+    char **posters;
+    int count;
+    int capacity;
+};
 // Appends one season; false (nothing changed) when memory runs out.
-bool ox_season_add(int number, const char *poster);
+bool ox_season_add(ox_season_list *list, int number, const char *poster);
+void ox_season_list_free(ox_season_list *list);
+// Exchanges the list with the season data of g_ox (lock held).
+void ox_seasons_swap(ox_season_list *list);
 
 // ---- fake route table (lock held)
 int fake_upsert(const char *method, const char *url);

@@ -20,11 +20,20 @@ int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc) {
     // once published, another thread's request may replace them.
     const bool success_status = status >= 200 && status <= 299;
     ox_doc parsed(success_status ? ox_json_parse(body) : nullptr);
+    ox_buf own[kRetiredSlots] = {};
+    int taken = 0;
     {
         ox_guard g;
         std::swap(g_ox.last_body, body);
+        const void *allocator = g_ox.last_body_owner;
+        g_ox.last_body_owner = ox_thread_tag();
+        taken = ox_take_own(g_ox.retired_body, own);
+        ox_retire(g_ox.retired_body, body, allocator);
     }
-    ox_buf_free(&body);  // the previous last body, released outside the lock
+    // Released outside the lock: bodies this thread allocated before, and
+    // the replaced one unless it could wait for its own thread.
+    for (int i = 0; i < taken; ++i) ox_buf_free(&own[i]);
+    ox_buf_free(&body);
     for (const auto &rule : service.rules) {
         if (status == rule.http_status) {
             ox_set_error("%s", rule.message);
@@ -49,7 +58,26 @@ const char *ox_json_str(yyjson_val *obj, const char *key) {
 }
 
 int ox_results_replace_one(const ox_result &record) {
-    ox_guard g;
-    ox_results_clear();
-    return ox_result_add(&record);
+    ox_results_batch batch;
+    const bool added = batch.add(record);
+    batch.publish();
+    return added ? 0 : -1;
+}
+
+ox_results_batch::ox_results_batch() {
+    ox_result_list own[kRetiredSlots] = {};
+    int taken = 0;
+    {
+        ox_guard g;
+        taken = ox_take_own(g_ox.retired_results, own);
+    }
+    for (int i = 0; i < taken; ++i) ox_list_free(&own[i]);
+}
+
+void ox_results_batch::swap_into_store() {
+    std::swap(g_ox.results, list_);
+    const void *builder = g_ox.results_owner;
+    g_ox.results_owner = ox_thread_tag();
+    // What cannot wait for its own thread is released with the batch.
+    ox_retire(g_ox.retired_results, list_, builder);
 }

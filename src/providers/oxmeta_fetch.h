@@ -3,8 +3,11 @@
 // then replace the result store in one hold of the lock.
 #pragma once
 
+#include <charconv>
 #include <memory>
 #include <span>
+#include <string_view>
+#include <utility>
 
 #include <yyjson.h>
 
@@ -41,16 +44,55 @@ yyjson_doc *ox_json_parse(const ox_buf &body);
 // the first member named key is missing, or its value is not a string.
 const char *ox_json_str(yyjson_val *obj, const char *key);
 
-// Text of the first of the string members keys that has content; the last
-// one counts even when empty. Null when none is a string.
-template <typename... Keys>
-const char *ox_json_first_str(yyjson_val *obj, const char *key, Keys... rest) {
-    const char *text = ox_json_str(obj, key);
-    if constexpr (sizeof...(rest) == 0) {
-        return text;
-    } else {
-        return text && *text ? text : ox_json_first_str(obj, rest...);
+// The first member of each of N keys of an object, found in one pass over
+// its members: a later member with the same key is never seen, whatever the
+// type of the first. Anything but an object has no members.
+template <size_t N>
+class ox_members {
+public:
+    ox_members(yyjson_val *obj, const std::string_view (&keys)[N]) {
+        size_t index = 0;
+        size_t count = 0;
+        size_t found = 0;
+        yyjson_val *key = nullptr;
+        yyjson_val *value = nullptr;
+        yyjson_obj_foreach(obj, index, count, key, value) {
+            const std::string_view name(yyjson_get_str(key), yyjson_get_len(key));
+            for (size_t k = 0; k < N; ++k) {
+                if (values_[k] || keys[k] != name) continue;
+                values_[k] = value;
+                if (++found == N) return;
+                break;
+            }
+        }
     }
+
+    yyjson_val *operator[](size_t k) const { return values_[k]; }
+    // The text of member k, or null when it is missing or not a string.
+    const char *str(size_t k) const { return yyjson_get_str(values_[k]); }
+
+    // The text of the first of ks that has content; the last one counts
+    // even when empty. Null when none is a string.
+    template <typename... Rest>
+    const char *first_str(size_t k, Rest... rest) const {
+        const char *text = str(k);
+        if constexpr (sizeof...(rest) == 0) {
+            return text;
+        } else {
+            return text && *text ? text : first_str(rest...);
+        }
+    }
+
+private:
+    yyjson_val *values_[N] = {};
+};
+
+// Writes value in decimal into out and returns it.
+template <size_t Size, typename Int>
+char *ox_decimal(char (&out)[Size], Int value) {
+    const auto end = std::to_chars(out, out + Size - 1, value).ptr;
+    *end = '\0';
+    return out;
 }
 
 // Lends a text to a record that ox_result_add will copy; never freed.
@@ -60,20 +102,53 @@ inline char *ox_lend(const char *text) { return const_cast<char *>(text); }
 // not be stored (the store is then empty).
 int ox_results_replace_one(const ox_result &record);
 
-// Appends one record per element of array, in order, each made by
-// make(element) (lock held). False as soon as an append fails; the records
-// appended before it stay. Anything but an array has no elements.
-template <typename Make>
-bool ox_results_append_each(yyjson_val *array, Make &&make) {
-    size_t index = 0;
-    size_t count = 0;
-    yyjson_val *element = nullptr;
-    yyjson_arr_foreach(array, index, count, element) {
-        const ox_result record = make(element);
-        if (ox_result_add(&record) != 0) return false;
+// Records built outside the lock, then swapped into the store in one short
+// hold of it. The records it replaces are released by the thread that
+// allocated them where possible: the next batch that thread starts releases
+// them first, so that it builds in memory it has just freed, and no thread
+// waits on the allocator for another thread's memory.
+class ox_results_batch {
+public:
+    ox_results_batch();
+    ~ox_results_batch() { ox_list_free(&list_); }
+    ox_results_batch(const ox_results_batch &) = delete;
+    ox_results_batch &operator=(const ox_results_batch &) = delete;
+
+    // Copies the texts of record; false when memory runs out.
+    bool add(const ox_result &record) { return ox_list_add(&list_, &record) == 0; }
+
+    // Adds one record per element of array, in order, each made by
+    // make(element). False as soon as one cannot be added; the records added
+    // before it stay. Anything but an array has no elements.
+    template <typename Make>
+    bool add_each(yyjson_val *array, Make &&make) {
+        size_t index = 0;
+        size_t count = 0;
+        yyjson_val *element = nullptr;
+        yyjson_arr_foreach(array, index, count, element) {
+            if (!add(make(element))) return false;
+        }
+        return true;
     }
-    return true;
-}
+
+    int count() const { return list_.count; }
+
+    // Makes the batch the store; also() runs in the same hold of the lock,
+    // for the state that changes together with the results.
+    template <typename Also>
+    void publish(Also &&also) {
+        ox_guard g;
+        swap_into_store();
+        also();
+    }
+    void publish() {
+        publish([] {});
+    }
+
+private:
+    void swap_into_store();  // lock held
+    ox_result_list list_{};
+};
 
 // Sets the paging counters of a paged reply (lock held).
 inline void ox_set_paging(int total_pages, int total_results, int page) {

@@ -20,26 +20,29 @@ constexpr ox_status_rule kItunesRules[] = {
 };
 constexpr ox_service kItunes = {"iTunes", kItunesRules};
 
-// The first integer member among the id keys, in decimal; "0" without one.
-// An unsigned value beyond the signed range is written as it is.
-void id_of(yyjson_val *item, char (&id)[kIdSize]) {
-    for (const char *key : {"collectionId", "trackId", "artistId"}) {
-        yyjson_val *v = yyjson_obj_get(item, key);
-        if (yyjson_is_sint(v)) {
-            std::snprintf(id, kIdSize, "%" PRId64, yyjson_get_sint(v));
-            return;
-        }
-        if (yyjson_is_uint(v)) {
-            std::snprintf(id, kIdSize, "%" PRIu64, yyjson_get_uint(v));
-            return;
-        }
+// The members of an iTunes item that a record is made of.
+enum itunes_member : size_t {
+    kCollectionId, kTrackId, kArtistId, kCollectionName, kTrackName, kArtistName, kLongDescription,
+    kDescription, kReleaseDate, kKind, kFeedUrl, kArtwork600, kArtwork100, kArtwork60,
+};
+constexpr std::string_view kItunesMembers[] = {
+    "collectionId", "trackId", "artistId", "collectionName", "trackName", "artistName", "longDescription",
+    "description", "releaseDate", "kind", "feedUrl", "artworkUrl600", "artworkUrl100", "artworkUrl60",
+};
+
+// The first integer member among the id members, in decimal; "0" without
+// one. An unsigned value beyond the signed range is written as it is.
+char *id_of(const ox_members<std::size(kItunesMembers)> &m, char (&id)[kIdSize]) {
+    for (const size_t k : {kCollectionId, kTrackId, kArtistId}) {
+        if (yyjson_is_sint(m[k])) return ox_decimal(id, yyjson_get_sint(m[k]));
+        if (yyjson_is_uint(m[k])) return ox_decimal(id, yyjson_get_uint(m[k]));
     }
-    std::snprintf(id, kIdSize, "0");
+    return ox_decimal(id, 0);
 }
 
-const char *media_type_of(yyjson_val *item) {
-    if (ox_json_str(item, "feedUrl")) return "podcast";
-    const char *kind = ox_json_str(item, "kind");
+const char *media_type_of(const ox_members<std::size(kItunesMembers)> &m) {
+    if (m.str(kFeedUrl)) return "podcast";
+    const char *kind = m.str(kKind);
     if (!kind) return nullptr;
     const std::string_view k(kind);
     if (k == "feature-movie" || k == "movie") return "movie";
@@ -51,18 +54,18 @@ const char *media_type_of(yyjson_val *item) {
 // Maps one item of "results" (any value is accepted) onto a record whose
 // texts are lent from the document and from id.
 ox_result itunes_item_to_result(yyjson_val *item, char (&id)[kIdSize]) {
+    const ox_members m(item, kItunesMembers);
     ox_result r{};
     r.source = ox_lend("ITUNES");
-    id_of(item, id);
-    r.id = id;
-    r.title = ox_lend(ox_json_first_str(item, "collectionName", "trackName", "artistName"));
-    r.overview = ox_lend(ox_json_first_str(item, "longDescription", "description"));
-    r.year = ox_year_from_date(ox_json_str(item, "releaseDate"));
-    r.media_type = ox_lend(media_type_of(item));
-    r.poster_path = ox_lend(ox_json_first_str(item, "artworkUrl600", "artworkUrl100", "artworkUrl60"));
+    r.id = id_of(m, id);
+    r.title = ox_lend(m.first_str(kCollectionName, kTrackName, kArtistName));
+    r.overview = ox_lend(m.first_str(kLongDescription, kDescription));
+    r.year = ox_year_from_date(m.str(kReleaseDate));
+    r.media_type = ox_lend(media_type_of(m));
+    r.poster_path = ox_lend(m.first_str(kArtwork600, kArtwork100, kArtwork60));
     r.rating_permille = -1;
     r.popularity_permille = -1;
-    r.feed_url = ox_lend(ox_json_str(item, "feedUrl"));
+    r.feed_url = ox_lend(m.str(kFeedUrl));
     return r;
 }
 
@@ -83,14 +86,10 @@ int itunes_fetch(const char *path) {
     yyjson_val *items = yyjson_obj_get(root, "results");
     const int item_count = clamp_to_int(yyjson_arr_size(items));
     const int total = ox_json_int(yyjson_obj_get(root, "resultCount"), item_count);
-    bool stored = true;
-    {
-        ox_guard g;
-        ox_results_clear();
-        ox_set_paging(1, total, 1);
-        char id[kIdSize];
-        stored = ox_results_append_each(items, [&](yyjson_val *item) { return itunes_item_to_result(item, id); });
-    }
+    ox_results_batch batch;
+    char id[kIdSize];
+    const bool stored = batch.add_each(items, [&](yyjson_val *item) { return itunes_item_to_result(item, id); });
+    batch.publish([&] { ox_set_paging(1, total, 1); });
     if (!stored) {
         ox_set_error("oom storing iTunes results");
         return OXMETA_E_OOM;

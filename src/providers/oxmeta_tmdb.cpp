@@ -102,25 +102,34 @@ int popularity_permille_of(yyjson_val *v) {
     return static_cast<int>(scaled);
 }
 
+// The members of a TMDb item that a record is made of.
+enum tmdb_member : size_t {
+    kMediaType, kId, kTitle, kName, kOriginalTitle, kOriginalName, kOverview,
+    kReleaseDate, kFirstAirDate, kPosterPath, kBackdropPath, kVoteAverage, kPopularity,
+};
+constexpr std::string_view kTmdbMembers[] = {
+    "media_type", "id", "title", "name", "original_title", "original_name", "overview",
+    "release_date", "first_air_date", "poster_path", "backdrop_path", "vote_average", "popularity",
+};
+
 // Maps one TMDb item (a movie, a TV show or a person; any value is
 // accepted) onto a record whose texts are lent from the document and from
 // id, which receives the decimal id.
 ox_result tmdb_item_to_result(yyjson_val *item, const char *default_media, char (&id)[kIdSize]) {
+    const ox_members m(item, kTmdbMembers);
     ox_result r{};
     r.source = ox_lend("TMDB");
-    const char *media = ox_nonempty(ox_json_str(item, "media_type"));
+    const char *media = ox_nonempty(m.str(kMediaType));
     r.media_type = ox_lend(media ? media : default_media);
-    std::snprintf(id, kIdSize, "%d", ox_json_int(yyjson_obj_get(item, "id"), 0));
-    r.id = id;
-    r.title = ox_lend(ox_json_first_str(item, "title", "name"));
-    r.original_title = ox_lend(ox_json_first_str(item, "original_title", "original_name"));
-    r.overview = ox_lend(ox_json_str(item, "overview"));
-    const char *date = ox_nonempty(ox_json_str(item, "release_date"));
-    r.year = ox_year_from_date(date ? date : ox_json_str(item, "first_air_date"));
-    r.poster_path = ox_lend(ox_json_str(item, "poster_path"));
-    r.backdrop_path = ox_lend(ox_json_str(item, "backdrop_path"));
-    r.rating_permille = rating_permille_of(yyjson_obj_get(item, "vote_average"));
-    r.popularity_permille = popularity_permille_of(yyjson_obj_get(item, "popularity"));
+    r.id = ox_decimal(id, ox_json_int(m[kId], 0));
+    r.title = ox_lend(m.first_str(kTitle, kName));
+    r.original_title = ox_lend(m.first_str(kOriginalTitle, kOriginalName));
+    r.overview = ox_lend(m.str(kOverview));
+    r.year = ox_year_from_date(m.first_str(kReleaseDate, kFirstAirDate));
+    r.poster_path = ox_lend(m.str(kPosterPath));
+    r.backdrop_path = ox_lend(m.str(kBackdropPath));
+    r.rating_permille = rating_permille_of(m[kVoteAverage]);
+    r.popularity_permille = popularity_permille_of(m[kPopularity]);
     return r;
 }
 
@@ -135,18 +144,14 @@ int tmdb_list_op(const char *path, const char *default_media) {
     if (rc != OXMETA_OK) return rc;
     yyjson_val *root = yyjson_doc_get_root(doc.get());
     yyjson_val *items = yyjson_obj_get(root, "results");
-    bool stored = true;
-    {
-        ox_guard g;
-        ox_results_clear();
-        ox_set_paging(ox_json_int(yyjson_obj_get(root, "total_pages"), 0),
-                      ox_json_int(yyjson_obj_get(root, "total_results"), 0),
-                      ox_json_int(yyjson_obj_get(root, "page"), 0));
-        char id[kIdSize];
-        stored = ox_results_append_each(items, [&](yyjson_val *item) {
-            return tmdb_item_to_result(item, default_media, id);
-        });
-    }
+    const int total_pages = ox_json_int(yyjson_obj_get(root, "total_pages"), 0);
+    const int total_results = ox_json_int(yyjson_obj_get(root, "total_results"), 0);
+    const int page = ox_json_int(yyjson_obj_get(root, "page"), 0);
+    ox_results_batch batch;
+    char id[kIdSize];
+    const bool stored =
+        batch.add_each(items, [&](yyjson_val *item) { return tmdb_item_to_result(item, default_media, id); });
+    batch.publish([&] { ox_set_paging(total_pages, total_results, page); });
     if (!has_elements(items)) {
         ox_set_error("TMDb: empty results[]");
         return OXMETA_E_NOT_FOUND;
@@ -187,20 +192,17 @@ constexpr find_family kFindFamilies[] = {
     {"person_results", "person"},
 };
 
-// Replaces the season data with the reply's "seasons" and sets the last
-// episode numbers (lock held).
-void store_tv_extras(yyjson_val *root) {
+// The reply's "seasons", as many as memory allows.
+ox_season_list seasons_of(yyjson_val *root) {
+    ox_season_list seasons{};
     size_t index = 0;
     size_t count = 0;
     yyjson_val *season = nullptr;
     yyjson_arr_foreach(yyjson_obj_get(root, "seasons"), index, count, season) {
         const char *poster = ox_json_str(season, "poster_path");
-        // A season that cannot be stored for lack of memory is left out.
-        (void)ox_season_add(ox_json_int(yyjson_obj_get(season, "season_number"), -1), poster ? poster : "");
+        (void)ox_season_add(&seasons, ox_json_int(yyjson_obj_get(season, "season_number"), -1), poster ? poster : "");
     }
-    yyjson_val *last = yyjson_obj_get(root, "last_episode_to_air");
-    g_ox.last_episode_season = ox_json_int(yyjson_obj_get(last, "season_number"), -1);
-    g_ox.last_episode_number = ox_json_int(yyjson_obj_get(last, "episode_number"), -1);
+    return seasons;
 }
 
 }  // namespace
@@ -272,23 +274,20 @@ OXMETA_API int oxmeta_tmdb_find_by_imdb(const char *imdb_id) {
     if (rc == OXMETA_OK) rc = tmdb_fetch(path, &doc);
     if (rc != OXMETA_OK) return rc;
     yyjson_val *root = yyjson_doc_get_root(doc.get());
+    ox_results_batch batch;
+    char id[kIdSize];
     bool stored = true;
-    int count = 0;
-    {
-        ox_guard g;
-        ox_results_clear();
-        char id[kIdSize];
-        for (const auto &family : kFindFamilies) {
-            stored = ox_results_append_each(yyjson_obj_get(root, family.member), [&](yyjson_val *item) {
-                ox_result r = tmdb_item_to_result(item, family.media_type, id);
-                // Only the first match carries the id that was asked for.
-                if (g_ox.results.count == 0) r.imdb_id = ox_lend(imdb_id);
-                return r;
-            });
-            if (!stored) break;
-        }
-        count = g_ox.results.count;
+    for (const auto &family : kFindFamilies) {
+        stored = batch.add_each(yyjson_obj_get(root, family.member), [&](yyjson_val *item) {
+            ox_result r = tmdb_item_to_result(item, family.media_type, id);
+            // Only the first match carries the id that was asked for.
+            if (batch.count() == 0) r.imdb_id = ox_lend(imdb_id);
+            return r;
+        });
+        if (!stored) break;
     }
+    const int count = batch.count();
+    batch.publish();
     if (!stored) {
         ox_set_error("oom storing find results");
         return OXMETA_E_OOM;
@@ -317,16 +316,23 @@ OXMETA_API int oxmeta_tmdb_tv_detail(int tmdb_id) {
     char id[kIdSize];
     ox_result show = tmdb_item_to_result(root, "tv", id);
     show.year = ox_year_from_date(ox_json_str(root, "first_air_date"));
-    {
-        ox_guard g;
-        ox_results_clear();
-        ox_seasons_clear();
-        if (ox_result_add(&show) != 0) {
-            g.unlock();
-            ox_set_error("oom storing tv_detail");
-            return OXMETA_E_OOM;
+    ox_results_batch batch;
+    const bool stored = batch.add(show);
+    ox_season_list seasons = stored ? seasons_of(root) : ox_season_list{};
+    yyjson_val *last = yyjson_obj_get(root, "last_episode_to_air");
+    const int last_season = ox_json_int(yyjson_obj_get(last, "season_number"), -1);
+    const int last_number = ox_json_int(yyjson_obj_get(last, "episode_number"), -1);
+    batch.publish([&] {
+        ox_seasons_swap(&seasons);
+        if (stored) {
+            g_ox.last_episode_season = last_season;
+            g_ox.last_episode_number = last_number;
         }
-        store_tv_extras(root);
+    });
+    ox_season_list_free(&seasons);
+    if (!stored) {
+        ox_set_error("oom storing tv_detail");
+        return OXMETA_E_OOM;
     }
     return OXMETA_OK;
 }
