@@ -4,6 +4,7 @@
 #pragma once
 
 #include <charconv>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -51,6 +52,9 @@ template <size_t N>
 class ox_members {
 public:
     ox_members(yyjson_val *obj, const std::string_view (&keys)[N]) {
+        // Members whose key length no wanted key has are passed over at once.
+        uint64_t lengths = 0;
+        for (const auto &k : keys) lengths |= k.size() < 64 ? uint64_t{1} << k.size() : 0;
         size_t index = 0;
         size_t count = 0;
         size_t found = 0;
@@ -58,6 +62,7 @@ public:
         yyjson_val *value = nullptr;
         yyjson_obj_foreach(obj, index, count, key, value) {
             const std::string_view name(yyjson_get_str(key), yyjson_get_len(key));
+            if (name.size() >= 64 || !(lengths >> name.size() & 1)) continue;
             for (size_t k = 0; k < N; ++k) {
                 if (values_[k] || keys[k] != name) continue;
                 values_[k] = value;
