@@ -1,0 +1,38 @@
+// The tool's live transport: an oxmeta_io table whose get performs the GET
+// with libcurl.
+#pragma once
+
+#include <string>
+
+#include "oxmeta.h"
+
+struct curl_options {
+    long timeout_ms = 15000;  // whole request; connecting gets at most 10 s of it
+    int retries = 2;          // after a 429 or 503
+    std::string base_url;     // when set, replaces the scheme and host of every URL
+    bool verbose = false;
+};
+
+// Owns one libcurl handle, so that one connection serves every request.
+class curl_transport {
+public:
+    explicit curl_transport(const curl_options &options);
+    ~curl_transport();
+    curl_transport(const curl_transport &) = delete;
+    curl_transport &operator=(const curl_transport &) = delete;
+
+    // False when libcurl could not be set up; error() says why.
+    bool ok() const { return handle_ != nullptr; }
+    const oxmeta_io *io() const { return &table_; }
+
+private:
+    static int get(void *ctx, const char *url, char **body, int *http_status, char **err);
+    int perform(const std::string &url, std::string &body, long &status, std::string &error);
+
+    curl_options options_;
+    void *handle_ = nullptr;
+    oxmeta_io table_{};
+};
+
+// url with its scheme and host replaced by base (no change when base is "").
+std::string rebase_url(const std::string &url, const std::string &base);

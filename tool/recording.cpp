@@ -1,0 +1,134 @@
+#include "recording.h"
+
+#include <yyjson.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+char *malloc_copy(const std::string &text) {
+    auto *copy = static_cast<char *>(std::malloc(text.size() + 1));
+    if (copy) std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+bool is_credential(const std::string &parameter) {
+    const std::string name = parameter.substr(0, parameter.find('='));
+    return name == "api_key" || name == "apikey";
+}
+
+// A stable file name for a URL: its host, then a hash of the whole URL.
+std::string file_name_for(const std::string &url) {
+    uint64_t hash = 1469598103934665603ULL;  // FNV-1a
+    for (unsigned char c : url) hash = (hash ^ c) * 1099511628211ULL;
+    const size_t start = url.find("://");
+    std::string host = url.substr(start == std::string::npos ? 0 : start + 3);
+    host = host.substr(0, host.find('/'));
+    char name[128];
+    std::snprintf(name, sizeof name, "%s-%016llx.json", host.c_str(), static_cast<unsigned long long>(hash));
+    return name;
+}
+
+}  // namespace
+
+std::string strip_credentials(const std::string &url) {
+    const size_t query = url.find('?');
+    if (query == std::string::npos) return url;
+    std::string kept;
+    std::stringstream parameters(url.substr(query + 1));
+    std::string parameter;
+    while (std::getline(parameters, parameter, '&')) {
+        if (is_credential(parameter)) continue;
+        kept += (kept.empty() ? "" : "&") + parameter;
+    }
+    return url.substr(0, query) + (kept.empty() ? "" : "?" + kept);
+}
+
+// ------------------------------------------------------------------ recorder
+
+recorder::recorder(const oxmeta_io *inner, std::string dir) : inner_(inner), dir_(std::move(dir)) {
+    table_ = {this, &recorder::get, nullptr, inner->free};
+}
+
+int recorder::get(void *ctx, const char *url, char **body, int *http_status, char **err) {
+    auto *self = static_cast<recorder *>(ctx);
+    const int rc = self->inner_->get(self->inner_->ctx, url, body, http_status, err);
+    if (rc != 0) return rc;
+    const std::string clean = strip_credentials(url);
+    const char *text = *body ? *body : "";
+
+    yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
+    yyjson_mut_val *root = yyjson_mut_obj(doc);
+    yyjson_mut_doc_set_root(doc, root);
+    yyjson_mut_obj_add_strcpy(doc, root, "url", clean.c_str());
+    yyjson_mut_obj_add_int(doc, root, "status", *http_status);
+    // A JSON reply is kept as JSON, so that the file reads and diffs well.
+    yyjson_doc *reply = yyjson_read(text, std::strlen(text), 0);
+    if (reply) {
+        yyjson_mut_obj_add_val(doc, root, "body", yyjson_val_mut_copy(doc, yyjson_doc_get_root(reply)));
+    } else {
+        yyjson_mut_obj_add_strcpy(doc, root, "body_text", text);
+    }
+    std::error_code ec;
+    fs::create_directories(self->dir_, ec);
+    const std::string path = (fs::path(self->dir_) / file_name_for(clean)).string();
+    if (!yyjson_mut_write_file(path.c_str(), doc, YYJSON_WRITE_PRETTY_TWO_SPACES, nullptr, nullptr))
+        std::fprintf(stderr, "oxmeta: cannot write the recording %s\n", path.c_str());
+    yyjson_doc_free(reply);
+    yyjson_mut_doc_free(doc);
+    return rc;
+}
+
+// ------------------------------------------------------------------ replayer
+
+replayer::replayer(const std::string &dir) {
+    table_ = {this, &replayer::get, nullptr, nullptr};
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) {
+        error_ = "no recordings directory " + dir;
+        return;
+    }
+    for (const auto &entry : fs::directory_iterator(dir, ec)) {
+        if (entry.path().extension() != ".json") continue;
+        yyjson_read_err read_error{};
+        yyjson_doc *doc = yyjson_read_file(entry.path().string().c_str(), 0, nullptr, &read_error);
+        yyjson_val *root = yyjson_doc_get_root(doc);
+        const char *url = yyjson_get_str(yyjson_obj_get(root, "url"));
+        yyjson_val *status = yyjson_obj_get(root, "status");
+        if (!url || !yyjson_is_int(status)) {
+            error_ = "not a recording: " + entry.path().string();
+            yyjson_doc_free(doc);
+            return;
+        }
+        exchange e{static_cast<int>(yyjson_get_int(status)), ""};
+        if (yyjson_val *body = yyjson_obj_get(root, "body")) {
+            char *text = yyjson_val_write(body, 0, nullptr);
+            e.body = text ? text : "";
+            std::free(text);
+        } else if (const char *text = yyjson_get_str(yyjson_obj_get(root, "body_text"))) {
+            e.body = text;
+        }
+        exchanges_[url] = std::move(e);
+        yyjson_doc_free(doc);
+    }
+}
+
+int replayer::get(void *ctx, const char *url, char **body, int *http_status, char **err) {
+    auto *self = static_cast<replayer *>(ctx);
+    const std::string clean = strip_credentials(url);
+    const auto found = self->exchanges_.find(clean);
+    if (found == self->exchanges_.end()) {
+        *err = malloc_copy("no recording for " + clean);
+        return -1;
+    }
+    *http_status = found->second.status;
+    *body = malloc_copy(found->second.body);
+    return 0;
+}
