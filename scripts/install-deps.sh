@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test oxmeta:
-# compilers (g++, clang), CMake, pkg-config, GoogleTest, Google Benchmark and yyjson >= 0.12.
+# compilers (g++, clang), CMake, pkg-config, GoogleTest, Google Benchmark and yyjson >= 0.12;
+# for the command-line tool CLI11 and libcurl (OpenSSL), and cpp-httplib for its tests.
 # Does nothing on a machine that already has them.
 set -euo pipefail
 
@@ -14,6 +15,10 @@ command -v git >/dev/null 2>&1 || need_apt+=(git)
 [ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need_apt+=(libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need_apt+=(libbenchmark-dev)
+[ -f /usr/include/CLI/CLI.hpp ] || need_apt+=(libcli11-dev)
+dpkg-query -W -f='${Status}' libcurl4-openssl-dev 2>/dev/null | grep -q 'ok installed' || need_apt+=(libcurl4-openssl-dev)
+[ -f /usr/include/httplib.h ] || need_apt+=(libcpp-httplib-dev)
+command -v update-ca-certificates >/dev/null 2>&1 || need_apt+=(ca-certificates)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
