@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "http_curl.h"
 #include "output.h"
@@ -182,34 +183,40 @@ void add_omdb(CLI::App &app, operation &op, settings &) {
     by_season->callback([&] { op = {"omdb season", svc::omdb, [](report_extras &) {
                                         return oxmeta_omdb_season(imdb_id.c_str(), season); }}; });
 
-    auto *field = omdb->add_subcommand("field", "One member of a title's reply, such as Director");
-    field->add_option("imdb_id", imdb_id, "An IMDb id")->required();
-    field->add_option("key", key, "The member's name, as OMDb spells it")->required();
-    field->footer("Example: oxmeta --offline omdb field tt0083658 Director");
-    field->callback([&] { op = {"omdb field", svc::omdb, [](report_extras &extras) {
-                                    const int rc = oxmeta_omdb_by_imdb(imdb_id.c_str());
-                                    extras.has_value = rc == OXMETA_OK;
-                                    extras.value = oxmeta_omdb_field(key.c_str());
-                                    return rc; }}; });
-
-    auto *runtime = omdb->add_subcommand("runtime", "A title's running time in minutes");
-    runtime->add_option("imdb_id", imdb_id, "An IMDb id")->required();
-    runtime->footer("Example: oxmeta --offline omdb runtime tt0083658");
-    runtime->callback([&] { op = {"omdb runtime", svc::omdb, [](report_extras &extras) {
-                                      const int rc = oxmeta_omdb_by_imdb(imdb_id.c_str());
-                                      extras.has_value = rc == OXMETA_OK;
-                                      extras.value = std::to_string(oxmeta_omdb_runtime_minutes(nullptr));
-                                      return rc; }}; });
-
-    auto *votes = omdb->add_subcommand("votes", "A title's number of IMDb votes");
-    votes->add_option("imdb_id", imdb_id, "An IMDb id")->required();
-    votes->footer("Example: oxmeta --offline omdb votes tt0083658");
-    votes->callback([&] { op = {"omdb votes", svc::omdb, [](report_extras &extras) {
-                                    const int rc = oxmeta_omdb_by_imdb(imdb_id.c_str());
-                                    int64_t count = 0;
-                                    extras.has_value = rc == OXMETA_OK;
-                                    extras.value = oxmeta_omdb_votes(&count) == 0 ? std::to_string(count) : "-";
-                                    return rc; }}; });
+    // The readers look the title up, then read one value of its reply.
+    struct reader {
+        const char *name;
+        const char *about;
+        const char *example;
+        std::string (*read)();
+    };
+    static const reader readers[] = {
+        {"field", "One member of a title's reply, such as Director",
+         "Example: oxmeta --offline omdb field tt0083658 Director",
+         [] { return std::string(oxmeta_omdb_field(key.c_str())); }},
+        {"runtime", "A title's running time in minutes", "Example: oxmeta --offline omdb runtime tt0083658",
+         [] { return std::to_string(oxmeta_omdb_runtime_minutes(nullptr)); }},
+        {"votes", "A title's number of IMDb votes", "Example: oxmeta --offline omdb votes tt0083658",
+         [] {
+             int64_t count = 0;
+             return oxmeta_omdb_votes(&count) == 0 ? std::to_string(count) : std::string("-");
+         }},
+    };
+    for (const reader &r : readers) {
+        auto *cmd = omdb->add_subcommand(r.name, r.about);
+        cmd->add_option("imdb_id", imdb_id, "An IMDb id")->required();
+        if (std::string_view(r.name) == "field")
+            cmd->add_option("key", key, "The member's name, as OMDb spells it")->required();
+        cmd->footer(r.example);
+        cmd->callback([&op, &r] {
+            op = {std::string("omdb ") + r.name, svc::omdb, [&r](report_extras &extras) {
+                      const int rc = oxmeta_omdb_by_imdb(imdb_id.c_str());
+                      extras.has_value = rc == OXMETA_OK;
+                      extras.value = r.read();
+                      return rc;
+                  }};
+        });
+    }
 }
 
 void add_itunes(CLI::App &app, operation &op, settings &) {
