@@ -1,4 +1,5 @@
 // The fake transport: scripting routes and answering requests from them.
+#include <climits>
 #include <string>
 
 #include "core/oxmeta_state.h"
@@ -38,6 +39,25 @@ TEST_F(FakeTest, MethodMustBeExactlyGetOrPost) {
     EXPECT_EQ(ox_fake_fail("GET", nullptr, nullptr), OXMETA_E_INVALID_ARG);
     EXPECT_EQ(g_ox.fake_routes.count, 0);
     EXPECT_EQ(oxmeta_last_error(), before);
+    // The two methods it knows are taken.
+    EXPECT_EQ(ox_fake_set("POST", "u", 200, "{}"), OXMETA_OK);
+    EXPECT_EQ(ox_fake_fail("POST", "v", "m"), OXMETA_OK);
+    EXPECT_EQ(ox_fake_set("GET", "u", 200, "{}"), OXMETA_OK);
+    EXPECT_EQ(g_ox.fake_routes.count, 3);
+}
+
+TEST_F(FakeTest, CallCountersSaturate) {
+    ox_fake_set("GET", "a", 200, "");
+    ox_fake_set("GET", "b", 200, "");
+    {
+        ox_guard g;
+        g_ox.fake_routes.items[0].calls = INT_MAX - 1;
+        g_ox.fake_routes.items[1].calls = INT_MAX - 1;
+    }
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(get("a"), OXMETA_OK);
+    EXPECT_EQ(ox_fake_calls("GET", "a"), INT_MAX);
+    EXPECT_EQ(ox_fake_calls("GET", "b"), INT_MAX - 1);
+    EXPECT_EQ(ox_fake_calls(nullptr, nullptr), INT_MAX);  // the sum of both
 }
 
 TEST_F(FakeTest, FirstRequestBindsTheFakeTable) {

@@ -212,6 +212,8 @@ TEST_F(OmdbTest, MemberMappingRules) {
         {R"({"imdbRating":"N/A"})", "movie", -1, "", ""},
         {R"({"imdbRating":""})", "movie", -1, "", ""},
         {R"({"imdbRating":"7.8"})", "movie", 780, "", ""},
+        {R"({"imdbRating":"0"})", "movie", 0, "", ""},
+        {R"({"imdbRating":"0.0"})", "movie", 0, "", ""},
         {R"({"imdbRating":"10"})", "movie", 1000, "", ""},
         {R"({"imdbRating":"-1"})", "movie", -1, "", ""},
         {R"({"imdbRating":7.8})", "movie", -1, "", ""},

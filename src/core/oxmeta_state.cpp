@@ -3,6 +3,7 @@
 #include "core/oxmeta_state.h"
 
 #include <cstdarg>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -429,15 +430,16 @@ OXMETA_API int ox_fake_fail(const char *method, const char *url, const char *mes
 
 OXMETA_API int ox_fake_calls(const char *method, const char *url) {
     ox_guard g;
-    int sum = 0;
+    long long sum = 0;
     const auto &routes = g_ox.fake_routes;
     for (int i = 0; i < routes.count; ++i) {
         const fake_route &r = routes.items[i];
         if (method && std::strcmp(r.method, method) != 0) continue;
         if (url && std::strcmp(r.url, url) != 0) continue;
         sum += r.calls;
+        if (sum >= INT_MAX) return INT_MAX;  // saturates rather than overflows
     }
-    return sum;
+    return static_cast<int>(sum);
 }
 
 // Exported form: takes the lock, so a host may reset while requests run.

@@ -1,5 +1,6 @@
 // The fake transport: an oxmeta_io table that answers GETs from the scripted
 // routes in g_ox.fake_routes.
+#include <climits>
 #include <cstdlib>
 
 #include "core/oxmeta_state.h"
@@ -25,7 +26,7 @@ int fakeio_get(void *, const char *url, char **body_out, int *status_out, char *
         hand_out(error_out, "fake: no route for this URL");
         return -1;
     }
-    ++route->calls;
+    if (route->calls < INT_MAX) ++route->calls;  // saturates rather than overflows
     if (route->fail) {
         hand_out(error_out, route->fail_message ? route->fail_message : "fake: transport failure");
         return -1;

@@ -154,7 +154,8 @@ OXMETA_API const char *oxmeta_omdb_field(const char *key) {
 }
 
 OXMETA_API int oxmeta_omdb_runtime_minutes(int *out_minutes) {
-    const std::string_view text = oxmeta_omdb_field("Runtime");
+    const char *field = lookup_field("Runtime");
+    const std::string_view text = field ? field : "";
     int minutes = -1;
     if (!is_na(text)) {
         long long value = 0;
@@ -176,7 +177,8 @@ OXMETA_API int oxmeta_omdb_runtime_minutes(int *out_minutes) {
 
 OXMETA_API int oxmeta_omdb_votes(int64_t *out_votes) {
     if (out_votes) *out_votes = 0;
-    const std::string_view text = oxmeta_omdb_field("imdbVotes");
+    const char *field = lookup_field("imdbVotes");
+    const std::string_view text = field ? field : "";
     if (is_na(text)) return -1;
     int64_t value = 0;
     for (char c : text) {
