@@ -209,7 +209,13 @@ int ox_http_get(const char *url, ox_buf *out, int *http_status) {
         std::free(g_ox.last_url);
         g_ox.last_url = masked;
     }
-    if (rc != 0) ox_set_error("transport: %s", err ? err : "unknown IO failure");
+    if (rc != 0) {
+        // A transport's message may quote the URL: its credentials are
+        // masked as the stored URL's are.
+        char *message = err ? ox_redact_url(err) : nullptr;
+        ox_set_error("transport: %s", message ? message : "unknown IO failure");
+        std::free(message);
+    }
     release_io_text(io, body);
     release_io_text(io, err);
     if (http_status) *http_status = status;
