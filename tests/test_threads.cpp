@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -202,6 +204,117 @@ TEST_F(ThreadTest, ReadersSeeWholeResultSetsOnly) {
     reader.join();
     EXPECT_EQ(wrong, 0);
     EXPECT_EQ(torn, 0);
+}
+
+// One reply that every operation accepts: a TMDb page, find, TV detail and
+// external ids, an OMDb title and an iTunes result list at once.
+const char kEveryReply[] =
+    R"({"page":1,"total_pages":3,"total_results":41,"results":[{"id":1,"title":"A","collectionId":5,)"
+    R"("collectionName":"P","feedUrl":"f"},{"id":2,"name":"B"}],"resultCount":2,)"
+    R"("movie_results":[{"id":1,"title":"A"}],"name":"S","seasons":[{"season_number":1},{"season_number":2}],)"
+    R"("last_episode_to_air":{"season_number":2,"episode_number":3},"imdb_id":"tt1","Title":"T","Year":"2001",)"
+    R"("Runtime":"90 min","imdbVotes":"1,000","Response":"True"})";
+
+// Answers every GET with kEveryReply after calling back into the library.
+int stress_get(void *, const char *, char **body, int *status, char **) {
+    (void)oxmeta_result_count();
+    (void)oxmeta_tv_season_count();
+    (void)oxmeta_warning_count();
+    (void)ox_fake_calls("GET", nullptr);
+    (void)oxmeta_last_http_code();
+    *status = 200;
+    *body = malloc_copy(kEveryReply);
+    return 0;
+}
+
+TEST_F(ThreadTest, StressEveryOperationWithReaders) {
+    constexpr int kWorkers = 8;
+    constexpr int kRounds = 200;
+    oxmeta_io table{nullptr, stress_get, nullptr, nullptr};
+    oxmeta_set_io(&table);
+    ASSERT_EQ(oxmeta_tmdb_set_key("k"), OXMETA_OK);
+    ASSERT_EQ(oxmeta_omdb_set_key("k"), OXMETA_OK);
+    const std::function<int(int)> steps[] = {
+        [](int) { return oxmeta_tmdb_search_multi("q", 1); },
+        [](int) { return oxmeta_tmdb_discover_movie(1, 1999); },
+        [](int) { return oxmeta_tmdb_discover_tv(1, 1, 2020); },
+        [](int) { return oxmeta_tmdb_tv_airing_today(2); },
+        [](int) { return oxmeta_tmdb_tv_on_the_air(3); },
+        [](int) { return oxmeta_tmdb_find_by_imdb("tt1"); },
+        [](int) { return oxmeta_tmdb_tv_detail(7); },
+        [](int) { return oxmeta_tmdb_external_ids(7, 1); },
+        [](int) { return oxmeta_omdb_by_imdb("tt1"); },
+        [](int) { return oxmeta_omdb_by_title("t"); },
+        [](int) { return oxmeta_omdb_season("tt1", 1); },
+        [](int) { return oxmeta_itunes_search("q", nullptr, 201, nullptr); },
+        [](int) { return oxmeta_itunes_lookup(5); },
+        [](int t) { return oxmeta_set_language(t % 2 ? "de-DE" : nullptr); },
+        [](int t) { return oxmeta_tmdb_set_key(t % 2 ? "k" : "k2"); },
+        [](int t) { return oxmeta_set_timeout_ms(t); },
+        [](int t) { return ox_fake_set("GET", ("https://stress/" + std::to_string(t)).c_str(), 200, "{}"); },
+        [](int t) { return ox_fake_fail("POST", ("https://stress/" + std::to_string(t)).c_str(), "down"); },
+        [](int t) {
+            if (t == 0) ox_fake_reset();
+            return OXMETA_OK;
+        },
+    };
+    std::atomic<int> failed{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < kWorkers; ++t) {
+        workers.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round)
+                for (size_t k = 0; k < std::size(steps); ++k) {
+                    const int rc = steps[(k + static_cast<size_t>(t)) % std::size(steps)](t);
+                    if (rc != OXMETA_OK) ++failed;
+                }
+        });
+    }
+    // Readers of every text and number, and of the season data; the texts
+    // are not read through, as another thread may replace them at any time.
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 2; ++r) {
+        readers.emplace_back([&] {
+            while (!done) {
+                const int n = oxmeta_result_count();
+                for (int i = -1; i <= n; ++i) {
+                    for (auto get : {oxmeta_result_source, oxmeta_result_id, oxmeta_result_imdb_id,
+                                     oxmeta_result_title, oxmeta_result_original_title, oxmeta_result_overview,
+                                     oxmeta_result_media_type, oxmeta_result_poster_path,
+                                     oxmeta_result_backdrop_path, oxmeta_result_feed_url})
+                        if (!get(i)) ++failed;
+                    (void)(oxmeta_result_year(i) + oxmeta_result_rating_permille(i) +
+                           oxmeta_result_popularity_permille(i));
+                }
+                for (int i = -1; i <= oxmeta_tv_season_count(); ++i) {
+                    (void)oxmeta_tv_season_number(i);
+                    if (!oxmeta_tv_season_poster(i)) ++failed;
+                }
+                (void)(oxmeta_total_pages() + oxmeta_total_results() + oxmeta_page() +
+                       oxmeta_tv_last_episode_season() + oxmeta_tv_last_episode_number());
+                for (const char *text : {oxmeta_last_error(), oxmeta_last_url(), oxmeta_result_json(),
+                                         oxmeta_warning(oxmeta_warning_count() - 1)})
+                    if (!text) ++failed;
+            }
+        });
+    }
+    // The field readers share one buffer, so one thread alone uses them.
+    readers.emplace_back([&] {
+        while (!done) {
+            const std::string title = oxmeta_omdb_field("Title");
+            if (!title.empty() && title != "T") ++failed;
+            const int minutes = oxmeta_omdb_runtime_minutes(nullptr);
+            if (minutes != -1 && minutes != 90) ++failed;
+            int64_t votes = 0;
+            if (oxmeta_omdb_votes(&votes) == 0 && votes != 1000) ++failed;
+            (void)std::strlen(oxmeta_tmdb_image_url("/p.jpg", "w92"));
+        }
+    });
+    for (auto &th : workers) th.join();
+    done = true;
+    for (auto &th : readers) th.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(oxmeta_warning_count(), 2 * kWorkers * kRounds);  // discover_tv and the clamped limit
 }
 
 }  // namespace

@@ -43,6 +43,9 @@ constexpr int kStatuses[] = {200, 201, 204, 299, 199, 300, 401, 403, 404, 429, 5
 
 volatile size_t g_sink;  // keeps the reads from being optimised away
 
+void consume(int number) { g_sink = g_sink + static_cast<unsigned>(number); }
+void consume(int64_t number) { g_sink = g_sink + static_cast<uint64_t>(number); }
+
 void consume(const char *text) {
     if (!text) __builtin_trap();  // a getter must never return null
     size_t n = 0;
@@ -57,18 +60,19 @@ void read_everything() {
                          oxmeta_result_original_title, oxmeta_result_overview, oxmeta_result_media_type,
                          oxmeta_result_poster_path, oxmeta_result_backdrop_path, oxmeta_result_feed_url})
             consume(get(i));
-        g_sink = g_sink + static_cast<size_t>(oxmeta_result_year(i) + oxmeta_result_rating_permille(i) +
-                                              oxmeta_result_popularity_permille(i));
+        for (int number : {oxmeta_result_year(i), oxmeta_result_rating_permille(i),
+                           oxmeta_result_popularity_permille(i)})
+            consume(number);
         consume(oxmeta_tmdb_image_url(oxmeta_result_poster_path(i), "w92"));
     }
     const int seasons = oxmeta_tv_season_count();
     for (int i = -1; i <= seasons; ++i) {
-        g_sink = g_sink + static_cast<size_t>(oxmeta_tv_season_number(i));
+        consume(oxmeta_tv_season_number(i));
         consume(oxmeta_tv_season_poster(i));
     }
-    g_sink = g_sink + static_cast<size_t>(oxmeta_tv_last_episode_season() + oxmeta_tv_last_episode_number() +
-                                          oxmeta_total_pages() + oxmeta_total_results() + oxmeta_page() +
-                                          oxmeta_last_http_code());
+    for (int number : {oxmeta_tv_last_episode_season(), oxmeta_tv_last_episode_number(), oxmeta_total_pages(),
+                       oxmeta_total_results(), oxmeta_page(), oxmeta_last_http_code()})
+        consume(number);
     for (int i = -1; i <= oxmeta_warning_count(); ++i) consume(oxmeta_warning(i));
     consume(oxmeta_last_error());
     consume(oxmeta_last_url());
@@ -76,8 +80,10 @@ void read_everything() {
     for (const char *key : {"Title", "Runtime", "imdbVotes", "Response", "Error", ""}) consume(oxmeta_omdb_field(key));
     int minutes = 0;
     int64_t votes = 0;
-    g_sink = g_sink + static_cast<size_t>(oxmeta_omdb_runtime_minutes(&minutes) + minutes);
-    g_sink = g_sink + static_cast<size_t>(oxmeta_omdb_votes(&votes) + votes);
+    consume(oxmeta_omdb_runtime_minutes(&minutes));
+    consume(minutes);
+    consume(oxmeta_omdb_votes(&votes));
+    consume(votes);
 }
 
 }  // namespace
