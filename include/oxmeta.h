@@ -104,13 +104,15 @@ typedef struct oxmeta_io {
 /* Configuration                                                          */
 /* ===================================================================== */
 
+/* Setters keep the previous value when the new one cannot be copied
+ * (OXMETA_E_OOM). */
 /* Sets the TMDb v3 API key. NULL or "": OXMETA_E_INVALID_ARG, key kept. */
 OXMETA_API int oxmeta_tmdb_set_key(const char *key);
 /* Sets the TMDb bearer token. NULL or "": OXMETA_E_INVALID_ARG. */
 OXMETA_API int oxmeta_tmdb_set_bearer(const char *token);
 /* Sets the OMDb API key. NULL or "": OXMETA_E_INVALID_ARG, key kept. */
 OXMETA_API int oxmeta_omdb_set_key(const char *key);
-/* Sets the TMDb language tag; NULL or "" means "en-US". Always OXMETA_OK. */
+/* Sets the TMDb language tag; NULL or "" means "en-US". */
 OXMETA_API int oxmeta_set_language(const char *tag);
 /* Stores a request timeout (ms >= 0); no transport receives it. */
 OXMETA_API int oxmeta_set_timeout_ms(int ms);

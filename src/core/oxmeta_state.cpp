@@ -45,14 +45,26 @@ bool grow_for_one(List &list, int first) {
 }
 
 // The key and token setters share this shape.
-int set_required_text(char **slot, const char *value, const char *message) {
+// Stores a copy of value in slot. The copy is made first: when memory runs
+// out the previous value stays and the caller hears of it.
+int store_copy(char **slot, const char *value, const char *what) {
+    char *copy = ox_strdup(value);
+    if (!copy) {
+        ox_set_error("oom storing the %s", what);
+        return OXMETA_E_OOM;
+    }
+    ox_guard g;
+    std::free(*slot);
+    *slot = copy;
+    return OXMETA_OK;
+}
+
+int set_required_text(char **slot, const char *value, const char *message, const char *what) {
     if (!value || !*value) {
         ox_set_error("%s", message);
         return OXMETA_E_INVALID_ARG;
     }
-    ox_guard g;
-    replace_text(slot, value);
-    return OXMETA_OK;
+    return store_copy(slot, value, what);
 }
 
 // Puts the body a transport handed out into out. A body from malloc (a
@@ -83,22 +95,19 @@ void release_io_text(const oxmeta_io *io, char *text) {
 extern "C" {
 
 OXMETA_API int oxmeta_tmdb_set_key(const char *key) {
-    return set_required_text(&g_ox.tmdb_key, key, "tmdb key must be non-empty (no defaults, SPEC 1)");
+    return set_required_text(&g_ox.tmdb_key, key, "tmdb key must be non-empty (no defaults, SPEC 1)", "key");
 }
 
 OXMETA_API int oxmeta_tmdb_set_bearer(const char *token) {
-    return set_required_text(&g_ox.tmdb_bearer, token, "bearer token must be non-empty");
+    return set_required_text(&g_ox.tmdb_bearer, token, "bearer token must be non-empty", "token");
 }
 
 OXMETA_API int oxmeta_omdb_set_key(const char *key) {
-    return set_required_text(&g_ox.omdb_key, key, "omdb key must be non-empty (no defaults, SPEC 1)");
+    return set_required_text(&g_ox.omdb_key, key, "omdb key must be non-empty (no defaults, SPEC 1)", "key");
 }
 
 OXMETA_API int oxmeta_set_language(const char *tag) {
-    ox_guard g;
-    std::free(g_ox.language);
-    g_ox.language = ox_strdup(tag && *tag ? tag : "en-US");
-    return OXMETA_OK;
+    return store_copy(&g_ox.language, tag && *tag ? tag : "en-US", "language");
 }
 
 OXMETA_API int oxmeta_set_timeout_ms(int ms) {

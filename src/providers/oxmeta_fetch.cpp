@@ -1,11 +1,26 @@
 #include "providers/oxmeta_fetch.h"
 
+#include <cstdlib>
 #include <utility>
 
-yyjson_doc *ox_json_parse(const ox_buf &body) {
+namespace {
+
+// yyjson takes its memory from the C library's allocator, as everything
+// else here does; its failures then count as running out of memory.
+void *alc_malloc(void *, size_t size) { return std::malloc(size); }
+void *alc_realloc(void *, void *p, size_t, size_t size) { return std::realloc(p, size); }
+void alc_free(void *, void *p) { std::free(p); }
+constexpr yyjson_alc kAllocator = {alc_malloc, alc_realloc, alc_free, nullptr};
+
+}  // namespace
+
+yyjson_doc *ox_json_parse(const ox_buf &body, bool *out_of_memory) {
     // Without YYJSON_READ_INSITU the input is only read, never written.
     char *text = body.data ? body.data : const_cast<char *>("");
-    return yyjson_read_opts(text, body.len, 0, nullptr, nullptr);
+    yyjson_read_err error{};
+    yyjson_doc *doc = yyjson_read_opts(text, body.len, 0, &kAllocator, &error);
+    if (out_of_memory) *out_of_memory = !doc && error.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION;
+    return doc;
 }
 
 int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc) {
@@ -19,7 +34,8 @@ int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc) {
     // Parse this call's own bytes before they become the shared last body:
     // once published, another thread's request may replace them.
     const bool success_status = status >= 200 && status <= 299;
-    ox_doc parsed(success_status ? ox_json_parse(body) : nullptr);
+    bool out_of_memory = false;
+    ox_doc parsed(success_status ? ox_json_parse(body, &out_of_memory) : nullptr);
     ox_buf own[kRetiredSlots] = {};
     int taken = 0;
     {
@@ -43,6 +59,10 @@ int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc) {
     if (!success_status) {
         ox_set_error("%s HTTP %ld", service.name, static_cast<long>(status));
         return OXMETA_E_HTTP;
+    }
+    if (out_of_memory) {
+        ox_set_error("oom parsing the %s response", service.name);
+        return OXMETA_E_OOM;
     }
     if (!parsed) {
         ox_set_error("%s response is not valid JSON", service.name);

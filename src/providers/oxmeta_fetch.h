@@ -38,8 +38,9 @@ struct ox_service {
 int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc);
 
 // Parses the bytes of body (none: the empty text) as strict JSON; null when
-// they are not valid JSON. The body is only read.
-yyjson_doc *ox_json_parse(const ox_buf &body);
+// they are not valid JSON, or when memory ran out (then *out_of_memory, if
+// given, is set). The body is only read.
+yyjson_doc *ox_json_parse(const ox_buf &body, bool *out_of_memory = nullptr);
 
 // Text of the string member key of obj, or null when obj is not an object,
 // the first member named key is missing, or its value is not a string.

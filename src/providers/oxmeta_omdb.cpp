@@ -57,6 +57,11 @@ ox_result success_record(yyjson_val *root) {
     return r;
 }
 
+int oom_storing() {
+    ox_set_error("oom storing OMDb result");
+    return OXMETA_E_OOM;
+}
+
 int omdb_fetch(const char *query) {
     char *key = nullptr;
     {
@@ -85,14 +90,11 @@ int omdb_fetch(const char *query) {
     const char *response = ox_json_str(root, "Response");
     if (response && std::string_view(response) == "False") {
         const char *error = ox_json_str(root, "Error");
-        ox_set_error("OMDb: %s", error && *error ? error : "Response:False");
-        return ox_results_replace_one(not_found_record(root)) == 0 ? OXMETA_E_NOT_FOUND : OXMETA_E_OOM;
+        const bool stored = ox_results_replace_one(not_found_record(root)) == 0;
+        if (stored) ox_set_error("OMDb: %s", error && *error ? error : "Response:False");
+        return stored ? OXMETA_E_NOT_FOUND : oom_storing();
     }
-    if (ox_results_replace_one(success_record(root)) != 0) {
-        ox_set_error("oom storing OMDb result");
-        return OXMETA_E_OOM;
-    }
-    return OXMETA_OK;
+    return ox_results_replace_one(success_record(root)) == 0 ? OXMETA_OK : oom_storing();
 }
 
 // Escapes value and sends the query that format builds from it.
