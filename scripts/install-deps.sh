@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test oxmeta:
 # compilers (g++, clang), CMake, pkg-config, GoogleTest, Google Benchmark and yyjson >= 0.12;
-# for the command-line tool CLI11 and libcurl (OpenSSL), and cpp-httplib for its tests.
+# for the command-line tool CLI11 and libcurl (OpenSSL), and cpp-httplib for its tests;
+# clang's libFuzzer runtime for the fuzz script.
 # Does nothing on a machine that already has them.
 set -euo pipefail
 
@@ -18,6 +19,8 @@ command -v git >/dev/null 2>&1 || need_apt+=(git)
 [ -f /usr/include/CLI/CLI.hpp ] || need_apt+=(libcli11-dev)
 dpkg-query -W -f='${Status}' libcurl4-openssl-dev 2>/dev/null | grep -q 'ok installed' || need_apt+=(libcurl4-openssl-dev)
 [ -f /usr/include/httplib.h ] || need_apt+=(libcpp-httplib-dev)
+# clang's sanitizer and libFuzzer runtimes, for scripts/fuzz.sh
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need_apt+=(libclang-rt-14-dev)
 command -v update-ca-certificates >/dev/null 2>&1 || need_apt+=(ca-certificates)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
