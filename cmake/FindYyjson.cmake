@@ -5,6 +5,22 @@ set(_oxmeta_yyjson_hint "yyjson >= ${_oxmeta_yyjson_min} not found: run scripts/
 
 add_library(oxmeta_yyjson INTERFACE)
 
+# A yyjson source directory (yyjson.c and yyjson.h), compiled into the
+# library: for builds that cannot use a system package, such as the Windows
+# cross-build.
+set(OXMETA_YYJSON_SOURCE_DIR "" CACHE PATH "yyjson source directory to build in instead of a package")
+if(OXMETA_YYJSON_SOURCE_DIR)
+    if(NOT EXISTS "${OXMETA_YYJSON_SOURCE_DIR}/yyjson.c")
+        message(FATAL_ERROR "no yyjson.c in OXMETA_YYJSON_SOURCE_DIR (${OXMETA_YYJSON_SOURCE_DIR})")
+    endif()
+    add_library(oxmeta_yyjson_src STATIC "${OXMETA_YYJSON_SOURCE_DIR}/yyjson.c")
+    target_include_directories(oxmeta_yyjson_src SYSTEM PUBLIC "${OXMETA_YYJSON_SOURCE_DIR}")
+    set_target_properties(oxmeta_yyjson_src PROPERTIES POSITION_INDEPENDENT_CODE ON C_VISIBILITY_PRESET hidden)
+    target_link_libraries(oxmeta_yyjson INTERFACE oxmeta_yyjson_src)
+    message(STATUS "yyjson from source: ${OXMETA_YYJSON_SOURCE_DIR}")
+    return()
+endif()
+
 find_package(yyjson CONFIG QUIET)
 if(TARGET yyjson::yyjson)
     get_target_property(_oxmeta_yyjson_inc yyjson::yyjson INTERFACE_INCLUDE_DIRECTORIES)
