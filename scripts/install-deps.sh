@@ -2,7 +2,8 @@
 # Installs what a fresh Debian 12 machine lacks to build and test oxmeta:
 # compilers (g++, clang), CMake, pkg-config, GoogleTest, Google Benchmark and yyjson >= 0.12;
 # for the command-line tool CLI11 and libcurl (OpenSSL), and cpp-httplib for its tests;
-# clang's libFuzzer runtime for the fuzz script.
+# clang's libFuzzer runtime for the fuzz script; mingw-w64, Wine and
+# GoogleTest's source for the Windows cross-build.
 # Does nothing on a machine that already has them.
 set -euo pipefail
 
@@ -22,6 +23,11 @@ dpkg-query -W -f='${Status}' libcurl4-openssl-dev 2>/dev/null | grep -q 'ok inst
 # clang's sanitizer and libFuzzer runtimes, for scripts/fuzz.sh
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need_apt+=(libclang-rt-14-dev)
 command -v update-ca-certificates >/dev/null 2>&1 || need_apt+=(ca-certificates)
+# The Windows cross-build: mingw-w64 (posix threads), Wine to run it, and
+# GoogleTest's source to build for it.
+command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || need_apt+=(g++-mingw-w64-x86-64-posix)
+command -v wine >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ] || need_apt+=(wine wine64)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need_apt+=(googletest)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

@@ -8,7 +8,7 @@ header=$2
 objdump=${3:-x86_64-w64-mingw32-objdump}
 
 table=$("$objdump" -p "$dll")
-exported=$(awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next} on && /^\s*\[/ {print $NF; next} on && NF == 0 {on = 0}' <<< "$table" | sort -u)
+exported=$(awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next} on && /^[ \t]*\[/ {print $NF; next} on && NF == 0 {on = 0}' <<< "$table" | sort -u)
 declared=$(grep -E '^OXMETA_API' "$header" | grep -oE '\b(oxmeta|ox_fake)_[a-z0-9_]+ *\(' | sed 's/ *($//' | sort -u)
 imports=$(awk '/DLL Name:/ {print $3}' <<< "$table" | sort -u)
 
