@@ -24,7 +24,7 @@ if [ -f "$yyjson_src/yyjson.c" ]; then
   export WINEDEBUG=-all WINEPREFIX="$PWD/build/windows/wineprefix"
   cmake --preset windows
   cmake --build --preset windows -j "$jobs"
-  [ -f "$WINEPREFIX/system.reg" ] || timeout 600 wine wineboot --init > /dev/null 2>&1 || true
+  [ -f "$WINEPREFIX/system.reg" ] || timeout 300 wine wineboot --init > /dev/null 2>&1 || true
   ctest --preset windows
 else
   echo "=== windows: skipped: no yyjson source in $yyjson_src (the Windows build compiles yyjson 0.12.0's yyjson.c and yyjson.h into the DLL; see the README)"
