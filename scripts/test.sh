@@ -10,11 +10,20 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
+mkdir -p build
+summary=build/test-summary.txt
+: > "$summary"
+# Runs one test preset; its counts go into the summary.
+run_tests() {
+  ctest --preset "$@" | tee build/ctest-last.txt
+  grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' build/ctest-last.txt >> "$summary"
+}
+
 for preset in default clang asan tsan; do
   echo "=== $preset"
   cmake --preset "$preset"
   cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -j "$jobs"
+  run_tests "$preset" -j "$jobs"
 done
 
 # The Windows DLL, cross-built with mingw-w64, its tests run under Wine.
@@ -25,7 +34,7 @@ if [ -f "$yyjson_src/yyjson.c" ]; then
   cmake --preset windows
   cmake --build --preset windows -j "$jobs"
   [ -f "$WINEPREFIX/system.reg" ] || timeout 300 wine wineboot --init > /dev/null 2>&1 || true
-  ctest --preset windows
+  run_tests windows
 else
   echo "=== windows: skipped: no yyjson source in $yyjson_src (the Windows build compiles yyjson 0.12.0's yyjson.c and yyjson.h into the DLL; see the README)"
 fi
@@ -37,3 +46,6 @@ cmake --preset bench
 cmake --build --preset bench -j "$jobs"
 build/bench/bench/oxmeta_bench --benchmark_min_time=0.001 > build/bench/smoke.txt
 tail -n 20 build/bench/smoke.txt
+
+# One closing line for all the test runs above.
+awk '{total += $NF; failed += $(NF - 5)} END {printf "%d passed, %d failed\n", total - failed, failed}' "$summary"
