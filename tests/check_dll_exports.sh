@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Compares the DLL's export table with the public header: exactly the
 # functions the header declares, as plain C names; and the DLL may import
-# from system DLLs only (the C and C++ runtimes are linked in).
+# from system DLLs only (the C and C++ runtimes are linked in); and it has
+# no emulated thread-local storage (each variable allocates per thread).
 set -euo pipefail
 dll=$1
 header=$2
@@ -29,5 +30,11 @@ while read -r name; do
     *) echo "imports a DLL that is not a system DLL: $name"; fail=1 ;;
   esac
 done <<< "$imports"
+nm=${objdump%objdump}nm
+if "$nm" "$dll" 2>/dev/null | grep -qE '__emutls_(v|t)\.'; then
+  echo "the DLL has emulated thread-local storage:"
+  "$nm" "$dll" | grep -E '__emutls_(v|t)\.'
+  fail=1
+fi
 [ "$fail" -eq 0 ] && echo "oxmeta.dll exports the header's $(wc -l <<< "$declared") functions; imports: $(tr '\n' ' ' <<< "$imports")"
 exit "$fail"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Compares the shared library's exported symbols with the public header:
 # every defined dynamic symbol must be a plain C name beginning with oxmeta_
-# or ox_fake_, and every function the header declares must be exported.
+# or ox_fake_, and every function the header declares must be exported;
+# nothing runs at load or unload, and there is no thread-local storage.
 set -euo pipefail
 lib=$1
 header=$2
@@ -35,9 +36,22 @@ if nm "$lib" 2>/dev/null | grep -qE '_GLOBAL__(sub_I|D)_'; then
   fail=1
 fi
 
+# No thread-local storage: in a library loaded at run time every thread's
+# first use of it makes the loader allocate (and, out of memory, end the
+# process), and each access is a call into the loader.
+if readelf -SW "$lib" | grep -qE '\.(tbss|tdata)\b' || readelf -lW "$lib" | grep -qE '^ *TLS '; then
+  echo "the library has thread-local storage:"
+  readelf -SW "$lib" | grep -E '\.(tbss|tdata)\b' || true
+  fail=1
+fi
+if nm -D --undefined-only "$lib" | grep -q '__tls_get_addr'; then
+  echo "the library calls __tls_get_addr"
+  fail=1
+fi
+
 if [ -z "$declared" ]; then
   echo "no declarations found in $header"
   fail=1
 fi
-[ "$fail" -eq 0 ] && echo "exports match the header: $(wc -l <<< "$declared") functions"
+[ "$fail" -eq 0 ] && echo "exports match the header: $(wc -l <<< "$declared") functions; no thread-local storage"
 exit "$fail"

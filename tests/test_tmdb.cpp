@@ -372,6 +372,16 @@ TEST_F(TmdbTest, MediaTypeIdsAndElementsThatAreNoObjects) {
     EXPECT_STREQ(oxmeta_result_overview(5), "");
     EXPECT_STREQ(oxmeta_result_poster_path(5), "");
 
+    // Elements of every other kind, the last of them at the end of the
+    // document, each make a record of defaults without being read as objects.
+    ASSERT_EQ(search_items(R"([7,"text",null,true,[1,{"id":9}],{"id":2},[]])"), OXMETA_OK);
+    ASSERT_EQ(oxmeta_result_count(), 7);
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_STREQ(oxmeta_result_id(i), i == 5 ? "2" : "0") << i;
+        EXPECT_STREQ(oxmeta_result_title(i), "") << i;
+        EXPECT_EQ(oxmeta_result_year(i), -1) << i;
+    }
+
     // The multi-search has no default: an item without a type has none.
     ASSERT_EQ(search_items(R"([{"id":1}])"), OXMETA_OK);
     EXPECT_STREQ(oxmeta_result_media_type(0), "");
@@ -607,6 +617,15 @@ TEST_F(TmdbTest, ImageAddresses) {
     EXPECT_EQ(std::string(oxmeta_tmdb_image_url(long_path.c_str(), "w92")),
               (kImages + "w92/" + long_path).substr(0, 1023));
     EXPECT_EQ(ox_fake_calls(nullptr, nullptr), 0);
+}
+
+TEST_F(TmdbTest, ImageAddressFromTheAddressHandedOutBefore) {
+    // The buffer handed out is the next call's path or size.
+    const std::string first = oxmeta_tmdb_image_url("/abc.jpg", "w500");
+    EXPECT_EQ(std::string(oxmeta_tmdb_image_url(oxmeta_tmdb_image_url("/abc.jpg", "w500"), "w92")),
+              kImages + "w92/" + first);
+    EXPECT_EQ(std::string(oxmeta_tmdb_image_url("/x.jpg", oxmeta_tmdb_image_url("/abc.jpg", "w500"))),
+              kImages + first + "/x.jpg");
 }
 
 }  // namespace

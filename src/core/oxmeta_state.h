@@ -16,6 +16,8 @@
 #include <pthread.h>
 #endif
 
+#include <cstdint>
+
 #include "core/oxmeta_util.h"
 #include "oxmeta.h"
 
@@ -77,18 +79,38 @@ struct ox_route_list {
     int capacity;
 };
 
-// Replaced values that wait for the threads that allocated them to release
-// them: freeing another thread's memory makes both threads wait on the
-// allocator. A slot is empty while its owner is null. A few slots let
-// threads that run in step each find one.
-inline constexpr int kRetiredSlots = 4;
+// The calling thread's id as the platform keeps it: no thread-local
+// storage, no allocation, no call into the loader. Never 0.
+inline uintptr_t ox_thread_id() {
+#if defined(_WIN32)
+    return static_cast<uintptr_t>(GetCurrentThreadId());
+#else
+    return static_cast<uintptr_t>(pthread_self());
+#endif
+}
+
+// A replaced value that another thread allocated waits here for one
+// operation: freeing another thread's memory makes both threads wait on the
+// allocator, and when two threads take turns, the value the next operation
+// takes out is the one its own thread allocated. Empty when value is.
 template <typename T>
-struct ox_retired_slot {
+struct ox_retired {
     T value;
-    const void *owner;
 };
+
+// Swaps what replaced held (allocated by the thread owner) for the slot's
+// value; afterwards replaced and older hold what the caller releases once the
+// lock is let go. So at most one replaced value waits, and every operation
+// releases what waited before it (lock held).
 template <typename T>
-using ox_retired = ox_retired_slot<T>[kRetiredSlots];
+void ox_retire(ox_retired<T> &slot, T &replaced, uintptr_t owner, T &older) {
+    older = slot.value;
+    slot.value = T{};
+    if (owner != 0 && owner != ox_thread_id()) {
+        slot.value = replaced;
+        replaced = T{};
+    }
+}
 
 struct ox_state {
     ox_mutex lock = OX_MUTEX_INIT;  // statically initialised, never destroyed
@@ -103,10 +125,10 @@ struct ox_state {
     char *last_url;
     char *last_error;
     ox_buf last_body;
-    const void *last_body_owner;  // ox_thread_tag() of the thread that allocated it
+    uintptr_t last_body_owner;  // ox_thread_id() of the thread that allocated it
     ox_retired<ox_buf> retired_body;
     ox_result_list results;
-    const void *results_owner;
+    uintptr_t results_owner;
     ox_retired<ox_result_list> retired_results;
     int total_pages;
     int total_results;
@@ -140,40 +162,6 @@ public:
 private:
     bool held_ = true;
 };
-
-// A tag of the calling thread, distinct among the threads alive at once.
-inline const void *ox_thread_tag() {
-    static thread_local char tag;
-    return &tag;
-}
-
-// Moves what waits for this thread into own, for it to release after the
-// lock; own holds room for every slot (lock held).
-template <typename T>
-int ox_take_own(ox_retired<T> &slots, T (&own)[kRetiredSlots]) {
-    int taken = 0;
-    for (auto &slot : slots) {
-        if (!slot.owner || slot.owner != ox_thread_tag()) continue;
-        own[taken++] = slot.value;
-        slot = ox_retired_slot<T>{};
-    }
-    return taken;
-}
-
-// Keeps replaced, allocated by owner, in an empty slot; replaced is then
-// empty. Without an empty slot or a known owner it stays with the caller to
-// release (lock held).
-template <typename T>
-void ox_retire(ox_retired<T> &slots, T &replaced, const void *owner) {
-    if (!owner) return;
-    for (auto &slot : slots) {
-        if (slot.owner) continue;
-        slot.value = replaced;
-        slot.owner = owner;
-        replaced = T{};
-        return;
-    }
-}
 
 // ---- errors and warnings (take the lock)
 void ox_set_error(const char *fmt, ...) OX_PRINTF(1, 2);

@@ -36,19 +36,17 @@ int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc) {
     const bool success_status = status >= 200 && status <= 299;
     bool out_of_memory = false;
     ox_doc parsed(success_status ? ox_json_parse(body, &out_of_memory) : nullptr);
-    ox_buf own[kRetiredSlots] = {};
-    int taken = 0;
+    ox_buf older{};
     {
         ox_guard g;
         std::swap(g_ox.last_body, body);
-        const void *allocator = g_ox.last_body_owner;
-        g_ox.last_body_owner = ox_thread_tag();
-        taken = ox_take_own(g_ox.retired_body, own);
-        ox_retire(g_ox.retired_body, body, allocator);
+        const uintptr_t allocator = g_ox.last_body_owner;
+        g_ox.last_body_owner = ox_thread_id();
+        ox_retire(g_ox.retired_body, body, allocator, older);
     }
-    // Released outside the lock: bodies this thread allocated before, and
-    // the replaced one unless it could wait for its own thread.
-    for (int i = 0; i < taken; ++i) ox_buf_free(&own[i]);
+    // Released outside the lock: the body that waited, and the replaced one
+    // unless it waits in its place.
+    ox_buf_free(&older);
     ox_buf_free(&body);
     for (const auto &rule : service.rules) {
         if (status == rule.http_status) {
@@ -84,20 +82,11 @@ int ox_results_replace_one(const ox_result &record) {
     return added ? 0 : -1;
 }
 
-ox_results_batch::ox_results_batch() {
-    ox_result_list own[kRetiredSlots] = {};
-    int taken = 0;
-    {
-        ox_guard g;
-        taken = ox_take_own(g_ox.retired_results, own);
-    }
-    for (int i = 0; i < taken; ++i) ox_list_free(&own[i]);
-}
-
 void ox_results_batch::swap_into_store() {
     std::swap(g_ox.results, list_);
-    const void *builder = g_ox.results_owner;
-    g_ox.results_owner = ox_thread_tag();
-    // What cannot wait for its own thread is released with the batch.
-    ox_retire(g_ox.retired_results, list_, builder);
+    const uintptr_t builder = g_ox.results_owner;
+    g_ox.results_owner = ox_thread_id();
+    // The replaced records leave with the batch, or wait in the slot and
+    // the records that waited there leave instead.
+    ox_retire(g_ox.retired_results, list_, builder, older_);
 }

@@ -53,6 +53,8 @@ template <size_t N>
 class ox_members {
 public:
     ox_members(yyjson_val *obj, const std::string_view (&keys)[N]) {
+        // yyjson's member loop reads a value as an object whatever it is.
+        if (!yyjson_is_obj(obj)) return;
         // Members whose key length no wanted key has are passed over at once.
         uint64_t lengths = 0;
         for (const auto &k : keys) lengths |= k.size() < 64 ? uint64_t{1} << k.size() : 0;
@@ -109,14 +111,17 @@ inline char *ox_lend(const char *text) { return const_cast<char *>(text); }
 int ox_results_replace_one(const ox_result &record);
 
 // Records built outside the lock, then swapped into the store in one short
-// hold of it. The records it replaces are released by the thread that
-// allocated them where possible: the next batch that thread starts releases
-// them first, so that it builds in memory it has just freed, and no thread
-// waits on the allocator for another thread's memory.
+// hold of it. The records it replaces, and those that waited in the retired
+// slot, are released with the batch after the lock is let go; records
+// another thread built wait in the slot for the next publish instead, which
+// with threads taking turns is that thread's own.
 class ox_results_batch {
 public:
-    ox_results_batch();
-    ~ox_results_batch() { ox_list_free(&list_); }
+    ox_results_batch() = default;
+    ~ox_results_batch() {
+        ox_list_free(&list_);
+        ox_list_free(&older_);
+    }
     ox_results_batch(const ox_results_batch &) = delete;
     ox_results_batch &operator=(const ox_results_batch &) = delete;
 
@@ -154,6 +159,7 @@ public:
 private:
     void swap_into_store();  // lock held
     ox_result_list list_{};
+    ox_result_list older_{};
 };
 
 // Sets the paging counters of a paged reply (lock held).

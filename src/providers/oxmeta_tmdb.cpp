@@ -383,8 +383,12 @@ OXMETA_API int oxmeta_tmdb_external_ids(int tmdb_id, int is_tv) {
 
 OXMETA_API const char *oxmeta_tmdb_image_url(const char *path, const char *size) {
     if (!path || !*path) return "";
-    std::snprintf(g_image_url, sizeof g_image_url, path[0] == '/' ? "%s%s%s" : "%s%s/%s", kTmdbImageBase,
+    // Composed apart first: path or size may be the address handed out
+    // before, which lives in g_image_url.
+    char url[sizeof g_image_url];
+    std::snprintf(url, sizeof url, path[0] == '/' ? "%s%s%s" : "%s%s/%s", kTmdbImageBase,
                   ox_nonempty(size) ? size : kDefaultImageSize, path);
+    std::memcpy(g_image_url, url, std::strlen(url) + 1);
     return g_image_url;
 }
 
