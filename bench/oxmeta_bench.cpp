@@ -2,7 +2,9 @@
 // beside its floor: a yyjson parse of the same reply and one walk that copies
 // the same fields into plain records. Runs on a shared, noisy machine, so
 // the summary printed at the end gives ratios of figures measured in this
-// one run, never a lone absolute time.
+// one run, never a lone absolute time. The library is the release shared
+// library, loaded with dlopen and reached through its exports by name, as a
+// media player loads it.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,6 +14,8 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <pthread.h>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -21,10 +25,11 @@
 
 #include <yyjson.h>
 
-#include "core/oxmeta_util.h"
-#include "oxmeta.h"
+#include "oxmeta_dl.h"
 
 namespace {
+
+oxmeta_dl ox;
 
 std::string read_fixture(const char *name) {
     std::ifstream in(std::string(OXMETA_BENCH_FIXTURE_DIR) + "/" + name, std::ios::binary);
@@ -127,19 +132,23 @@ struct operation {
 const operation kOperations[] = {
     {"tmdb_listing", "tmdb_listing.json",
      "https://api.themoviedb.org/3/search/multi?query=star&page=1&include_adult=false&api_key=KEY&language=en-US",
-     &kTmdbListingPlan, [] { return oxmeta_tmdb_search_multi("star", 1); }},
+     &kTmdbListingPlan, [] { return ox.oxmeta_tmdb_search_multi("star", 1); }},
+    {"tmdb_discover_real", "tmdb_discover_real.json",
+     "https://api.themoviedb.org/3/discover/movie?sort_by=popularity.desc&include_adult=false&include_video=false"
+     "&page=1&api_key=KEY&language=en-US",
+     &kTmdbListingPlan, [] { return ox.oxmeta_tmdb_discover_movie(1, 0); }},
     {"tmdb_tv_detail", "tmdb_tv_detail.json", "https://api.themoviedb.org/3/tv/1668?api_key=KEY&language=en-US",
-     &kTmdbTvPlan, [] { return oxmeta_tmdb_tv_detail(1668); }},
+     &kTmdbTvPlan, [] { return ox.oxmeta_tmdb_tv_detail(1668); }},
     {"itunes_search", "itunes_search.json",
      "https://itunes.apple.com/search?term=science&media=podcast&limit=200&country=US", &kItunesPlan,
-     [] { return oxmeta_itunes_search("science", nullptr, 200, nullptr); }},
+     [] { return ox.oxmeta_itunes_search("science", nullptr, 200, nullptr); }},
     {"omdb_title", "omdb_title.json", "https://www.omdbapi.com/?i=tt0133093&apikey=KEY", &kOmdbPlan,
-     [] { return oxmeta_omdb_by_imdb("tt0133093"); }},
+     [] { return ox.oxmeta_omdb_by_imdb("tt0133093"); }},
 };
 
 void configure() {
-    oxmeta_tmdb_set_key("KEY");
-    oxmeta_omdb_set_key("KEY");
+    ox.oxmeta_tmdb_set_key("KEY");
+    ox.oxmeta_omdb_set_key("KEY");
 }
 
 // A host transport answering with one reply, installed for as long as it
@@ -153,13 +162,13 @@ host_reply g_host;
 void use_host(std::string body) {
     g_host.body = std::move(body);
     configure();
-    oxmeta_set_io(&g_host.table);
+    ox.oxmeta_set_io(&g_host.table);
 }
 
 void use_fake(const operation &op, const std::string &body) {
     configure();
-    oxmeta_use_fake();
-    ox_fake_set("GET", op.url, 200, body.c_str());
+    ox.oxmeta_use_fake();
+    ox.ox_fake_set("GET", op.url, 200, body.c_str());
 }
 
 using bench_clock = std::chrono::steady_clock;
@@ -176,7 +185,7 @@ void paired(benchmark::State &state, const std::string &body, const field_plan &
         const auto t0 = bench_clock::now();
         floor_walk(body, plan, records);
         const auto t1 = bench_clock::now();
-        if (run() != OXMETA_OK) state.SkipWithError(oxmeta_last_error());
+        if (run() != OXMETA_OK) state.SkipWithError(ox.oxmeta_last_error());
         const auto t2 = bench_clock::now();
         floor_ns += std::chrono::duration<double, std::nano>(t1 - t0).count();
         const double op = std::chrono::duration<double, std::nano>(t2 - t1).count();
@@ -199,48 +208,65 @@ void BM_Fake(benchmark::State &state, const operation *op) {
     const std::string body = read_fixture(op->fixture);
     use_fake(*op, body);
     paired(state, body, *op->plan, op->run);
-    ox_fake_reset();
+    ox.ox_fake_reset();
 }
 
 // Listings per second, for one thread and for two at once.
-void BM_FloorThreads(benchmark::State &state) {
-    const std::string body = read_fixture("tmdb_listing.json");
+void BM_FloorThreads(benchmark::State &state, const operation *op) {
+    const std::string body = read_fixture(op->fixture);
     std::vector<plain_record> records;
     records.reserve(64);
-    for (auto _ : state) floor_walk(body, kTmdbListingPlan, records);
+    for (auto _ : state) floor_walk(body, *op->plan, records);
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_HostThreads(benchmark::State &state) {
-    if (state.thread_index() == 0) use_host(read_fixture("tmdb_listing.json"));
+void BM_HostThreads(benchmark::State &state, const operation *op) {
+    if (state.thread_index() == 0) use_host(read_fixture(op->fixture));
     for (auto _ : state)
-        if (oxmeta_tmdb_search_multi("star", 1) != OXMETA_OK) state.SkipWithError(oxmeta_last_error());
+        if (op->run() != OXMETA_OK) state.SkipWithError(ox.oxmeta_last_error());
     state.SetItemsProcessed(state.iterations());
 }
 
 // ------------------------------------------------------------------ accessors
 
-void with_listing() {
+// A bare mutex of the benchmark's own, never contended.
+pthread_mutex_t g_bare = PTHREAD_MUTEX_INITIALIZER;
+
+// An accessor and a bare lock and unlock, timed alternately in batches (one
+// call is too short for the clock) so that both see the same machine.
+template <typename Read>
+void accessor_beside_lock(benchmark::State &state, Read read) {
     use_host(read_fixture("tmdb_listing.json"));
-    oxmeta_tmdb_search_multi("star", 1);
+    ox.oxmeta_tmdb_search_multi("star", 1);
+    constexpr int kBatch = 256;
+    double lock_ns = 0;
+    double accessor_ns = 0;
+    for (auto _ : state) {
+        const auto t0 = bench_clock::now();
+        for (int i = 0; i < kBatch; ++i) benchmark::DoNotOptimize(read(i % 20));
+        const auto t1 = bench_clock::now();
+        for (int i = 0; i < kBatch; ++i) {
+            pthread_mutex_lock(&g_bare);
+            benchmark::ClobberMemory();
+            pthread_mutex_unlock(&g_bare);
+        }
+        const auto t2 = bench_clock::now();
+        const double accessor = std::chrono::duration<double, std::nano>(t1 - t0).count() / kBatch;
+        accessor_ns += accessor;
+        lock_ns += std::chrono::duration<double, std::nano>(t2 - t1).count() / kBatch;
+        state.SetIterationTime(accessor * 1e-9);
+    }
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["lock_ns"] = lock_ns / n;
+    state.counters["ratio"] = lock_ns > 0 ? accessor_ns / lock_ns : 0;
 }
 
 void BM_AccessorText(benchmark::State &state) {
-    with_listing();
-    int i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(oxmeta_result_title(i));
-        i = (i + 1) % 20;
-    }
+    accessor_beside_lock(state, [](int i) { return ox.oxmeta_result_title(i); });
 }
 
 void BM_AccessorNumber(benchmark::State &state) {
-    with_listing();
-    int i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(oxmeta_result_year(i));
-        i = (i + 1) % 20;
-    }
+    accessor_beside_lock(state, [](int i) { return ox.oxmeta_result_year(i); });
 }
 
 // ------------------------------------------------------------------ size sweep
@@ -265,29 +291,7 @@ std::string listing_of(int n) {
 
 void BM_Sweep(benchmark::State &state) {
     use_host(listing_of(static_cast<int>(state.range(0))));
-    paired(state, g_host.body, kTmdbListingPlan, [] { return oxmeta_tmdb_search_multi("star", 1); });
-}
-
-// ------------------------------------------------------------------ helpers
-
-void BM_QueryEscape(benchmark::State &state) {
-    const std::string text(static_cast<size_t>(state.range(0)), '\xC3');
-    for (auto _ : state) {
-        char *out = ox_query_escape(text.c_str());
-        benchmark::DoNotOptimize(out);
-        std::free(out);
-    }
-    state.SetBytesProcessed(state.iterations() * state.range(0));
-}
-
-void BM_RedactUrl(benchmark::State &state) {
-    const std::string url = "https://api.example/3/search/multi?query=" + std::string(200, 'q') +
-                            "&page=1&api_key=0123456789abcdef&language=en-US";
-    for (auto _ : state) {
-        char *out = ox_redact_url(url.c_str());
-        benchmark::DoNotOptimize(out);
-        std::free(out);
-    }
+    paired(state, g_host.body, kTmdbListingPlan, [] { return ox.oxmeta_tmdb_search_multi("star", 1); });
 }
 
 // ------------------------------------------------------------------ summary
@@ -326,17 +330,21 @@ public:
             std::printf("  %-16s %10.0f %10.0f %12.2f %10.0f %12.2f\n", op.name, at(host, "floor_ns"), at(host, "ns"),
                         at(host, "ratio"), at(fake, "ns"), at(fake, "ratio"));
         }
-        const double text = at(figures("BM_AccessorText"), "ns");
-        if (text > 0)
-            std::printf("  accessor: one text %.1f ns, one number %.1f ns\n", text,
-                        at(figures("BM_AccessorNumber"), "ns"));
-        for (const char *kind : {"Floor", "Host"}) {
-            const std::string base = "BM_" + std::string(kind) + "Threads/real_time/threads:";
-            const double one = at(figures(base + "1"), "items_per_second");
-            const double two = at(figures(base + "2"), "items_per_second");
-            if (one > 0)
-                std::printf("  %-5s listings per second: 1 thread %.0f, 2 threads %.0f, scaling %.2f\n", kind, one,
-                            two, two / one);
+        for (const char *accessor : {"Text", "Number"}) {
+            const auto f = figures("BM_Accessor" + std::string(accessor) + "/manual_time");
+            if (!f.empty())
+                std::printf("  accessor (one %s) %.1f ns beside a bare lock and unlock %.1f ns: %.2f\n",
+                            accessor[0] == 'T' ? "text" : "number", at(f, "ns"), at(f, "lock_ns"), at(f, "ratio"));
+        }
+        for (const auto &op : kOperations) {
+            for (const char *kind : {"Floor", "Host"}) {
+                const std::string base = "BM_" + std::string(kind) + "Threads/" + op.name + "/real_time/threads:";
+                const double one = at(figures(base + "1"), "items_per_second");
+                const double two = at(figures(base + "2"), "items_per_second");
+                if (one > 0)
+                    std::printf("  %-18s %-5s listings per second: 1 thread %.0f, 2 threads %.0f, scaling %.2f\n",
+                                op.name, kind, one, two, two / one);
+            }
         }
         sweep();
     }
@@ -381,19 +389,26 @@ void register_all() {
         benchmark::RegisterBenchmark(("BM_Host/" + std::string(op.name)).c_str(), BM_Host, &op)->UseManualTime();
         benchmark::RegisterBenchmark(("BM_Fake/" + std::string(op.name)).c_str(), BM_Fake, &op)->UseManualTime();
     }
-    benchmark::RegisterBenchmark("BM_FloorThreads", BM_FloorThreads)->UseRealTime()->Threads(1)->Threads(2);
-    benchmark::RegisterBenchmark("BM_HostThreads", BM_HostThreads)->UseRealTime()->Threads(1)->Threads(2);
-    benchmark::RegisterBenchmark("BM_AccessorText", BM_AccessorText);
-    benchmark::RegisterBenchmark("BM_AccessorNumber", BM_AccessorNumber);
+    for (const auto &op : kOperations) {
+        if (op.plan != &kTmdbListingPlan) continue;
+        const std::string name(op.name);
+        benchmark::RegisterBenchmark(("BM_FloorThreads/" + name).c_str(), BM_FloorThreads, &op)
+            ->UseRealTime()->Threads(1)->Threads(2);
+        benchmark::RegisterBenchmark(("BM_HostThreads/" + name).c_str(), BM_HostThreads, &op)
+            ->UseRealTime()->Threads(1)->Threads(2);
+    }
+    benchmark::RegisterBenchmark("BM_AccessorText", BM_AccessorText)->UseManualTime();
+    benchmark::RegisterBenchmark("BM_AccessorNumber", BM_AccessorNumber)->UseManualTime();
     for (const int items : {1, 4, 16, 64, 256, 1200})
         benchmark::RegisterBenchmark("BM_Sweep", BM_Sweep)->Arg(items)->UseManualTime();
-    benchmark::RegisterBenchmark("BM_QueryEscape", BM_QueryEscape)->Range(16, 4096);
-    benchmark::RegisterBenchmark("BM_RedactUrl", BM_RedactUrl);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
+    // The library a host would load: OXMETA_LIBRARY, or the one built here.
+    const char *library = std::getenv("OXMETA_LIBRARY");
+    if (!ox.open(library && *library ? library : OXMETA_BENCH_LIBRARY)) return 2;
     // A host is never single-threaded, and glibc leaves out the atomic
     // instructions of a mutex until a process starts its second thread:
     // start one first so that every figure is a multi-threaded host's.
@@ -404,6 +419,6 @@ int main(int argc, char **argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    oxmeta_shutdown();
+    ox.oxmeta_shutdown();
     return reporter.failed() ? 1 : 0;
 }
