@@ -67,7 +67,6 @@ struct digest {
 };
 
 enum group : unsigned { kResults = 1, kPaging = 2, kSeasons = 4, kLastEpisode = 8 };
-constexpr unsigned kAllGroups = kResults | kPaging | kSeasons | kLastEpisode;
 
 struct snapshot {
     uint64_t results, paging, seasons, last_episode;
