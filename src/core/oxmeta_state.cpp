@@ -338,14 +338,14 @@ void ox_seasons_swap(ox_season_list *list) {
 extern "C" OXMETA_API void oxmeta_shutdown(void) {
     ox_guard g;
     ox_list_free(&g_ox.results);
-    ox_list_free(&g_ox.retired_results.value);
+    ox_list_free(&g_ox.retired_results);
     g_ox.results_owner = 0;
 
     for (char **text : {&g_ox.tmdb_key, &g_ox.tmdb_bearer, &g_ox.omdb_key, &g_ox.language,
                         &g_ox.last_url, &g_ox.last_error})
         release_text(text);
     ox_buf_free(&g_ox.last_body);
-    ox_buf_free(&g_ox.retired_body.value);
+    ox_buf_free(&g_ox.retired_body);
     g_ox.last_body_owner = 0;
 
     ox_season_list seasons{};

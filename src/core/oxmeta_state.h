@@ -89,25 +89,21 @@ inline uintptr_t ox_thread_id() {
 #endif
 }
 
-// A replaced value that another thread allocated waits here for one
-// operation: freeing another thread's memory makes both threads wait on the
-// allocator, and when two threads take turns, the value the next operation
-// takes out is the one its own thread allocated. Empty when value is.
-template <typename T>
-struct ox_retired {
-    T value;
-};
-
+// A replaced value that another thread allocated waits in a slot of its
+// kind for one publish: freeing another thread's memory makes both threads
+// wait on the allocator, and when two threads take turns, the value the next
+// publish takes out is the one its own thread allocated.
+//
 // Swaps what replaced held (allocated by the thread owner) for the slot's
 // value; afterwards replaced and older hold what the caller releases once the
-// lock is let go. So at most one replaced value waits, and every operation
+// lock is let go. So at most one replaced value waits, and every publish
 // releases what waited before it (lock held).
 template <typename T>
-void ox_retire(ox_retired<T> &slot, T &replaced, uintptr_t owner, T &older) {
-    older = slot.value;
-    slot.value = T{};
+void ox_retire(T &slot, T &replaced, uintptr_t owner, T &older) {
+    older = slot;
+    slot = T{};
     if (owner != 0 && owner != ox_thread_id()) {
-        slot.value = replaced;
+        slot = replaced;
         replaced = T{};
     }
 }
@@ -126,10 +122,10 @@ struct ox_state {
     char *last_error;
     ox_buf last_body;
     uintptr_t last_body_owner;  // ox_thread_id() of the thread that allocated it
-    ox_retired<ox_buf> retired_body;
+    ox_buf retired_body;  // empty, or a replaced body waiting for one publish
     ox_result_list results;
     uintptr_t results_owner;
-    ox_retired<ox_result_list> retired_results;
+    ox_result_list retired_results;  // likewise for a replaced result set
     int total_pages;
     int total_results;
     int page;
