@@ -1,40 +1,52 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks to build and test oxmeta:
-# compilers (g++, clang), CMake, pkg-config, GoogleTest, Google Benchmark and yyjson >= 0.12;
-# for the command-line tool CLI11 and libcurl (OpenSSL), and cpp-httplib for its tests;
-# clang's libFuzzer runtime for the fuzz script; mingw-w64, Wine and
-# GoogleTest's source for the Windows cross-build.
+# Installs what a fresh Debian 12 machine lacks for one profile:
+#   build  the library and the oxmeta tool: g++, CMake, pkg-config, yyjson >= 0.12,
+#          CLI11, libcurl (OpenSSL), utf8proc, toml++, help2man and CA certificates
+#   test   all of build, and what the test command uses besides: clang with its
+#          sanitizer and libFuzzer runtimes, GoogleTest, Google Benchmark,
+#          cpp-httplib, binutils, and for the Windows cross-build mingw-w64, Wine
+#          and GoogleTest's source (the default)
 # Does nothing on a machine that already has them.
+#   bash scripts/install-deps.sh [build|test]
 set -euo pipefail
 
+profile=${1:-test}
+case "$profile" in
+  build|test) ;;
+  *) echo "install-deps: unknown profile '$profile' (expected build or test)" >&2; exit 2 ;;
+esac
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
+
 need_apt=()
+want() { for p in "$@"; do installed "$p" || need_apt+=("$p"); done; }
+
+# build: the library and the tool
 command -v g++ >/dev/null 2>&1 || need_apt+=(g++)
 command -v cmake >/dev/null 2>&1 || need_apt+=(cmake)
-command -v clang++ >/dev/null 2>&1 || need_apt+=(clang)
 command -v pkg-config >/dev/null 2>&1 || need_apt+=(pkg-config)
-command -v nm >/dev/null 2>&1 || need_apt+=(binutils)
-command -v git >/dev/null 2>&1 || need_apt+=(git)
-[ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
-[ -f /usr/include/gmock/gmock.h ] || need_apt+=(libgmock-dev)
-[ -f /usr/include/benchmark/benchmark.h ] || need_apt+=(libbenchmark-dev)
-[ -f /usr/include/CLI/CLI.hpp ] || need_apt+=(libcli11-dev)
-dpkg-query -W -f='${Status}' libcurl4-openssl-dev 2>/dev/null | grep -q 'ok installed' || need_apt+=(libcurl4-openssl-dev)
-[ -f /usr/include/httplib.h ] || need_apt+=(libcpp-httplib-dev)
-# clang's sanitizer and libFuzzer runtimes, for scripts/fuzz.sh
-ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need_apt+=(libclang-rt-14-dev)
-command -v update-ca-certificates >/dev/null 2>&1 || need_apt+=(ca-certificates)
-# The Windows cross-build: mingw-w64 (posix threads), Wine to run it, and
-# GoogleTest's source to build for it.
-command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || need_apt+=(g++-mingw-w64-x86-64-posix)
-command -v wine >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ] || need_apt+=(wine wine64)
-[ -f /usr/src/googletest/CMakeLists.txt ] || need_apt+=(googletest)
+want libcli11-dev libcurl4-openssl-dev libutf8proc-dev libtomlplusplus-dev help2man ca-certificates
+
+if [ "$profile" = test ]; then
+  command -v clang++ >/dev/null 2>&1 || need_apt+=(clang)
+  command -v nm >/dev/null 2>&1 || need_apt+=(binutils)
+  command -v git >/dev/null 2>&1 || need_apt+=(git)
+  want libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev zlib1g-dev
+  # clang's sanitizer and libFuzzer runtimes, for scripts/fuzz.sh
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need_apt+=(libclang-rt-14-dev)
+  # The Windows cross-build: mingw-w64 (posix threads), Wine to run it, and
+  # GoogleTest's source to build for it.
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || need_apt+=(g++-mingw-w64-x86-64-posix)
+  command -v wine >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ] || need_apt+=(wine wine64)
+  [ -f /usr/src/googletest/CMakeLists.txt ] || need_apt+=(googletest)
+fi
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 if [ ${#need_apt[@]} -gt 0 ]; then
   echo "install-deps: installing ${need_apt[*]}"
   as_root apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${need_apt[@]}"
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${need_apt[@]}"
 fi
 
 # yyjson: Debian 12 has none; the unstable suite of the same archive ships 0.12.
@@ -74,4 +86,4 @@ if ! yyjson_ok; then
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "$tmp"/debs/libyyjson0_*.deb "$tmp"/debs/libyyjson-dev_*.deb
   yyjson_ok || { echo "install-deps: yyjson >= 0.12 still missing" >&2; exit 1; }
 fi
-echo "install-deps: all dependencies present"
+echo "install-deps: all dependencies for '$profile' present"

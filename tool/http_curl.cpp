@@ -1,5 +1,8 @@
 #include "http_curl.h"
 
+#include "malloc_copy.h"
+#include "sizes.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -16,16 +19,24 @@ constexpr long kMaxRedirects = 5;
 constexpr long kMaxConnectMs = 10000;
 constexpr long kMaxRetryWaitSeconds = 30;
 
+// Where a reply's decoded bytes go, up to a limit.
+struct sink {
+    std::string *body;
+    uint64_t limit;
+    bool too_large;
+};
+
 size_t append(char *data, size_t size, size_t count, void *out) {
-    static_cast<std::string *>(out)->append(data, size * count);
-    return size * count;
+    auto *to = static_cast<sink *>(out);
+    const size_t n = size * count;
+    if (to->body->size() + n > to->limit) {
+        to->too_large = true;
+        return 0;  // libcurl stops the transfer
+    }
+    to->body->append(data, n);
+    return n;
 }
 
-char *malloc_copy(const std::string &text) {
-    auto *copy = static_cast<char *>(std::malloc(text.size() + 1));
-    if (copy) std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
 
 }  // namespace
 
@@ -52,8 +63,6 @@ curl_transport::curl_transport(const curl_options &options) : options_(options) 
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "oxmeta/" OXMETA_TOOL_VERSION);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, options_.timeout_ms);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, std::min(options_.timeout_ms, kMaxConnectMs));
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     // Proxies come from http_proxy, https_proxy and no_proxy, as libcurl reads them.
 }
@@ -63,14 +72,37 @@ curl_transport::~curl_transport() {
     curl_global_cleanup();
 }
 
+long curl_transport::remaining_ms() const {
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
+    return options_.deadline_ms - static_cast<long>(spent.count());
+}
+
 int curl_transport::perform(const std::string &url, std::string &body, long &status, std::string &error) {
     auto *curl = static_cast<CURL *>(handle_);
+    const long remaining = remaining_ms();
+    const std::string deadline = "deadline of " + std::to_string(options_.deadline_ms / 1000) + " s reached (--deadline)";
+    if (remaining <= 0) {
+        error = deadline;
+        return -1;
+    }
+    const long timeout = std::min(options_.timeout_ms, remaining);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, std::min(timeout, kMaxConnectMs));
     char message[CURL_ERROR_SIZE] = "";
+    sink to{&body, options_.max_reply, false};
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &to);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, message);
     const CURLcode rc = curl_easy_perform(curl);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    if (to.too_large) {
+        error = "reply larger than " + byte_size_text(options_.max_reply) + " (--max-reply-size)";
+        return -1;
+    }
+    if (rc == CURLE_OPERATION_TIMEDOUT && timeout < options_.timeout_ms) {
+        error = deadline;
+        return -1;
+    }
     if (rc != CURLE_OK) {
         error = *message ? message : curl_easy_strerror(rc);
         return -1;
@@ -100,6 +132,11 @@ int curl_transport::get(void *ctx, const char *url, char **body, int *http_statu
         curl_easy_getinfo(static_cast<CURL *>(self->handle_), CURLINFO_RETRY_AFTER, &wait);
         if (wait <= 0) wait = 1;
         wait = std::min<curl_off_t>(wait, kMaxRetryWaitSeconds);
+        if (wait * 1000 >= self->remaining_ms()) {
+            std::fprintf(stderr, "oxmeta: HTTP %ld, not retrying: the deadline of %ld s comes first\n", status,
+                         self->options_.deadline_ms / 1000);
+            break;
+        }
         std::fprintf(stderr, "oxmeta: HTTP %ld, retrying in %lld s (retry %d of %d)\n", status,
                      static_cast<long long>(wait), attempt + 1, self->options_.retries);
         std::this_thread::sleep_for(std::chrono::seconds(wait));

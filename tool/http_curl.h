@@ -2,15 +2,18 @@
 // with libcurl.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "oxmeta.h"
 
 struct curl_options {
-    long timeout_ms = 15000;  // whole request; connecting gets at most 10 s of it
-    int retries = 2;          // after a 429 or 503
-    std::string base_url;     // when set, replaces the scheme and host of every URL
-    bool verbose = false;
+    long timeout_ms = 15000;               // each request; connecting gets at most 10 s of it
+    int retries = 2;                       // after a 429 or 503
+    long deadline_ms = 60000;              // every request and retry wait of the run together
+    uint64_t max_reply = uint64_t{32} << 20;  // decoded bytes of one reply
+    std::string base_url;                  // when set, replaces the scheme and host of every URL
 };
 
 // Owns one libcurl handle, so that one connection serves every request.
@@ -28,8 +31,10 @@ public:
 private:
     static int get(void *ctx, const char *url, char **body, int *http_status, char **err);
     int perform(const std::string &url, std::string &body, long &status, std::string &error);
+    long remaining_ms() const;
 
     curl_options options_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     void *handle_ = nullptr;
     oxmeta_io table_{};
 };

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "oxmeta.h"
+#include "terminal.h"
 
 namespace {
 
@@ -32,80 +34,158 @@ constexpr status_entry kStatusNames[] = {
     {OXMETA_E_OOM, "OXMETA_E_OOM"},
 };
 
-// The rating on the service's own scale of ten ("8.2"), or "-".
-std::string rating_text(int permille) {
-    if (permille < 0) return "-";
+constexpr size_t kColumnGap = 2;
+constexpr size_t kNarrowestColumn = 6;
+
+// People and collections carry no rating: the 0 TMDb gives them means none.
+bool has_rating(int i) {
+    const std::string_view type = oxmeta_result_media_type(i);
+    return oxmeta_result_rating_permille(i) >= 0 && type != "person" && type != "collection";
+}
+
+// The rating on the service's own scale of ten ("8.2"), or "".
+std::string rating_text(int i) {
+    if (!has_rating(i)) return "";
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f", permille / 100.0);
+    std::snprintf(text, sizeof text, "%.1f", oxmeta_result_rating_permille(i) / 100.0);
     return text;
 }
 
 // A full poster address: TMDb gives a path, the other services a URL.
 std::string poster_url(int i) {
     const std::string path = oxmeta_result_poster_path(i);
-    if (path.empty() || std::string(oxmeta_result_source(i)) != "TMDB") return path;
+    if (path.empty() || std::string_view(oxmeta_result_source(i)) != "TMDB") return path;
     return oxmeta_tmdb_image_url(path.c_str(), "w500");
 }
 
-// Width of a UTF-8 text in characters, for alignment.
-size_t width(const std::string &text) {
-    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
+std::string year_text(int i) {
+    const int year = oxmeta_result_year(i);
+    return year > 0 ? std::to_string(year) : "";
 }
 
+// The columns of a result row, in the order both row formats print them.
 struct column {
     const char *header;
-    std::vector<std::string> cells;
+    std::string (*cell)(int i);
 };
 
-void print_table() {
-    const int n = oxmeta_result_count();
-    std::vector<column> columns = {{"#", {}},     {"type", {}},  {"id", {}},    {"imdb", {}},
-                                   {"year", {}},  {"rating", {}}, {"title", {}}, {"feed", {}},
-                                   {"poster", {}}};
-    for (int i = 0; i < n; ++i) {
-        const int year = oxmeta_result_year(i);
-        const std::string cells[] = {
-            std::to_string(i), oxmeta_result_media_type(i), oxmeta_result_id(i), oxmeta_result_imdb_id(i),
-            year > 0 ? std::to_string(year) : "-", rating_text(oxmeta_result_rating_permille(i)),
-            oxmeta_result_title(i), oxmeta_result_feed_url(i), poster_url(i)};
-        for (size_t c = 0; c < columns.size(); ++c) columns[c].cells.push_back(cells[c]);
+constexpr column kColumns[] = {
+    {"#", [](int i) { return std::to_string(i); }},
+    {"type", [](int i) { return std::string(oxmeta_result_media_type(i)); }},
+    {"id", [](int i) { return std::string(oxmeta_result_id(i)); }},
+    {"imdb", [](int i) { return std::string(oxmeta_result_imdb_id(i)); }},
+    {"year", year_text},
+    {"rating", rating_text},
+    {"title", [](int i) { return std::string(oxmeta_result_title(i)); }},
+    {"feed", [](int i) { return std::string(oxmeta_result_feed_url(i)); }},
+    {"poster", poster_url},
+};
+constexpr size_t kColumnCount = std::size(kColumns);
+
+// Every cell of the store, escaped for printing: rows[i][c].
+std::vector<std::vector<std::string>> escaped_rows() {
+    std::vector<std::vector<std::string>> rows;
+    for (int i = 0; i < oxmeta_result_count(); ++i) {
+        std::vector<std::string> row;
+        for (const column &col : kColumns) row.push_back(escape_cell(col.cell(i)));
+        rows.push_back(std::move(row));
     }
-    // Columns that hold nothing in any row are left out.
-    std::erase_if(columns, [](const column &col) {
-        return std::all_of(col.cells.begin(), col.cells.end(), [](const std::string &s) { return s.empty(); });
-    });
-    if (n == 0) return;
+    return rows;
+}
+
+// Tab-separated rows with every column and no header, for scripts.
+void print_tsv() {
+    for (const auto &row : escaped_rows()) {
+        std::string line;
+        for (size_t c = 0; c < kColumnCount; ++c) line.append(c ? "\t" : "").append(row[c]);
+        std::printf("%s\n", line.c_str());
+    }
+}
+
+// Narrows the widest columns, one column of text at a time, until the row
+// fits in limit or every column is as narrow as it may be.
+void fit_widths(std::vector<size_t> &widths, size_t limit) {
+    auto total = [&] {
+        size_t sum = 0;
+        for (size_t w : widths) sum += w;
+        return sum + kColumnGap * (widths.size() - 1);
+    };
+    while (total() > limit) {
+        const auto widest = std::max_element(widths.begin(), widths.end());
+        if (*widest <= kNarrowestColumn) return;
+        --*widest;
+    }
+}
+
+// The aligned table; columns that hold nothing in any row are left out.
+void print_table(bool truncate) {
+    const auto rows = escaped_rows();
+    if (rows.empty()) return;
+    std::vector<size_t> shown;
     std::vector<size_t> widths;
-    for (const auto &col : columns) {
-        size_t w = width(col.header);
-        for (const auto &cell : col.cells) w = std::max(w, width(cell));
+    for (size_t c = 0; c < kColumnCount; ++c) {
+        size_t w = display_width(kColumns[c].header);
+        bool empty = true;
+        for (const auto &row : rows) {
+            w = std::max(w, display_width(row[c]));
+            empty = empty && row[c].empty();
+        }
+        if (empty) continue;
+        shown.push_back(c);
         widths.push_back(w);
     }
+    const size_t columns = truncate ? terminal_columns() : 0;
+    if (columns > 0) fit_widths(widths, columns);
     auto print_row = [&](auto cell_of) {
         std::string line;
-        for (size_t c = 0; c < columns.size(); ++c) {
-            const std::string cell = cell_of(c);
+        for (size_t s = 0; s < shown.size(); ++s) {
+            const std::string cell = truncate_to_width(cell_of(shown[s]), widths[s]);
             line += cell;
-            if (c + 1 < columns.size()) line += std::string(widths[c] - width(cell) + 2, ' ');
+            if (s + 1 < shown.size()) line.append(widths[s] - display_width(cell) + kColumnGap, ' ');
         }
         std::printf("%s\n", line.c_str());
     };
-    print_row([&](size_t c) { return std::string(columns[c].header); });
-    for (int i = 0; i < n; ++i) print_row([&](size_t c) { return columns[c].cells[static_cast<size_t>(i)]; });
+    print_row([](size_t c) { return std::string(kColumns[c].header); });
+    for (const auto &row : rows) print_row([&](size_t c) { return row[c]; });
 }
 
+bool has_last_episode() { return oxmeta_tv_last_episode_season() >= 0 && oxmeta_tv_last_episode_number() > 0; }
+
+// The TV detail's seasons, a summary for people on stderr.
 void print_seasons() {
     const int n = oxmeta_tv_season_count();
-    std::printf("\n%d season%s\n", n, n == 1 ? "" : "s");
+    std::fprintf(stderr, "\n%d season%s\n", n, n == 1 ? "" : "s");
     for (int i = 0; i < n; ++i) {
         const std::string poster = oxmeta_tv_season_poster(i);
-        std::printf("  season %-3d %s\n", oxmeta_tv_season_number(i),
-                    poster.empty() ? "-" : oxmeta_tmdb_image_url(poster.c_str(), "w500"));
+        std::fprintf(stderr, "  season %-3d %s\n", oxmeta_tv_season_number(i),
+                     poster.empty() ? "-" : escape_cell(oxmeta_tmdb_image_url(poster.c_str(), "w500")).c_str());
     }
-    std::printf("last episode aired: season %d, episode %d\n", oxmeta_tv_last_episode_season(),
-                oxmeta_tv_last_episode_number());
+    if (has_last_episode())
+        std::fprintf(stderr, "last episode aired: season %d, episode %d\n", oxmeta_tv_last_episode_season(),
+                     oxmeta_tv_last_episode_number());
+    else
+        std::fprintf(stderr, "last episode aired: not given\n");
+}
+
+// Why the operation failed: the tool's reason, else the library's.
+std::string failure_text(const report_extras &extras) {
+    return extras.error.empty() ? std::string(oxmeta_last_error()) : extras.error;
+}
+
+// ---------------------------------------------------------------- JSON
+
+void add_text(yyjson_mut_doc *doc, yyjson_mut_val *obj, const char *key, const std::string &text) {
+    if (text.empty())
+        yyjson_mut_obj_add_null(doc, obj, key);
+    else
+        yyjson_mut_obj_add_strncpy(doc, obj, key, text.data(), text.size());
+}
+
+void add_count(yyjson_mut_doc *doc, yyjson_mut_val *obj, const char *key, int64_t value, bool given) {
+    if (given)
+        yyjson_mut_obj_add_int(doc, obj, key, value);
+    else
+        yyjson_mut_obj_add_null(doc, obj, key);
 }
 
 void add_results(yyjson_mut_doc *doc, yyjson_mut_val *root) {
@@ -122,23 +202,47 @@ void add_results(yyjson_mut_doc *doc, yyjson_mut_val *root) {
             {"media_type", oxmeta_result_media_type(i)}, {"poster_path", oxmeta_result_poster_path(i)},
             {"backdrop_path", oxmeta_result_backdrop_path(i)}, {"feed_url", oxmeta_result_feed_url(i)},
         };
-        for (const auto &t : texts) yyjson_mut_obj_add_strcpy(doc, r, t.key, t.value);
-        yyjson_mut_obj_add_strcpy(doc, r, "poster_url", poster_url(i).c_str());
-        const int year = oxmeta_result_year(i);
-        if (year > 0)
-            yyjson_mut_obj_add_int(doc, r, "year", year);
-        else
-            yyjson_mut_obj_add_null(doc, r, "year");
-        const int rating = oxmeta_result_rating_permille(i);
-        if (rating >= 0)
-            yyjson_mut_obj_add_real(doc, r, "rating", rating / 100.0);
+        for (const auto &t : texts) add_text(doc, r, t.key, t.value);
+        add_text(doc, r, "poster_url", poster_url(i));
+        add_count(doc, r, "year", oxmeta_result_year(i), oxmeta_result_year(i) > 0);
+        if (has_rating(i))
+            yyjson_mut_obj_add_real(doc, r, "rating", oxmeta_result_rating_permille(i) / 100.0);
         else
             yyjson_mut_obj_add_null(doc, r, "rating");
-        yyjson_mut_obj_add_int(doc, r, "rating_permille", rating);
-        yyjson_mut_obj_add_int(doc, r, "popularity_permille", oxmeta_result_popularity_permille(i));
+        add_count(doc, r, "rating_permille", oxmeta_result_rating_permille(i), has_rating(i));
+        const int popularity = oxmeta_result_popularity_permille(i);
+        add_count(doc, r, "popularity_permille", popularity, popularity >= 0);
     }
 }
 
+void add_value(yyjson_mut_doc *doc, yyjson_mut_val *root, const report_extras &extras) {
+    using kind = report_extras::value_kind;
+    if (extras.kind == kind::none) return;
+    if (!extras.has_value)
+        yyjson_mut_obj_add_null(doc, root, "value");
+    else if (extras.kind == kind::number)
+        yyjson_mut_obj_add_int(doc, root, "value", extras.number);
+    else
+        yyjson_mut_obj_add_strncpy(doc, root, "value", extras.text.data(), extras.text.size());
+}
+
+void add_seasons(yyjson_mut_doc *doc, yyjson_mut_val *root) {
+    yyjson_mut_val *seasons = yyjson_mut_obj_add_arr(doc, root, "seasons");
+    for (int i = 0; i < oxmeta_tv_season_count(); ++i) {
+        yyjson_mut_val *s = yyjson_mut_arr_add_obj(doc, seasons);
+        yyjson_mut_obj_add_int(doc, s, "number", oxmeta_tv_season_number(i));
+        add_text(doc, s, "poster_path", oxmeta_tv_season_poster(i));
+    }
+    if (!has_last_episode()) {
+        yyjson_mut_obj_add_null(doc, root, "last_episode");
+        return;
+    }
+    yyjson_mut_val *last = yyjson_mut_obj_add_obj(doc, root, "last_episode");
+    yyjson_mut_obj_add_int(doc, last, "season", oxmeta_tv_last_episode_season());
+    yyjson_mut_obj_add_int(doc, last, "episode", oxmeta_tv_last_episode_number());
+}
+
+// One document with the same keys whether the operation succeeded or not.
 void print_json(const std::string &operation, int rc, const report_extras &extras) {
     yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
     yyjson_mut_val *root = yyjson_mut_obj(doc);
@@ -152,24 +256,22 @@ void print_json(const std::string &operation, int rc, const report_extras &extra
     yyjson_mut_obj_add_int(doc, root, "total_results", oxmeta_total_results());
     yyjson_mut_val *warnings = yyjson_mut_obj_add_arr(doc, root, "warnings");
     for (int i = 0; i < oxmeta_warning_count(); ++i) yyjson_mut_arr_add_strcpy(doc, warnings, oxmeta_warning(i));
-    yyjson_mut_obj_add_strcpy(doc, root, "last_error", oxmeta_last_error());
-    if (extras.has_value) yyjson_mut_obj_add_strcpy(doc, root, "value", extras.value.c_str());
+    add_text(doc, root, "last_error", rc == OXMETA_OK ? "" : failure_text(extras));
+    add_value(doc, root, extras);
     add_results(doc, root);
-    if (extras.seasons) {
-        yyjson_mut_val *seasons = yyjson_mut_obj_add_arr(doc, root, "seasons");
-        for (int i = 0; i < oxmeta_tv_season_count(); ++i) {
-            yyjson_mut_val *s = yyjson_mut_arr_add_obj(doc, seasons);
-            yyjson_mut_obj_add_int(doc, s, "number", oxmeta_tv_season_number(i));
-            yyjson_mut_obj_add_strcpy(doc, s, "poster_path", oxmeta_tv_season_poster(i));
-        }
-        yyjson_mut_val *last = yyjson_mut_obj_add_obj(doc, root, "last_episode");
-        yyjson_mut_obj_add_int(doc, last, "season", oxmeta_tv_last_episode_season());
-        yyjson_mut_obj_add_int(doc, last, "episode", oxmeta_tv_last_episode_number());
-    }
+    if (extras.seasons) add_seasons(doc, root);
     char *text = yyjson_mut_write(doc, YYJSON_WRITE_PRETTY_TWO_SPACES, nullptr);
     if (text) std::printf("%s\n", text);
     std::free(text);
     yyjson_mut_doc_free(doc);
+}
+
+void print_value(const report_extras &extras) {
+    if (!extras.has_value) return;
+    if (extras.kind == report_extras::value_kind::number)
+        std::printf("%lld\n", static_cast<long long>(extras.number));
+    else
+        std::printf("%s\n", escape_cell(extras.text).c_str());
 }
 
 }  // namespace
@@ -180,19 +282,25 @@ const char *status_name(int code) {
     return "unknown";
 }
 
-void print_report(const std::string &operation, int rc, bool json, const report_extras &extras) {
-    if (json) {
+void print_report(const std::string &operation, int rc, output_format format, bool truncate,
+                  const report_extras &extras) {
+    if (format == output_format::json) {
         print_json(operation, rc, extras);
-    } else if (rc == OXMETA_OK && extras.has_value) {
-        std::printf("%s\n", extras.value.c_str());
+    } else if (rc == OXMETA_OK && extras.kind != report_extras::value_kind::none) {
+        print_value(extras);
     } else if (rc == OXMETA_OK) {
-        print_table();
+        if (format == output_format::tsv)
+            print_tsv();
+        else
+            print_table(truncate);
         if (oxmeta_total_pages() > 0 && !extras.seasons)
-            std::printf("\npage %d of %d, %d results\n", oxmeta_page(), oxmeta_total_pages(),
-                        oxmeta_total_results());
+            std::fprintf(stderr, "page %d of %d, %d results\n", oxmeta_page(), oxmeta_total_pages(),
+                         oxmeta_total_results());
         if (extras.seasons) print_seasons();
     }
-    if (!json)
-        for (int i = 0; i < oxmeta_warning_count(); ++i) std::fprintf(stderr, "warning: %s\n", oxmeta_warning(i));
-    if (rc != OXMETA_OK) std::fprintf(stderr, "oxmeta: %s (%s)\n", oxmeta_last_error(), status_name(rc));
+    if (format != output_format::json)
+        for (int i = 0; i < oxmeta_warning_count(); ++i)
+            std::fprintf(stderr, "oxmeta: warning: %s\n", escape_cell(oxmeta_warning(i)).c_str());
+    if (rc != OXMETA_OK)
+        std::fprintf(stderr, "oxmeta: %s (%s)\n", escape_cell(failure_text(extras)).c_str(), status_name(rc));
 }

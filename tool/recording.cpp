@@ -7,22 +7,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <system_error>
+
+#include "credentials.h"
+#include "malloc_copy.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-char *malloc_copy(const std::string &text) {
-    auto *copy = static_cast<char *>(std::malloc(text.size() + 1));
-    if (copy) std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-
-bool is_credential(const std::string &parameter) {
-    const std::string name = parameter.substr(0, parameter.find('='));
-    return name == "api_key" || name == "apikey";
-}
 
 // A stable file name for a URL: its host, then a hash of the whole URL.
 std::string file_name_for(const std::string &url) {
@@ -38,52 +30,53 @@ std::string file_name_for(const std::string &url) {
 
 }  // namespace
 
-std::string strip_credentials(const std::string &url) {
-    const size_t query = url.find('?');
-    if (query == std::string::npos) return url;
-    std::string kept;
-    std::stringstream parameters(url.substr(query + 1));
-    std::string parameter;
-    while (std::getline(parameters, parameter, '&')) {
-        if (is_credential(parameter)) continue;
-        kept += (kept.empty() ? "" : "&") + parameter;
-    }
-    return url.substr(0, query) + (kept.empty() ? "" : "?" + kept);
-}
-
 // ------------------------------------------------------------------ recorder
 
 recorder::recorder(const oxmeta_io *inner, std::string dir) : inner_(inner), dir_(std::move(dir)) {
     table_ = {this, &recorder::get, nullptr, inner->free};
 }
 
+bool recorder::prepare() {
+    std::error_code ec;
+    fs::create_directories(dir_, ec);
+    if (!fs::is_directory(dir_)) {
+        error_ = "cannot record into " + dir_ + ": " + (ec ? ec.message() : "not a directory");
+        return false;
+    }
+    return true;
+}
+
 int recorder::get(void *ctx, const char *url, char **body, int *http_status, char **err) {
     auto *self = static_cast<recorder *>(ctx);
     const int rc = self->inner_->get(self->inner_->ctx, url, body, http_status, err);
-    if (rc != 0) return rc;
+    if (rc == 0) self->write(url, *http_status, *body ? *body : "");
+    return rc;
+}
+
+void recorder::write(const std::string &url, int status, const char *body) {
     const std::string clean = strip_credentials(url);
-    const char *text = *body ? *body : "";
+    // A reply that echoes the request would carry the key into the file.
+    const std::string text = scrub_credentials(body, url);
 
     yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
     yyjson_mut_val *root = yyjson_mut_obj(doc);
     yyjson_mut_doc_set_root(doc, root);
     yyjson_mut_obj_add_strcpy(doc, root, "url", clean.c_str());
-    yyjson_mut_obj_add_int(doc, root, "status", *http_status);
-    // A JSON reply is kept as JSON, so that the file reads and diffs well.
-    yyjson_doc *reply = yyjson_read(text, std::strlen(text), 0);
-    if (reply) {
+    yyjson_mut_obj_add_int(doc, root, "status", status);
+    // A JSON reply is kept as JSON, so that the file reads and diffs well;
+    // any other reply as its text.
+    yyjson_doc *reply = yyjson_read(text.data(), text.size(), 0);
+    if (reply)
         yyjson_mut_obj_add_val(doc, root, "body", yyjson_val_mut_copy(doc, yyjson_doc_get_root(reply)));
-    } else {
-        yyjson_mut_obj_add_strcpy(doc, root, "body_text", text);
-    }
-    std::error_code ec;
-    fs::create_directories(self->dir_, ec);
-    const std::string path = (fs::path(self->dir_) / file_name_for(clean)).string();
-    if (!yyjson_mut_write_file(path.c_str(), doc, YYJSON_WRITE_PRETTY_TWO_SPACES, nullptr, nullptr))
-        std::fprintf(stderr, "oxmeta: cannot write the recording %s\n", path.c_str());
+    else
+        yyjson_mut_obj_add_strncpy(doc, root, "body_text", text.data(), text.size());
+    const std::string path = (fs::path(dir_) / file_name_for(clean)).string();
+    yyjson_write_err write_error{};
+    if (!yyjson_mut_write_file(path.c_str(), doc, YYJSON_WRITE_PRETTY_TWO_SPACES, nullptr, &write_error) &&
+        error_.empty())
+        error_ = "cannot write the recording " + path + ": " + (write_error.msg ? write_error.msg : "write failed");
     yyjson_doc_free(reply);
     yyjson_mut_doc_free(doc);
-    return rc;
 }
 
 // ------------------------------------------------------------------ replayer

@@ -9,19 +9,26 @@
 
 #include "oxmeta.h"
 
-// url with every api_key and apikey query parameter removed.
-std::string strip_credentials(const std::string &url);
-
 class recorder {
 public:
     // Writes every exchange that inner completes into dir.
+    // Writes every exchange that inner completes into dir, which
+    // prepare() makes sure is a directory before any request.
     recorder(const oxmeta_io *inner, std::string dir);
     const oxmeta_io *io() const { return &table_; }
 
+    // Creates the directory; false with error() set when it cannot be one.
+    bool prepare();
+    // False once an exchange could not be written; error() says why.
+    bool ok() const { return error_.empty(); }
+    const std::string &error() const { return error_; }
+
 private:
     static int get(void *ctx, const char *url, char **body, int *http_status, char **err);
+    void write(const std::string &url, int status, const char *body);
     const oxmeta_io *inner_;
     std::string dir_;
+    std::string error_;
     oxmeta_io table_{};
 };
 

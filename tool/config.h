@@ -1,0 +1,46 @@
+// The tool's settings, and the config file that gives their defaults:
+// $XDG_CONFIG_HOME/oxmeta/config.toml (~/.config/oxmeta/config.toml).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "output.h"
+
+struct settings {
+    std::optional<output_format> format;  // unset: a table on a terminal, else tab-separated rows
+    bool json = false;                    // --json, the same as --format json
+    std::string tmdb_key;
+    std::string omdb_key;
+    std::string language;
+    long timeout_ms = 15000;
+    int retries = 2;
+    int deadline_s = 60;
+    std::string max_reply_size = "32M";
+    std::string replay_dir;
+    std::string record_dir;
+    bool offline = false;
+    std::string base_url;
+    bool verbose = false;
+    std::string config_path;  // --config; empty: the default place
+};
+
+// Which settings the command line gave, so that the file does not override them.
+struct given_on_command_line {
+    bool format, language, timeout, retries, deadline, max_reply_size;
+};
+
+// The default config file's path ("" when neither XDG_CONFIG_HOME nor HOME is set).
+std::string default_config_path();
+
+// Reads the config file into s where the command line left a setting
+// unset; keys come from the file only when neither the command line nor
+// the environment gives one. A missing default file is no error. Returns
+// false after printing "oxmeta: ..." when the file cannot be read or holds
+// a wrong value; warns about unknown keys and about a file that holds a
+// key and is readable by other users.
+bool apply_config(settings &s, const given_on_command_line &given);
+
+// "table", "tsv", "json"
+std::optional<output_format> parse_format(const std::string &name);
