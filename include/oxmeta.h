@@ -272,6 +272,59 @@ OXMETA_API int oxmeta_itunes_search(const char *term, const char *media, int lim
 OXMETA_API int oxmeta_itunes_lookup(int64_t id);
 
 /* ===================================================================== */
+/* Media file names                                                      */
+/* ===================================================================== */
+
+/* What a media file's path says it is: oxmeta_parse_name fills one.
+ *
+ * A plain record of fixed-size fields. Texts are NUL-terminated UTF-8, ""
+ * when the name does not say (cut at a character boundary when longer than
+ * their field); numbers are -1 when the name does not say. The first member
+ * is the record's own size: set it to sizeof(oxmeta_name) before the call.
+ * Fields are only ever added at the end, so a host built against an older
+ * header passes its smaller size and gets the fields it knows. */
+#define OXMETA_NAME_TEXT      256 /* bytes of a title or an episode title */
+#define OXMETA_NAME_TAG        48 /* bytes of a tag */
+#define OXMETA_NAME_EPISODES   16 /* episode numbers kept */
+
+typedef struct oxmeta_name {
+    uint32_t size;                           /* sizeof(oxmeta_name), set by the caller */
+    char kind[8];                            /* "movie" or "episode" */
+    char title[OXMETA_NAME_TEXT];            /* the film's, or the show's for an episode */
+    int year;                                /* the release year (a range's first) */
+    int year_end;                            /* the last year of a range ("2010-2015") */
+    int season;
+    int episode_count;                       /* how many of episodes[] hold a number */
+    int episodes[OXMETA_NAME_EPISODES];      /* S01E01E02, S01E01-E03, 1x01-02 ... */
+    int absolute_episode;                    /* numbered without a season ("Title - 05") */
+    char date[11];                           /* YYYY-MM-DD, for daily shows */
+    char episode_title[OXMETA_NAME_TEXT];
+    int part;                                /* CD1, Part 2, Disc 1 */
+    char country[OXMETA_NAME_TAG];           /* "The Office (US)": "US" */
+    char screen_size[OXMETA_NAME_TAG];       /* "480p" ... "2160p" */
+    char source[OXMETA_NAME_TAG];            /* "Blu-ray", "Web", "HDTV", "DVD" ... */
+    char video_codec[OXMETA_NAME_TAG];       /* "H.264", "H.265", "Xvid" ... */
+    char audio_codec[OXMETA_NAME_TAG];       /* "AAC", "Dolby Digital Plus", "DTS-HD MA" ... */
+    char audio_channels[OXMETA_NAME_TAG];    /* "2.0", "5.1", "7.1" */
+    char hdr[OXMETA_NAME_TAG];               /* "HDR10", "HDR10+", "Dolby Vision", "HLG" */
+    char edition[OXMETA_NAME_TAG];           /* "Director's Cut", "Extended" ... */
+    char release_group[OXMETA_NAME_TAG];
+    char container[OXMETA_NAME_TAG];         /* the extension, lower case: "mkv" */
+    char languages[OXMETA_NAME_TAG];         /* ISO 639-1 codes, comma-separated: "en,fr" */
+    char subtitles[OXMETA_NAME_TAG];         /* the same, for tagged subtitles */
+    int proper;                              /* PROPER tags (0 when none) */
+    int repack;                              /* REPACK and RERIP tags (0 when none) */
+    int is_extra;                            /* 1: a sample, trailer or extra; else 0 */
+} oxmeta_name;
+
+/* Parses path (UTF-8; '/' and '\\' separate folders) into *out. A pure
+ * function: no lock, no state, no allocation, no file read; safe from any
+ * number of threads at once, and bounded in time and output for any input.
+ * OXMETA_OK, or OXMETA_E_INVALID_ARG for a NULL path or out, or an
+ * out->size smaller than the first version of the record (*out untouched). */
+OXMETA_API int oxmeta_parse_name(const char *path, oxmeta_name *out);
+
+/* ===================================================================== */
 /* Fake transport                                                         */
 /* ===================================================================== */
 

@@ -5,17 +5,30 @@
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "output.h"
 
-// What a subcommand runs once the transport is in place.
+// The output format the command line or the config file asked for, if
+// any, and whether stdout is a terminal.
+struct output_choice {
+    std::optional<output_format> asked;
+    bool terminal = false;
+};
+
+// What a subcommand runs: a lookup once the transport is in place, or
+// (service::local) work of the tool's own that returns its exit status.
 struct operation {
     std::string name;
-    enum class service { none, tmdb, omdb, local } needs = service::none;  // local: no library call
+    enum class service { none, tmdb, omdb, local } needs = service::none;
     std::function<int(report_extras &)> run;
+    std::function<int(const output_choice &)> run_local = {};
 };
 
 // Adds the tmdb, omdb and itunes commands to app; the one the command line
 // chooses sets op.
 void add_service_commands(CLI::App &app, operation &op);
+
+// Adds `parse` (file names read offline) to app.
+void add_parse_command(CLI::App &app, operation &op);

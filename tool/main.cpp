@@ -173,14 +173,15 @@ int main(int argc, char **argv) {
 
     operation op;
     add_service_commands(app, op);
+    add_parse_command(app, op);
     static std::string shell;
     CLI::App *completion = app.add_subcommand("completion", "A completion script for bash, zsh or fish");
     completion->add_option("shell", shell, "bash, zsh or fish")->required()->check(CLI::IsMember({"bash", "zsh", "fish"}));
     completion->footer("Example: source <(oxmeta completion bash)");
     completion->callback([&] {
-        op = {"completion", operation::service::local, [&app](report_extras &) {
+        op = {"completion", operation::service::local, nullptr, [&app](const output_choice &) {
                   std::fputs(completion_script(app, shell).c_str(), stdout);
-                  return OXMETA_OK;
+                  return 0;
               }};
     });
 
@@ -193,8 +194,7 @@ int main(int argc, char **argv) {
     } catch (const CLI::ParseError &e) {
         return finish_output(report_parse_error(app, e));
     }
-    if (!op.run) return kExitUsage;
-    if (op.needs == operation::service::local) return finish_output(op.run(*std::make_unique<report_extras>()));
+    if (!op.run && !op.run_local) return kExitUsage;
 
     const given_on_command_line given{app.count("--format") > 0 || s.json, app.count("--language") > 0,
                                       app.count("--timeout") > 0,        app.count("--retries") > 0,
@@ -203,6 +203,7 @@ int main(int argc, char **argv) {
     if (!format.empty()) s.format = parse_format(format);
     if (s.json) s.format = output_format::json;
     const bool terminal = stdout_is_terminal();
+    if (op.needs == operation::service::local) return finish_output(op.run_local({s.format, terminal}));
     const output_format chosen = s.format.value_or(terminal ? output_format::table : output_format::tsv);
 
     if (s.offline) s.replay_dir = shipped_recordings(argv[0]);

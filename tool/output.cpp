@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "oxmeta.h"
+#include "rows.h"
 #include "terminal.h"
 
 namespace {
@@ -33,9 +34,6 @@ constexpr status_entry kStatusNames[] = {
     {OXMETA_E_INVALID_ARG, "OXMETA_E_INVALID_ARG"},
     {OXMETA_E_OOM, "OXMETA_E_OOM"},
 };
-
-constexpr size_t kColumnGap = 2;
-constexpr size_t kNarrowestColumn = 6;
 
 // People and collections carry no rating: the 0 TMDb gives them means none.
 bool has_rating(int i) {
@@ -80,73 +78,17 @@ constexpr column kColumns[] = {
     {"feed", [](int i) { return std::string(oxmeta_result_feed_url(i)); }},
     {"poster", poster_url},
 };
-constexpr size_t kColumnCount = std::size(kColumns);
 
-// Every cell of the store, escaped for printing: rows[i][c].
-std::vector<std::vector<std::string>> escaped_rows() {
-    std::vector<std::vector<std::string>> rows;
+// The store's results as rows, a cell per column.
+rows result_rows() {
+    rows r;
+    for (const column &col : kColumns) r.headers.emplace_back(col.header);
     for (int i = 0; i < oxmeta_result_count(); ++i) {
         std::vector<std::string> row;
-        for (const column &col : kColumns) row.push_back(escape_cell(col.cell(i)));
-        rows.push_back(std::move(row));
+        for (const column &col : kColumns) row.push_back(col.cell(i));
+        r.cells.push_back(std::move(row));
     }
-    return rows;
-}
-
-// Tab-separated rows with every column and no header, for scripts.
-void print_tsv() {
-    for (const auto &row : escaped_rows()) {
-        std::string line;
-        for (size_t c = 0; c < kColumnCount; ++c) line.append(c ? "\t" : "").append(row[c]);
-        std::printf("%s\n", line.c_str());
-    }
-}
-
-// Narrows the widest columns, one column of text at a time, until the row
-// fits in limit or every column is as narrow as it may be.
-void fit_widths(std::vector<size_t> &widths, size_t limit) {
-    auto total = [&] {
-        size_t sum = 0;
-        for (size_t w : widths) sum += w;
-        return sum + kColumnGap * (widths.size() - 1);
-    };
-    while (total() > limit) {
-        const auto widest = std::max_element(widths.begin(), widths.end());
-        if (*widest <= kNarrowestColumn) return;
-        --*widest;
-    }
-}
-
-// The aligned table; columns that hold nothing in any row are left out.
-void print_table(bool truncate) {
-    const auto rows = escaped_rows();
-    if (rows.empty()) return;
-    std::vector<size_t> shown;
-    std::vector<size_t> widths;
-    for (size_t c = 0; c < kColumnCount; ++c) {
-        size_t w = display_width(kColumns[c].header);
-        bool empty = true;
-        for (const auto &row : rows) {
-            w = std::max(w, display_width(row[c]));
-            empty = empty && row[c].empty();
-        }
-        if (empty) continue;
-        shown.push_back(c);
-        widths.push_back(w);
-    }
-    const size_t columns = truncate ? terminal_columns() : 0;
-    if (columns > 0) fit_widths(widths, columns);
-    auto print_row = [&](auto cell_of) {
-        std::string line;
-        for (size_t s = 0; s < shown.size(); ++s) {
-            const std::string cell = truncate_to_width(cell_of(shown[s]), widths[s]);
-            line += cell;
-            if (s + 1 < shown.size()) line.append(widths[s] - display_width(cell) + kColumnGap, ' ');
-        }
-        std::printf("%s\n", line.c_str());
-    };
-    print_row([](size_t c) { return std::string(kColumns[c].header); });
-    for (const auto &row : rows) print_row([&](size_t c) { return row[c]; });
+    return r;
 }
 
 bool has_last_episode() { return oxmeta_tv_last_episode_season() >= 0 && oxmeta_tv_last_episode_number() > 0; }
@@ -290,9 +232,9 @@ void print_report(const std::string &operation, int rc, output_format format, bo
         print_value(extras);
     } else if (rc == OXMETA_OK) {
         if (format == output_format::tsv)
-            print_tsv();
+            print_tab_separated(result_rows());
         else
-            print_table(truncate);
+            print_aligned(result_rows(), truncate);
         if (oxmeta_total_pages() > 0 && !extras.seasons)
             std::fprintf(stderr, "page %d of %d, %d results\n", oxmeta_page(), oxmeta_total_pages(),
                          oxmeta_total_results());

@@ -90,6 +90,10 @@ protected:
             return found == params.end() ? "" : found->second;
         }
     };
+    void set_handler(handler h) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        handler_ = std::move(h);
+    }
     int calls();
     seen request(size_t i);  // the i-th request received
 

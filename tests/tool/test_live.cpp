@@ -31,11 +31,11 @@ TEST_F(LoopbackTest, LiveSearchPrintsRowsAndSendsTheKey) {
 }
 
 TEST_F(LoopbackTest, JsonCarriesTheNumbersAsGiven) {
-    handler_ = [](const httplib::Request &, httplib::Response &res) {
+    set_handler([](const httplib::Request &, httplib::Response &res) {
         res.set_content(R"({"page":2,"total_pages":9,"total_results":170,"results":[{"id":78,"media_type":"movie",)"
                         R"("title":"Blade Runner","vote_average":7.9}]})",
                         "application/json");
-    };
+    });
     const outcome o = search({"--json"});
     ASSERT_EQ(o.status, 0) << o.err;
     json_doc doc(o.out);
@@ -96,7 +96,7 @@ TEST_F(LoopbackTest, RetriesWaitAsTheServerSays) {
     const reply replies[] = {{429, "1"}, {429, nullptr}, {503, nullptr}};
     for (const reply &r : replies) {
         const int before = calls();
-        handler_ = [this, r, before](const httplib::Request &, httplib::Response &res) {
+        set_handler([this, r, before](const httplib::Request &, httplib::Response &res) {
             if (calls() == before + 1) {
                 res.status = r.status;
                 if (r.retry_after) res.set_header("Retry-After", r.retry_after);
@@ -104,7 +104,7 @@ TEST_F(LoopbackTest, RetriesWaitAsTheServerSays) {
                 return;
             }
             res.set_content(kSearchReply, "application/json");
-        };
+        });
         const auto start_time = clock_type::now();
         const outcome o = search();
         EXPECT_EQ(o.status, 0) << o.err;
@@ -115,11 +115,11 @@ TEST_F(LoopbackTest, RetriesWaitAsTheServerSays) {
 }
 
 TEST_F(LoopbackTest, RetriesAreBounded) {
-    handler_ = [](const httplib::Request &, httplib::Response &res) {
+    set_handler([](const httplib::Request &, httplib::Response &res) {
         res.status = 429;
         res.set_header("Retry-After", "0");
         res.set_content("{}", "application/json");
-    };
+    });
     const outcome o = search({"--retries", "1"});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(calls(), 2);
@@ -127,11 +127,11 @@ TEST_F(LoopbackTest, RetriesAreBounded) {
 }
 
 TEST_F(LoopbackTest, TheDeadlineBoundsRetriesAndRequests) {
-    handler_ = [](const httplib::Request &, httplib::Response &res) {
+    set_handler([](const httplib::Request &, httplib::Response &res) {
         res.status = 503;
         res.set_header("Retry-After", "20");
         res.set_content("{}", "application/json");
-    };
+    });
     const auto start_time = clock_type::now();
     const outcome waits = search({"--deadline", "5"});
     EXPECT_EQ(waits.status, 1);
@@ -139,20 +139,20 @@ TEST_F(LoopbackTest, TheDeadlineBoundsRetriesAndRequests) {
     EXPECT_TRUE(contains(waits.err, "not retrying: the deadline of 5 s comes first")) << waits.err;
     EXPECT_LT(clock_type::now() - start_time, milliseconds(4000));
 
-    handler_ = [](const httplib::Request &, httplib::Response &res) {
+    set_handler([](const httplib::Request &, httplib::Response &res) {
         std::this_thread::sleep_for(milliseconds(2500));
         res.set_content(kSearchReply, "application/json");
-    };
+    });
     const outcome slow = search({"--deadline", "1", "--timeout", "10000"});
     EXPECT_EQ(slow.status, 1);
     EXPECT_TRUE(contains(slow.err, "deadline of 1 s reached (--deadline)")) << slow.err;
 }
 
 TEST_F(LoopbackTest, SlowReplyTimesOut) {
-    handler_ = [](const httplib::Request &, httplib::Response &res) {
+    set_handler([](const httplib::Request &, httplib::Response &res) {
         std::this_thread::sleep_for(milliseconds(1500));
         res.set_content(kSearchReply, "application/json");
-    };
+    });
     const outcome o = search({"--timeout", "200"});
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(contains(o.err, "(OXMETA_E_TRANSPORT)")) << o.err;
@@ -188,17 +188,17 @@ TEST_F(LoopbackTest, RepliesLargerThanTheLimitFailFast) {
     // 256 MiB of spaces in a few hundred KB of gzip: refused at the default
     // limit of 32 MiB counted on the decoded bytes.
     static const std::string bomb = gzip_of_spaces(size_t{256} << 20);
-    handler_ = [](const httplib::Request &, httplib::Response &res) {
+    set_handler([](const httplib::Request &, httplib::Response &res) {
         res.set_header("Content-Encoding", "gzip");
         res.set_content(bomb, "application/json");
-    };
+    });
     const outcome o = search();
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(contains(o.err, "reply larger than 32 MiB (--max-reply-size)")) << o.err;
 
-    handler_ = [](const httplib::Request &, httplib::Response &res) {
+    set_handler([](const httplib::Request &, httplib::Response &res) {
         res.set_content(std::string(3 << 20, ' ') + kSearchReply, "application/json");
-    };
+    });
     const outcome limited = search({"--max-reply-size", "2M"});
     EXPECT_EQ(limited.status, 1);
     EXPECT_TRUE(contains(limited.err, "reply larger than 2 MiB (--max-reply-size)")) << limited.err;
@@ -206,7 +206,7 @@ TEST_F(LoopbackTest, RepliesLargerThanTheLimitFailFast) {
 }
 
 TEST_F(LoopbackTest, ReplyThatIsNotJson) {
-    handler_ = [](const httplib::Request &, httplib::Response &res) { res.set_content("<html>busy</html>", "text/html"); };
+    set_handler([](const httplib::Request &, httplib::Response &res) { res.set_content("<html>busy</html>", "text/html"); });
     const outcome o = search({"--json"});
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(contains(o.err, "oxmeta: TMDb response is not valid JSON (OXMETA_E_JSON)")) << o.err;
@@ -226,10 +226,10 @@ TEST_F(LoopbackTest, VerboseTellsEachRequestWithTheKeyMasked) {
 }
 
 TEST_F(LoopbackTest, WarningsGoToStderr) {
-    handler_ = [](const httplib::Request &, httplib::Response &res) {
+    set_handler([](const httplib::Request &, httplib::Response &res) {
         res.set_content(R"({"page":1,"total_pages":1,"total_results":1,"results":[{"id":1,"name":"A Show"}]})",
                         "application/json");
-    };
+    });
     const outcome o = run({"--tmdb-key", "k", "tmdb", "discover-tv", "--include-adult"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_TRUE(contains(o.err, "oxmeta: warning: ")) << o.err;
@@ -262,11 +262,11 @@ TEST_F(LoopbackTest, RecordThenReplayGivesTheSameOutput) {
 
 TEST_F(LoopbackTest, RecordingsKeepNoKeyEvenWhereTheReplyEchoesIt) {
     // An OMDb reply that repeats the request, key and all.
-    handler_ = [](const httplib::Request &req, httplib::Response &res) {
+    set_handler([](const httplib::Request &req, httplib::Response &res) {
         res.set_content(R"({"Title":"Blade Runner","Response":"True","Echo":"apikey=)" + req.get_param_value("apikey") +
                             R"("})",
                         "application/json");
-    };
+    });
     const fs::path dir = scratch_dir("record-omdb");
     const outcome live = run({"--omdb-key", "OMDB-SECRET", "--record", dir.string(), "omdb", "id", "tt0083658"});
     ASSERT_EQ(live.status, 0) << live.err;
@@ -284,10 +284,10 @@ TEST_F(LoopbackTest, RecordingsKeepNoKeyEvenWhereTheReplyEchoesIt) {
 }
 
 TEST_F(LoopbackTest, ARecordedReplyThatIsNotJsonReplaysAsItCame) {
-    handler_ = [](const httplib::Request &, httplib::Response &res) {
+    set_handler([](const httplib::Request &, httplib::Response &res) {
         res.status = 502;
         res.set_content("<html>bad gateway</html>", "text/html");
-    };
+    });
     const fs::path dir = scratch_dir("record-text");
     const outcome live = search({"--record", dir.string(), "--json"});
     stop();

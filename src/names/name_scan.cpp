@@ -1,0 +1,806 @@
+#include "name_scan.h"
+
+#include <cstring>
+
+namespace oxnames {
+namespace {
+
+constexpr int kMinYear = 1880;
+constexpr int kMaxYear = 2039;
+
+bool is_separator(unsigned char c) { return c == ' ' || c == '.' || c == '_' || c < 0x20 || c == 0x7F; }
+bool is_open(char c) { return c == '[' || c == '(' || c == '{'; }
+bool is_close(char c) { return c == ']' || c == ')' || c == '}'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+bool all_digits(std::string_view t) {
+    if (t.empty()) return false;
+    for (char c : t)
+        if (!is_digit(c)) return false;
+    return true;
+}
+
+// The value of a run of at most max_digits digits at t[at], advancing at; -1 when none.
+int read_number(std::string_view t, size_t &at, size_t max_digits) {
+    size_t start = at;
+    int value = 0;
+    while (at < t.size() && is_digit(t[at]) && at - start < max_digits) value = value * 10 + (t[at++] - '0');
+    if (at == start || (at < t.size() && is_digit(t[at]))) return -1;
+    return value;
+}
+
+int whole_number(std::string_view t, size_t max_digits) {
+    size_t at = 0;
+    const int value = read_number(t, at, max_digits);
+    return at == t.size() ? value : -1;
+}
+
+bool is_year(int value) { return value >= kMinYear && value <= kMaxYear; }
+
+// The dash that separates words: "-", or an en or em dash.
+bool is_dash(std::string_view t) {
+    if (t == "\xE2\x80\x93" || t == "\xE2\x80\x94") return true;
+    if (t.empty()) return false;
+    for (char c : t)
+        if (c != '-') return false;
+    return true;
+}
+
+// Episode numbers: adds value, or the range from the last one added to value.
+void add_episode(component &c, int value, bool range) {
+    if (value < 0) return;
+    if (range && c.episode_count > 0) {
+        const int from = c.episodes[c.episode_count - 1];
+        for (int e = from + 1; e <= value && c.episode_count < kMaxEpisodes; ++e) c.episodes[c.episode_count++] = e;
+        return;
+    }
+    if (c.episode_count < kMaxEpisodes) c.episodes[c.episode_count++] = value;
+}
+
+// What follows the first episode of a marker: "e02", "-e03", "-03", "x03".
+// True when the whole rest is read.
+struct episode_list {
+    int values[kMaxEpisodes];
+    bool ranges[kMaxEpisodes];
+    int count = 0;
+    bool add(int value, bool range) {
+        if (value < 0 || count == kMaxEpisodes) return value >= 0;
+        values[count] = value;
+        ranges[count++] = range;
+        return true;
+    }
+};
+
+bool read_more_episodes(std::string_view t, size_t at, episode_list &list) {
+    while (at < t.size()) {
+        bool range = false;
+        if (t[at] == '-' || t[at] == '~') {
+            range = true;
+            ++at;
+        }
+        if (at < t.size() && (t[at] == 'e' || t[at] == 'x')) ++at;
+        if (at < t.size() && t[at] == 'v' && range == false) {  // "e05v2": a version
+            size_t v = at + 1;
+            return read_number(t, v, 2) >= 0 && v == t.size();
+        }
+        const int value = read_number(t, at, 4);
+        if (value < 0 || !list.add(value, range)) return false;
+    }
+    return true;
+}
+
+// "s01e02", "s1e2e3", "s01e01-e03", "s01e01-03", "s01" (season only).
+bool parse_season_episode(std::string_view t, int &season, episode_list &list) {
+    if (t.size() < 2 || t[0] != 's' || !is_digit(t[1])) return false;
+    size_t at = 1;
+    season = read_number(t, at, 3);
+    if (season < 0) return false;
+    if (at == t.size()) return true;
+    if (t[at] != 'e' || at + 1 >= t.size() || !is_digit(t[at + 1])) return false;
+    ++at;
+    if (!list.add(read_number(t, at, 4), false)) return false;
+    return read_more_episodes(t, at, list);
+}
+
+// "1x02", "1x02-03", "1x02x03".
+bool parse_cross(std::string_view t, int &season, episode_list &list) {
+    size_t at = 0;
+    season = read_number(t, at, 2);
+    if (season < 0 || at + 1 >= t.size() || t[at] != 'x' || !is_digit(t[at + 1])) return false;
+    ++at;
+    if (!list.add(read_number(t, at, 3), false)) return false;
+    return read_more_episodes(t, at, list);
+}
+
+// "e05", "ep05", "e01-e03", "e01e02".
+bool parse_episode_only(std::string_view t, episode_list &list) {
+    size_t at = 0;
+    if (at < t.size() && t[at] == 'e') ++at;
+    else return false;
+    if (at < t.size() && t[at] == 'p') ++at;
+    if (at >= t.size() || !is_digit(t[at])) return false;
+    if (!list.add(read_number(t, at, 4), false)) return false;
+    return read_more_episodes(t, at, list);
+}
+
+// "1-3", "01-03": a range of episodes as a token.
+bool parse_range(std::string_view t, episode_list &list) {
+    size_t at = 0;
+    if (!list.add(read_number(t, at, 4), false)) return false;
+    return read_more_episodes(t, at, list) && list.count > 0;
+}
+
+int roman(std::string_view t) {
+    constexpr std::string_view kRoman[] = {"i", "ii", "iii", "iv", "v", "vi", "vii", "viii", "ix", "x"};
+    for (size_t i = 0; i < std::size(kRoman); ++i)
+        if (t == kRoman[i]) return static_cast<int>(i) + 1;
+    return -1;
+}
+
+enum class kind : uint8_t { plain, number, year, year_range, date, marker, part, tag };
+
+struct info {
+    kind what = kind::plain;
+    uint8_t length = 1;   // tokens taken
+    bool strong = false;  // ends the title wherever it stands
+    const word *w = nullptr;
+    int value = -1;       // a number, a year, a part
+    int value_end = -1;   // a range's last year
+    int season = -1;
+    episode_list episodes;
+    std::string_view channels;
+    bool subtitles = false;  // a language tagged as its subtitles' ("ENG.SUBS", "HebSubs")
+    char date[11] = {};
+};
+
+// The lower-case text of tokens[i, i + n) joined by spaces, in buffer.
+std::string_view phrase(const component &c, int i, int n, char *buffer, size_t size) {
+    size_t used = 0;
+    for (int k = 0; k < n; ++k) {
+        if (i + k >= c.count) return {};
+        const std::string_view t = c.tokens[i + k].text;
+        if (used + t.size() + 1 > size) return {};
+        if (k) buffer[used++] = ' ';
+        lower_into(t, buffer + used, size - used);
+        used += t.size();
+    }
+    return {buffer, used};
+}
+
+constexpr std::string_view kChannels[] = {"", "", "2.0", "", "", "5.1", "5.1", "7.1", "7.1"};
+
+// A codec with its channels in one token: "dd5", "ddp5", "aac2", "dd+7".
+bool codec_with_channels(std::string_view lower, info &out) {
+    if (lower.size() < 3 || lower.size() > 8) return false;
+    const char digit = lower.back();
+    if (!(digit == '2' || digit == '5' || digit == '6' || digit == '7' || digit == '8')) return false;
+    const word *w = find_word(lower.substr(0, lower.size() - 1));
+    if (!w || w->what != field::audio_codec) return false;
+    out = {};
+    out.what = kind::tag;
+    out.strong = true;
+    out.w = w;
+    out.channels = kChannels[digit - '0'];
+    return true;
+}
+
+// "5.1" once split at its dot: "5" then "1".
+std::string_view channels_of(std::string_view first, std::string_view second) {
+    if (first.size() != 1 || second.size() != 1) return {};
+    if (second != "0" && second != "1") return {};
+    switch (first[0]) {
+    case '1': return second == "0" ? "1.0" : "";
+    case '2': return second == "0" ? "2.0" : "2.1";
+    case '5': return second == "1" ? "5.1" : "";
+    case '6': return second == "1" ? "6.1" : "";
+    case '7': return second == "1" ? "7.1" : "";
+    default: return {};
+    }
+}
+
+// Classifies tokens[i] (and the tokens a phrase of it takes).
+info classify(const component &c, int i) {
+    info out;
+    char buffer[64];
+    const std::string_view lower = lower_into(c.tokens[i].text, buffer, sizeof buffer);
+    if (lower.empty()) return out;
+    char next_buffer[64];
+    const std::string_view next =
+        i + 1 < c.count && c.tokens[i + 1].group == c.tokens[i].group
+            ? lower_into(c.tokens[i + 1].text, next_buffer, sizeof next_buffer)
+            : std::string_view();
+
+    // Episode markers.
+    int season = -1;
+    episode_list list;
+    if (parse_season_episode(lower, season, list) || parse_cross(lower, season, list)) {
+        out.what = kind::marker;
+        out.strong = true;
+        out.season = season;
+        out.episodes = list;
+        // "S01 E02": the episode in the next token.
+        episode_list more;
+        if (list.count == 0 && !next.empty() && parse_episode_only(next, more)) {
+            out.episodes = more;
+            out.length = 2;
+        }
+        return out;
+    }
+    if (parse_episode_only(lower, list)) {
+        out.what = kind::marker;
+        out.strong = true;
+        out.episodes = list;
+        return out;
+    }
+    for (std::string_view s : kSeasonWords) {
+        if (lower == s && !next.empty() && whole_number(next, 3) >= 0) {
+            out.what = kind::marker;
+            out.strong = true;
+            out.season = whole_number(next, 3);
+            out.length = 2;
+            return out;
+        }
+        if (lower.size() > s.size() && lower.substr(0, s.size()) == s && whole_number(lower.substr(s.size()), 3) >= 0) {
+            out.what = kind::marker;  // "season2"
+            out.strong = true;
+            out.season = whole_number(lower.substr(s.size()), 3);
+            return out;
+        }
+    }
+    if ((lower == "episode" || lower == "episodes" || lower == "ep") && !next.empty() && parse_range(next, list)) {
+        out.what = kind::marker;
+        out.strong = true;
+        out.episodes = list;
+        out.length = 2;
+        return out;
+    }
+    if (lower == "specials" || lower == "special") {
+        out.what = kind::marker;
+        out.season = 0;
+        return out;
+    }
+
+    // Parts: CD1, Disc 2 (strong); Part 2, Pt.2 (a title may hold them).
+    struct part_word {
+        std::string_view text;
+        bool strong;
+    };
+    constexpr part_word kParts[] = {{"cd", true}, {"disc", true}, {"disk", true}, {"part", false}, {"pt", false}};
+    for (const part_word &p : kParts) {
+        if (lower == p.text && !next.empty()) {
+            int value = whole_number(next, 2);
+            if (value < 0 && !p.strong) value = roman(next);
+            if (value > 0) {
+                out.what = kind::part;
+                out.strong = p.strong;
+                out.value = value;
+                out.length = 2;
+                return out;
+            }
+        }
+        if (lower.size() > p.text.size() && lower.substr(0, p.text.size()) == p.text) {
+            const int value = whole_number(lower.substr(p.text.size()), 2);
+            if (value > 0) {
+                out.what = kind::part;
+                out.strong = p.strong;
+                out.value = value;
+                return out;
+            }
+        }
+    }
+
+    // Numbers, years, dates.
+    if (all_digits(lower)) {
+        const int value = whole_number(lower, 4);
+        if (lower.size() == 4 && is_year(value)) {
+            // "2015.03.12": a date in three tokens.
+            if (i + 2 < c.count && c.tokens[i + 1].text.size() == 2 && c.tokens[i + 2].text.size() == 2) {
+                const int month = whole_number(c.tokens[i + 1].text, 2);
+                const int day = whole_number(c.tokens[i + 2].text, 2);
+                if (month >= 1 && month <= 12 && day >= 1 && day <= 31) {
+                    out.what = kind::date;
+                    out.strong = true;
+                    out.length = 3;
+                    std::memcpy(out.date, lower.data(), 4);
+                    out.date[4] = '-';
+                    std::memcpy(out.date + 5, c.tokens[i + 1].text.data(), 2);
+                    out.date[7] = '-';
+                    std::memcpy(out.date + 8, c.tokens[i + 2].text.data(), 2);
+                    return out;
+                }
+            }
+            out.what = kind::year;
+            out.value = value;
+            return out;
+        }
+        const std::string_view channels = channels_of(lower, next);
+        if (!channels.empty()) {
+            out.what = kind::tag;
+            out.channels = channels;
+            out.length = 2;
+            return out;
+        }
+        out.what = kind::number;
+        out.value = value;
+        return out;
+    }
+    if (lower.size() == 10 && lower[4] == '-' && lower[7] == '-' && all_digits(lower.substr(0, 4)) &&
+        all_digits(lower.substr(5, 2)) && all_digits(lower.substr(8, 2)) && is_year(whole_number(lower.substr(0, 4), 4))) {
+        out.what = kind::date;
+        out.strong = true;
+        std::memcpy(out.date, lower.data(), 10);
+        return out;
+    }
+    if (lower.size() == 9 && lower[4] == '-' && all_digits(lower.substr(0, 4)) && all_digits(lower.substr(5))) {
+        const int from = whole_number(lower.substr(0, 4), 4);
+        const int to = whole_number(lower.substr(5), 4);
+        if (is_year(from) && is_year(to) && to >= from) {
+            out.what = kind::year_range;
+            out.value = from;
+            out.value_end = to;
+            return out;
+        }
+    }
+    // "05v2": an episode with its version.
+    if (lower.size() >= 3 && lower.size() <= 6 && is_digit(lower[0])) {
+        const size_t v = lower.find('v');
+        if (v != std::string_view::npos && v > 0 && whole_number(lower.substr(0, v), 4) >= 0 &&
+            whole_number(lower.substr(v + 1), 2) >= 0) {
+            out.what = kind::number;
+            out.value = whole_number(lower.substr(0, v), 4);
+            return out;
+        }
+    }
+
+    // Tags: the longest phrase first.
+    for (int n = 3; n >= 1; --n) {
+        char joined[96];
+        if (n > 1 && (i + n > c.count || c.tokens[i + n - 1].group != c.tokens[i].group)) continue;
+        const std::string_view text = n == 1 ? lower : phrase(c, i, n, joined, sizeof joined);
+        if (text.empty()) continue;
+        if (const word *w = find_word(text)) {
+            out.what = kind::tag;
+            out.w = w;
+            out.strong = !w->weak;
+            out.length = static_cast<uint8_t>(n);
+            // A language followed by "subs": that language's subtitles.
+            if (w->what == field::language && i + n < c.count) {
+                char sub_buffer[16];
+                const std::string_view after = lower_into(c.tokens[i + n].text, sub_buffer, sizeof sub_buffer);
+                const word *s = find_word(after);
+                if (s && s->what == field::subtitles && s->value.empty()) {
+                    out.length = static_cast<uint8_t>(n + 1);
+                    out.subtitles = true;
+                }
+            }
+            // "DD5.1", split at its dot, or channels given apart: "DDP 5.1".
+            if (w->what == field::audio_codec && i + n + 1 < c.count) {
+                const std::string_view channels = channels_of(c.tokens[i + n].text, c.tokens[i + n + 1].text);
+                if (!channels.empty()) {
+                    out.channels = channels;
+                    out.length = static_cast<uint8_t>(n + 2);
+                }
+            }
+            return out;
+        }
+    }
+    if (codec_with_channels(lower, out)) {
+        if (!next.empty() && (next == "1" || next == "0")) {
+            out.channels = channels_of(lower.substr(lower.size() - 1), next);
+            out.length = 2;
+        }
+        return out;
+    }
+    // "H.264" once split at its dot.
+    if ((lower == "h" || lower == "x") && (next == "264" || next == "265")) {
+        out.what = kind::tag;
+        out.strong = true;
+        out.w = find_word(next == "264" ? "x264" : "x265");
+        out.length = 2;
+        return out;
+    }
+    // "engsub", "hebsubs": a language's subtitles.
+    for (std::string_view suffix : {std::string_view("subs"), std::string_view("sub")}) {
+        if (lower.size() > suffix.size() + 1 && lower.substr(lower.size() - suffix.size()) == suffix) {
+            const word *w = find_word(lower.substr(0, lower.size() - suffix.size()));
+            if (w && w->what == field::language) {
+                out.what = kind::tag;
+                out.strong = true;
+                out.w = w;
+                out.subtitles = true;
+                return out;
+            }
+        }
+    }
+    return out;
+}
+
+// A token that only a release name holds: a strong tag, a marker, a year.
+bool release_like(const component &c, int i) {
+    const info in = classify(c, i);
+    return in.strong || in.what == kind::year || in.what == kind::year_range;
+}
+
+void add_language(std::string_view *list, int &count, std::string_view code) {
+    if (code.empty()) return;
+    for (int i = 0; i < count; ++i)
+        if (list[i] == code) return;
+    if (count < kMaxLanguages) list[count++] = code;
+}
+
+void set_once(std::string_view &slot, std::string_view value, std::string_view *second = nullptr) {
+    if (value.empty() || slot == value) return;
+    if (slot.empty()) {
+        slot = value;
+    } else if (second && second->empty()) {
+        *second = value;
+    }
+}
+
+// Fills the component's field for a tag.
+void apply_tag(component &c, const info &in) {
+    if (!in.w) {
+        set_once(c.audio_channels, in.channels);
+        return;
+    }
+    const std::string_view v = in.w->value;
+    switch (in.w->what) {
+    case field::screen_size: set_once(c.screen_size, v); break;
+    case field::source: set_once(c.source, v); break;
+    case field::video_codec: set_once(c.video_codec, v); break;
+    case field::audio_codec:
+        set_once(c.audio_codec, v);
+        set_once(c.audio_channels, in.channels);
+        break;
+    case field::audio_channels: set_once(c.audio_channels, v); break;
+    case field::hdr: set_once(c.hdr, v, &c.hdr_second); break;
+    case field::edition: set_once(c.edition, v, &c.edition_second); break;
+    case field::language:
+        if (in.subtitles)
+            add_language(c.subtitles, c.subtitle_count, v);
+        else
+            add_language(c.languages, c.language_count, v);
+        break;
+    case field::subtitles: add_language(c.subtitles, c.subtitle_count, v); break;
+    case field::proper: ++c.proper; break;
+    case field::repack: ++c.repack; break;
+    case field::extra: c.is_extra = true; break;
+    case field::other: break;
+    }
+}
+
+// Splits text into tokens: separators, brackets (their tokens share a
+// group number), lone dashes (marking the token after them).
+void tokenize(std::string_view text, component &c) {
+    int depth = 0;
+    uint8_t group = 0;
+    uint8_t next_group = 1;
+    bool dash = false;
+    size_t i = 0;
+    while (i < text.size() && c.count < kMaxTokens) {
+        const char ch = text[i];
+        if (is_separator(static_cast<unsigned char>(ch))) {
+            if (ch == '.' && c.count > 0) {
+                const token &last = c.tokens[c.count - 1];
+                if (last.text.data() + last.text.size() == text.data() + i) c.tokens[c.count - 1].dot_after = true;
+            }
+            ++i;
+            continue;
+        }
+        if (is_open(ch)) {
+            if (depth++ == 0) {
+                group = next_group;
+                if (next_group < 255) ++next_group;
+            }
+            ++i;
+            continue;
+        }
+        if (is_close(ch)) {
+            if (depth > 0 && --depth == 0) group = 0;
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < text.size() && !is_separator(static_cast<unsigned char>(text[j])) && !is_open(text[j]) &&
+               !is_close(text[j]))
+            ++j;
+        std::string_view t = text.substr(i, j - i);
+        i = j;
+        if (is_dash(t)) {
+            dash = true;
+            continue;
+        }
+        while (!t.empty() && t.front() == '-') {
+            dash = true;
+            t.remove_prefix(1);
+        }
+        bool dash_after = false;
+        while (!t.empty() && t.back() == '-') {
+            dash_after = true;
+            t.remove_suffix(1);
+        }
+        c.tokens[c.count++] = {t, group, dash, false, false};
+        dash = dash_after;
+    }
+}
+
+// The number of tokens of bracket group g from index i on.
+int group_length(const component &c, int i) {
+    const uint8_t g = c.tokens[i].group;
+    int n = 0;
+    while (i + n < c.count && c.tokens[i + n].group == g) ++n;
+    return n;
+}
+
+bool is_hash(std::string_view t) {
+    if (t.size() != 8) return false;
+    for (char ch : t)
+        if (!is_hex(ch)) return false;
+    // A hash mixes digits and letters in practice; "20201231" is a date.
+    return !all_digits(t);
+}
+
+// Removes site prefixes ("[www.site.org] - ", "www.site.com - "), hashes
+// ("[ABCD1234]"), the leading group of fansub releases ("[Group] Title")
+// and trailing site tags ("[rarbg]"), and the release group after the last
+// '-' of a scene name.
+void drop_noise(component &c, bool is_file) {
+    if (c.count == 0) return;
+    // Sites.
+    char buffer[16];
+    const std::string_view first = lower_into(c.tokens[0].text, buffer, sizeof buffer);
+    if (first == "www" || first.substr(0, 4) == "www.") {
+        int n = c.tokens[0].group ? group_length(c, 0) : 0;
+        if (n == 0)
+            while (n < c.count && n < 4 && (n == 0 || !c.tokens[n].dash_before)) ++n;
+        for (int k = 0; k < n; ++k) c.tokens[k].dropped = true;
+        if (n < c.count) c.tokens[n].dash_before = false;
+    }
+    // Hashes.
+    for (int k = 0; k < c.count; ++k)
+        if (c.tokens[k].group && group_length(c, k) == 1 && is_hash(c.tokens[k].text) &&
+            (k == 0 || c.tokens[k - 1].group != c.tokens[k].group))
+            c.tokens[k].dropped = true;
+    // "[Group] Title - 05": a bracket group first, that tags nothing.
+    int first_kept = 0;
+    while (first_kept < c.count && c.tokens[first_kept].dropped) ++first_kept;
+    if (first_kept < c.count && c.tokens[first_kept].group) {
+        const int n = group_length(c, first_kept);
+        bool tags = false;
+        for (int k = first_kept; k < first_kept + n; ++k) tags = tags || release_like(c, k);
+        if (!tags && first_kept + n < c.count) {
+            const token &g = c.tokens[first_kept];
+            const token &last = c.tokens[first_kept + n - 1];
+            c.release_group = std::string_view(g.text.data(), static_cast<size_t>(last.text.data() + last.text.size() - g.text.data()));
+            for (int k = first_kept; k < first_kept + n; ++k) c.tokens[k].dropped = true;
+            if (first_kept + n < c.count) c.tokens[first_kept + n].dash_before = false;
+        }
+    }
+    if (!is_file && c.count < 2) return;
+    // Trailing bracket groups of sites ("[rarbg]", "[YTS.MX]").
+    int last = c.count - 1;
+    while (last > 0 && c.tokens[last].group && !c.tokens[last].dropped) {
+        const uint8_t g = c.tokens[last].group;
+        int begin = last;
+        while (begin > 0 && c.tokens[begin - 1].group == g) --begin;
+        bool tags = false;
+        for (int k = begin; k <= last; ++k) tags = tags || release_like(c, k);
+        if (tags || begin == 0) break;
+        // Only after a release name's tags.
+        bool release = false;
+        for (int k = 0; k < begin; ++k) release = release || classify(c, k).strong;
+        if (!release) break;
+        for (int k = begin; k <= last; ++k) c.tokens[k].dropped = true;
+        last = begin - 1;
+    }
+    // "x264-GRP": the group after the last '-' of the last token.
+    while (last >= 0 && c.tokens[last].dropped) --last;
+    if (last < 1 || c.tokens[last].group) return;
+    token &t = c.tokens[last];
+    const size_t dash = t.text.rfind('-');
+    if (dash == std::string_view::npos || dash == 0 || dash + 1 >= t.text.size() || t.text.size() - dash > 33) return;
+    char whole[64];
+    const std::string_view lower = lower_into(t.text, whole, sizeof whole);
+    if (find_word(lower)) return;  // "WEB-DL", "DTS-HD"
+    int season = -1;
+    episode_list list;
+    if (!lower.empty() && (parse_season_episode(lower, season, list) || parse_cross(lower, season, list) ||
+                           parse_episode_only(lower, list) || parse_range(lower, list)))
+        return;
+    const std::string_view before = t.text.substr(0, dash);
+    const std::string_view group_text = t.text.substr(dash + 1);
+    bool release = false;
+    for (int k = 0; k < last && !release; ++k) release = release_like(c, k);
+    t.text = before;
+    if (!release && !release_like(c, last)) {
+        t.text = std::string_view(before.data(), before.size() + 1 + group_text.size());
+        return;
+    }
+    if (c.release_group.empty()) c.release_group = group_text;
+}
+
+// The extension, when it is a container's: "mkv".
+std::string_view take_container(std::string_view &text) {
+    const size_t dot = text.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || text.size() - dot > 6) return {};
+    char buffer[8];
+    const std::string_view ext = lower_into(text.substr(dot + 1), buffer, sizeof buffer);
+    for (std::string_view known : kContainers)
+        if (ext == known) {
+            const std::string_view found = known;
+            text = text.substr(0, dot);
+            return found;
+        }
+    return {};
+}
+
+bool take_extra_suffix(std::string_view &text) {
+    for (std::string_view suffix : kExtraSuffixes) {
+        if (text.size() <= suffix.size()) continue;
+        char buffer[24];
+        const std::string_view tail = lower_into(text.substr(text.size() - suffix.size()), buffer, sizeof buffer);
+        if (tail == suffix) {
+            text = text.substr(0, text.size() - suffix.size());
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string_view lower_into(std::string_view text, char *buffer, size_t size) {
+    if (text.size() > size) return {};
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
+        buffer[i] = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+    }
+    return {buffer, text.size()};
+}
+
+void scan_component(std::string_view text, bool is_file, component &c) {
+    c = component{};
+    if (text.size() > kMaxComponent) text = text.substr(0, kMaxComponent);
+    if (is_file) {
+        c.container = take_container(text);
+        if (take_extra_suffix(text)) c.is_extra = true;
+    }
+    tokenize(text, c);
+    drop_noise(c, is_file);
+
+    info infos[kMaxTokens];
+    int first_marker = c.count;
+    for (int i = 0; i < c.count;) {
+        if (c.tokens[i].dropped) {
+            infos[i] = {};
+            ++i;
+            continue;
+        }
+        infos[i] = classify(c, i);
+        if (infos[i].strong && first_marker == c.count) first_marker = i;
+        const int length = infos[i].length;
+        for (int k = 1; k < length && i + k < c.count; ++k) infos[i + k] = {}, infos[i + k].length = 0;
+        i += length > 0 ? length : 1;
+    }
+
+    // The year: the last one before the markers and tags that has a title
+    // before it, one in brackets first ("2001 A Space Odyssey 1968", "1917").
+    int year_at = -1;
+    int bracketed_year_at = -1;
+    int first_kept = 0;
+    while (first_kept < c.count && c.tokens[first_kept].dropped) ++first_kept;
+    for (int i = first_kept + 1; i < first_marker; ++i) {
+        if (infos[i].length == 0 || (infos[i].what != kind::year && infos[i].what != kind::year_range)) continue;
+        year_at = i;
+        if (c.tokens[i].group) bracketed_year_at = i;
+    }
+    if (bracketed_year_at >= 0) year_at = bracketed_year_at;
+    if (year_at >= 0) {
+        c.year = infos[year_at].value;
+        c.year_end = infos[year_at].value_end;
+    }
+    int title_end = year_at >= 0 ? year_at : first_marker;
+
+    // Markers, parts, dates, and the tags after the title.
+    int last_marker_end = -1;
+    for (int i = first_kept; i < c.count; ++i) {
+        const info &in = infos[i];
+        if (in.length == 0 || c.tokens[i].dropped) continue;
+        const bool after_title = i >= title_end;
+        switch (in.what) {
+        case kind::marker:
+            if (in.season >= 0 && c.season < 0) c.season = in.season;
+            for (int e = 0; e < in.episodes.count; ++e) add_episode(c, in.episodes.values[e], in.episodes.ranges[e]);
+            last_marker_end = i + in.length;
+            break;
+        case kind::date:
+            if (!c.date[0]) std::memcpy(c.date, in.date, sizeof c.date);
+            last_marker_end = i + in.length;
+            break;
+        case kind::part:
+            if (after_title && c.part < 0) c.part = in.value;
+            break;
+        case kind::tag:
+            if (after_title || in.strong) apply_tag(c, in);
+            break;
+        default: break;
+        }
+    }
+    // A sample is one wherever it stands.
+    for (int i = first_kept; i < c.count; ++i) {
+        char buffer[8];
+        if (lower_into(c.tokens[i].text, buffer, sizeof buffer) == "sample") c.is_extra = true;
+    }
+
+    // Numbered releases without a season: "Title - 05", "[Group] Title 05 [1080p]".
+    if (c.episode_count == 0 && c.season < 0 && !c.date[0]) {
+        for (int i = first_kept + 1; i < title_end; ++i) {
+            if (infos[i].what != kind::number || infos[i].length == 0 || c.tokens[i].text.size() > 4) continue;
+            const bool ends = i + 1 >= c.count || i + 1 == title_end || c.tokens[i + 1].group != 0 ||
+                              c.tokens[i + 1].dash_before;
+            const bool fansub = !c.release_group.empty() && c.tokens[first_kept].text.data() > c.release_group.data();
+            if ((c.tokens[i].dash_before || fansub) && ends && c.tokens[i].group == 0) {
+                c.absolute_episode = infos[i].value;
+                // "Title - 05 - Name": the episode's name.
+                int e = i + 1;
+                if (e < title_end && c.tokens[e].dash_before && c.tokens[e].group == 0) {
+                    c.episode_title.begin = e;
+                    while (e < title_end && c.tokens[e].group == 0) ++e;
+                    c.episode_title.end = e;
+                }
+                title_end = i;
+                break;
+            }
+        }
+    }
+    // "show.102.hdtv": a bare season and episode, only where nothing else fits.
+    if (!c.has_episode() && c.season < 0 && c.year < 0 && first_marker < c.count && title_end - 1 > first_kept) {
+        const int i = title_end - 1;
+        const std::string_view t = c.tokens[i].text;
+        if (infos[i].what == kind::number && (t.size() == 3 || t.size() == 4) && t[0] != '0' && infos[i].value % 100 > 0) {
+            c.season = infos[i].value / 100;
+            add_episode(c, infos[i].value % 100, false);
+            title_end = i;
+        }
+    }
+    // "05 - Name": a number first, for a season folder to place.
+    if (first_kept < c.count && infos[first_kept].what == kind::number && c.tokens[first_kept].text.size() <= 3) {
+        c.leading_number = infos[first_kept].value;
+        c.after_leading = {first_kept + 1, title_end};
+    }
+
+    // The title, without a trailing country code ("The Office (US)").
+    c.title = {first_kept, title_end};
+    if (title_end - first_kept >= 2) {
+        const std::string_view last = c.tokens[title_end - 1].text;
+        for (std::string_view country : kCountries)
+            if (last == country) {
+                c.country = country;
+                --c.title.end;
+                break;
+            }
+    }
+    // The episode's name: what follows the markers, up to the tags.
+    if (last_marker_end > 0 && c.episode_title.empty()) {
+        int e = last_marker_end;
+        const int begin = e;
+        while (e < c.count && !c.tokens[e].dropped && c.tokens[e].group == 0 && infos[e].length > 0 &&
+               (infos[e].what == kind::plain || infos[e].what == kind::number) && !(infos[e].what == kind::tag))
+            ++e;
+        c.episode_title = {begin, e};
+    }
+    // A season folder: "Season 2", "S02", "Specials".
+    if (!is_file) {
+        int kept = 0;
+        for (int i = 0; i < c.count; ++i) kept += c.tokens[i].dropped ? 0 : 1;
+        const bool only_marker = first_kept < c.count && infos[first_kept].what == kind::marker &&
+                                 infos[first_kept].episodes.count == 0 && infos[first_kept].length == kept;
+        if (only_marker) {
+            c.season_folder = true;
+            c.season = infos[first_kept].season;
+        }
+    }
+}
+
+}  // namespace oxnames

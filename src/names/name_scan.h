@@ -1,0 +1,76 @@
+// One component of a path (the file name, or a folder's name) read as a
+// release name: split into tokens, each token classified, and the fields
+// the component gives. Views point into the component's text; nothing is
+// allocated.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "name_words.h"
+
+namespace oxnames {
+
+inline constexpr int kMaxTokens = 64;
+inline constexpr int kMaxEpisodes = 16;
+inline constexpr int kMaxLanguages = 8;
+inline constexpr size_t kMaxComponent = 1024;  // bytes of a component read; the rest is ignored
+
+struct token {
+    std::string_view text;
+    uint8_t group = 0;          // 1.. for tokens inside one pair of brackets, 0 outside
+    bool dash_before = false;   // a lone "-" stood before it
+    bool dot_after = false;     // the separator after it was a '.'
+    bool dropped = false;       // a site, a hash, a release group: not part of any field
+};
+
+// A range of tokens [begin, end).
+struct span {
+    int begin = 0;
+    int end = 0;
+    bool empty() const { return end <= begin; }
+};
+
+struct component {
+    token tokens[kMaxTokens];
+    int count = 0;
+
+    span title;
+    span episode_title;
+    int year = -1;
+    int year_end = -1;
+    int season = -1;
+    int episodes[kMaxEpisodes] = {};
+    int episode_count = 0;
+    int absolute_episode = -1;
+    int leading_number = -1;     // "05 - Name": a number the name starts with
+    span after_leading;          // what follows that number
+    char date[11] = {};
+    int part = -1;
+    std::string_view country;
+    std::string_view release_group;
+    std::string_view container;
+
+    std::string_view screen_size, source, video_codec, audio_codec, audio_channels, edition, hdr;
+    std::string_view hdr_second;  // "Dolby Vision" beside "HDR10"
+    std::string_view edition_second;
+    std::string_view languages[kMaxLanguages];
+    int language_count = 0;
+    std::string_view subtitles[kMaxLanguages];
+    int subtitle_count = 0;
+    int proper = 0;
+    int repack = 0;
+    bool is_extra = false;
+    bool season_folder = false;  // "Season 2", "S02", "Specials": nothing but a season
+
+    bool has_episode() const { return episode_count > 0 || absolute_episode >= 0 || date[0] != 0; }
+};
+
+// Reads text (a file name when is_file: its extension is the container).
+void scan_component(std::string_view text, bool is_file, component &out);
+
+// Lower-cases ASCII letters of text into buffer (at most size bytes); the
+// lower-case view, or "" when text does not fit.
+std::string_view lower_into(std::string_view text, char *buffer, size_t size);
+
+}  // namespace oxnames

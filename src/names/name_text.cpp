@@ -1,0 +1,49 @@
+#include "name_text.h"
+
+#include <cstring>
+
+namespace oxnames {
+
+size_t utf8_sequence(std::string_view text, size_t at) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char b0 = byte(at);
+    if (b0 < 0x80) return 1;
+    size_t n;
+    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+    if (b0 >= 0xC2 && b0 <= 0xDF) n = 2;
+    else if (b0 == 0xE0) n = 3, low = 0xA0;
+    else if (b0 >= 0xE1 && b0 <= 0xEC) n = 3;
+    else if (b0 == 0xED) n = 3, high = 0x9F;
+    else if (b0 >= 0xEE && b0 <= 0xEF) n = 3;
+    else if (b0 == 0xF0) n = 4, low = 0x90;
+    else if (b0 >= 0xF1 && b0 <= 0xF3) n = 4;
+    else if (b0 == 0xF4) n = 4, high = 0x8F;
+    else return 0;
+    if (at + n > text.size()) return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (size_t i = 2; i < n; ++i)
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+    return n;
+}
+
+bool field_writer::put(std::string_view bytes) {
+    if (full_ || used_ + bytes.size() + 1 > size_) {
+        full_ = true;
+        return false;
+    }
+    std::memcpy(out_ + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+    out_[used_] = 0;
+    return true;
+}
+
+bool field_writer::append(std::string_view text) {
+    for (size_t at = 0; at < text.size();) {
+        const size_t n = utf8_sequence(text, at);
+        if (!put(n ? text.substr(at, n) : std::string_view("\xEF\xBF\xBD"))) return false;
+        at += n ? n : 1;
+    }
+    return !full_;
+}
+
+}  // namespace oxnames

@@ -1,0 +1,334 @@
+// The words and phrases release names are tagged with, and what each one
+// means: constexpr tables sorted by their lower-case text, searched with a
+// binary search (no allocation, no regular expression).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
+namespace oxnames {
+
+// Which field a tag fills.
+enum class field : uint8_t {
+    screen_size,
+    source,
+    video_codec,
+    audio_codec,
+    audio_channels,
+    hdr,
+    edition,
+    language,
+    subtitles,  // a word that means "subtitles" ("subs", "subbed"), or a language's subtitles ("vostfr")
+    proper,
+    repack,
+    extra,      // sample, trailer
+    other,      // a tag that fills no field (10bit, AMZN, INTERNAL ...)
+};
+
+struct word {
+    std::string_view text;   // lower case; words of a phrase joined by one space
+    field what;
+    std::string_view value;  // the normalised value ("Blu-ray"), a language code ("fr")
+    bool weak;               // also an everyday word: a tag only after the title has ended
+};
+
+// clang-format off
+inline constexpr word kWords[] = {
+    {"1080i", field::screen_size, "1080i", false},
+    {"1080p", field::screen_size, "1080p", false},
+    {"10bit", field::other, "", false},
+    {"1280x720", field::screen_size, "720p", false},
+    {"1440p", field::screen_size, "1440p", false},
+    {"1920x1080", field::screen_size, "1080p", false},
+    {"2160p", field::screen_size, "2160p", false},
+    {"2ch", field::audio_channels, "2.0", false},
+    {"360p", field::screen_size, "360p", false},
+    {"3840x2160", field::screen_size, "2160p", false},
+    {"3d", field::other, "", true},
+    {"4320p", field::screen_size, "4320p", false},
+    {"480i", field::screen_size, "480i", false},
+    {"480p", field::screen_size, "480p", false},
+    {"4k", field::screen_size, "2160p", false},
+    {"540p", field::screen_size, "540p", false},
+    {"576i", field::screen_size, "576i", false},
+    {"576p", field::screen_size, "576p", false},
+    {"60fps", field::other, "", false},
+    {"6ch", field::audio_channels, "5.1", false},
+    {"720p", field::screen_size, "720p", false},
+    {"8bit", field::other, "", false},
+    {"8ch", field::audio_channels, "7.1", false},
+    {"8k", field::screen_size, "4320p", false},
+    {"aac", field::audio_codec, "AAC", false},
+    {"aac2", field::audio_codec, "AAC", false},
+    {"ac3", field::audio_codec, "Dolby Digital", false},
+    {"alternate cut", field::edition, "Alternate Cut", true},
+    {"amzn", field::other, "", false},
+    {"anniversary edition", field::edition, "Anniversary Edition", true},
+    {"ara", field::language, "ar", true},
+    {"arabic", field::language, "ar", true},
+    {"atmos", field::audio_codec, "Dolby Atmos", false},
+    {"atvp", field::other, "", false},
+    {"av1", field::video_codec, "AV1", false},
+    {"avc", field::video_codec, "H.264", false},
+    {"bd", field::source, "Blu-ray", true},
+    {"bd25", field::source, "Blu-ray", false},
+    {"bd50", field::source, "Blu-ray", false},
+    {"bdremux", field::source, "Blu-ray", false},
+    {"bdrip", field::source, "Blu-ray", false},
+    {"blu-ray", field::source, "Blu-ray", false},
+    {"bluray", field::source, "Blu-ray", false},
+    {"brrip", field::source, "Blu-ray", false},
+    {"cam", field::source, "Camera", true},
+    {"camrip", field::source, "Camera", false},
+    {"cantonese", field::language, "zh", true},
+    {"castellano", field::language, "es", true},
+    {"chi", field::language, "zh", true},
+    {"chinese", field::language, "zh", true},
+    {"chs", field::language, "zh", true},
+    {"cht", field::language, "zh", true},
+    {"collector's edition", field::edition, "Collector's Edition", true},
+    {"collectors edition", field::edition, "Collector's Edition", true},
+    {"complete", field::other, "", true},
+    {"criterion", field::edition, "Criterion", true},
+    {"cze", field::language, "cs", true},
+    {"czech", field::language, "cs", true},
+    {"dan", field::language, "da", true},
+    {"danish", field::language, "da", true},
+    {"dc", field::edition, "Director's Cut", true},
+    {"dd", field::audio_codec, "Dolby Digital", false},
+    {"dd+", field::audio_codec, "Dolby Digital Plus", false},
+    {"ddp", field::audio_codec, "Dolby Digital Plus", false},
+    {"deu", field::language, "de", true},
+    {"director's cut", field::edition, "Director's Cut", true},
+    {"directors cut", field::edition, "Director's Cut", true},
+    {"dirfix", field::other, "", false},
+    {"divx", field::video_codec, "DivX", false},
+    {"dolby vision", field::hdr, "Dolby Vision", false},
+    {"dovi", field::hdr, "Dolby Vision", false},
+    {"dsnp", field::other, "", false},
+    {"dsr", field::source, "TV", false},
+    {"dsrip", field::source, "TV", false},
+    {"dts", field::audio_codec, "DTS", false},
+    {"dts-hd", field::audio_codec, "DTS-HD", false},
+    {"dts-hd ma", field::audio_codec, "DTS-HD MA", false},
+    {"dts-x", field::audio_codec, "DTS:X", false},
+    {"dtshd", field::audio_codec, "DTS-HD", false},
+    {"dual", field::other, "", true},
+    {"dubbed", field::other, "", true},
+    {"dut", field::language, "nl", true},
+    {"dutch", field::language, "nl", true},
+    {"dv", field::hdr, "Dolby Vision", true},
+    {"dvd", field::source, "DVD", false},
+    {"dvd5", field::source, "DVD", false},
+    {"dvd9", field::source, "DVD", false},
+    {"dvdr", field::source, "DVD", false},
+    {"dvdrip", field::source, "DVD", false},
+    {"dvdscr", field::source, "Screener", false},
+    {"eac3", field::audio_codec, "Dolby Digital Plus", false},
+    {"eng", field::language, "en", true},
+    {"english", field::language, "en", true},
+    {"esp", field::language, "es", true},
+    {"esub", field::subtitles, "en", false},
+    {"esubs", field::subtitles, "en", false},
+    {"extended", field::edition, "Extended", true},
+    {"extended cut", field::edition, "Extended", true},
+    {"extended edition", field::edition, "Extended", true},
+    {"festival", field::other, "", true},
+    {"fin", field::language, "fi", true},
+    {"final cut", field::edition, "Final Cut", true},
+    {"finnish", field::language, "fi", true},
+    {"flac", field::audio_codec, "FLAC", false},
+    {"fra", field::language, "fr", true},
+    {"fre", field::language, "fr", true},
+    {"french", field::language, "fr", true},
+    {"ger", field::language, "de", true},
+    {"german", field::language, "de", true},
+    {"gre", field::language, "el", true},
+    {"greek", field::language, "el", true},
+    {"h264", field::video_codec, "H.264", false},
+    {"h265", field::video_codec, "H.265", false},
+    {"hc", field::other, "", true},
+    {"hdcam", field::source, "Camera", false},
+    {"hdr", field::hdr, "HDR", false},
+    {"hdr10", field::hdr, "HDR10", false},
+    {"hdr10+", field::hdr, "HDR10+", false},
+    {"hdr10plus", field::hdr, "HDR10+", false},
+    {"hdrip", field::source, "HDRip", false},
+    {"hdts", field::source, "Telesync", false},
+    {"hdtv", field::source, "HDTV", false},
+    {"hdtvrip", field::source, "HDTV", false},
+    {"heb", field::language, "he", true},
+    {"hebrew", field::language, "he", true},
+    {"hevc", field::video_codec, "H.265", false},
+    {"hfr", field::other, "", false},
+    {"hi10", field::other, "", false},
+    {"hi10p", field::other, "", false},
+    {"hin", field::language, "hi", true},
+    {"hindi", field::language, "hi", true},
+    {"hlg", field::hdr, "HLG", false},
+    {"hmax", field::other, "", false},
+    {"hsbs", field::other, "", false},
+    {"hulu", field::other, "", false},
+    {"hun", field::language, "hu", true},
+    {"hungarian", field::language, "hu", true},
+    {"imax", field::edition, "IMAX", true},
+    {"internal", field::other, "", true},
+    {"ita", field::language, "it", true},
+    {"italian", field::language, "it", true},
+    {"jap", field::language, "ja", true},
+    {"japanese", field::language, "ja", true},
+    {"jpn", field::language, "ja", true},
+    {"kor", field::language, "ko", true},
+    {"korean", field::language, "ko", true},
+    {"latino", field::language, "es", true},
+    {"limited", field::other, "", true},
+    {"lpcm", field::audio_codec, "PCM", false},
+    {"mandarin", field::language, "zh", true},
+    {"mp3", field::audio_codec, "MP3", false},
+    {"mpeg-2", field::video_codec, "MPEG-2", false},
+    {"mpeg2", field::video_codec, "MPEG-2", false},
+    {"multi", field::other, "", true},
+    {"multisubs", field::other, "", false},
+    {"nf", field::other, "", true},
+    {"nfofix", field::other, "", false},
+    {"nlsubs", field::subtitles, "nl", false},
+    {"nor", field::language, "no", true},
+    {"norwegian", field::language, "no", true},
+    {"ntsc", field::source, "DVD", true},
+    {"open matte", field::edition, "Open Matte", true},
+    {"opus", field::audio_codec, "Opus", false},
+    {"pal", field::source, "DVD", true},
+    {"pcm", field::audio_codec, "PCM", false},
+    {"pcok", field::other, "", false},
+    {"pdtv", field::source, "TV", false},
+    {"pmtp", field::other, "", false},
+    {"pol", field::language, "pl", true},
+    {"polish", field::language, "pl", true},
+    {"por", field::language, "pt", true},
+    {"portuguese", field::language, "pt", true},
+    {"ppv", field::source, "Pay-per-view", false},
+    {"proper", field::proper, "", true},
+    {"r5", field::source, "DVD", false},
+    {"readnfo", field::other, "", false},
+    {"real", field::other, "", true},
+    {"remastered", field::edition, "Remastered", true},
+    {"remux", field::source, "Blu-ray", false},
+    {"repack", field::repack, "", false},
+    {"rerip", field::repack, "", false},
+    {"retail", field::other, "", true},
+    {"rus", field::language, "ru", true},
+    {"russian", field::language, "ru", true},
+    {"sample", field::extra, "", true},
+    {"sbs", field::other, "", true},
+    {"scr", field::source, "Screener", true},
+    {"screener", field::source, "Screener", true},
+    {"sdtv", field::source, "TV", false},
+    {"spa", field::language, "es", true},
+    {"spanish", field::language, "es", true},
+    {"special edition", field::edition, "Special Edition", true},
+    {"sub", field::subtitles, "", true},
+    {"subbed", field::subtitles, "", true},
+    {"subfrench", field::subtitles, "fr", false},
+    {"subs", field::subtitles, "", true},
+    {"swe", field::language, "sv", true},
+    {"swedish", field::language, "sv", true},
+    {"tc", field::source, "Telecine", true},
+    {"telecine", field::source, "Telecine", true},
+    {"telesync", field::source, "Telesync", true},
+    {"thai", field::language, "th", true},
+    {"theatrical", field::edition, "Theatrical", true},
+    {"theatrical cut", field::edition, "Theatrical", true},
+    {"trailer", field::extra, "", true},
+    {"truefrench", field::language, "fr", false},
+    {"truehd", field::audio_codec, "Dolby TrueHD", false},
+    {"ts", field::source, "Telesync", true},
+    {"tur", field::language, "tr", true},
+    {"turkish", field::language, "tr", true},
+    {"tvrip", field::source, "TV", false},
+    {"uhd", field::screen_size, "2160p", true},
+    {"ukr", field::language, "uk", true},
+    {"ukrainian", field::language, "uk", true},
+    {"ultimate cut", field::edition, "Ultimate", true},
+    {"ultimate edition", field::edition, "Ultimate", true},
+    {"uncensored", field::edition, "Uncensored", true},
+    {"uncut", field::edition, "Uncut", true},
+    {"unrated", field::edition, "Unrated", true},
+    {"vc-1", field::video_codec, "VC-1", false},
+    {"vc1", field::video_codec, "VC-1", false},
+    {"vf", field::language, "fr", true},
+    {"vff", field::language, "fr", false},
+    {"vfq", field::language, "fr", false},
+    {"vhs", field::source, "VHS", true},
+    {"vhsrip", field::source, "VHS", false},
+    {"vie", field::language, "vi", true},
+    {"vietnamese", field::language, "vi", true},
+    {"vost", field::subtitles, "", false},
+    {"vostfr", field::subtitles, "fr", false},
+    {"vp9", field::video_codec, "VP9", false},
+    {"web", field::source, "Web", true},
+    {"web dl", field::source, "Web", false},
+    {"web-dl", field::source, "Web", false},
+    {"web-rip", field::source, "Web", false},
+    {"webdl", field::source, "Web", false},
+    {"webrip", field::source, "Web", false},
+    {"ws", field::other, "", true},
+    {"x264", field::video_codec, "H.264", false},
+    {"x265", field::video_codec, "H.265", false},
+    {"xvid", field::video_codec, "Xvid", false},
+};
+// clang-format on
+
+constexpr bool sorted_and_unique() {
+    for (size_t i = 1; i < std::size(kWords); ++i)
+        if (!(kWords[i - 1].text < kWords[i].text)) return false;
+    return true;
+}
+static_assert(sorted_and_unique(), "kWords must be sorted by text, each text once");
+
+// The entry for a lower-case text, or null.
+inline const word *find_word(std::string_view lower) {
+    const auto *end = std::end(kWords);
+    const auto *found =
+        std::lower_bound(std::begin(kWords), end, lower, [](const word &w, std::string_view t) { return w.text < t; });
+    return found != end && found->text == lower ? found : nullptr;
+}
+
+// Folder names that say nothing of what a file is.
+inline constexpr std::string_view kGenericFolders[] = {
+    "4k", "anime", "complete", "documentaries", "download", "downloads", "film", "films", "incoming", "kids",
+    "library", "media", "movie", "movies", "new folder", "series", "shows", "torrents", "tv", "tv series",
+    "tv shows", "tvshows", "video", "videos",
+};
+
+// Folders of extras, as media servers name them.
+inline constexpr std::string_view kExtraFolders[] = {
+    "behind the scenes", "deleted scenes", "extras", "featurettes", "interviews", "other", "sample", "samples",
+    "scenes", "shorts", "trailers",
+};
+
+// File-name suffixes of extras ("Movie-trailer.mkv").
+inline constexpr std::string_view kExtraSuffixes[] = {
+    "-behindthescenes", "-deleted", "-featurette", "-interview", "-other", "-sample", "-scene", "-short", "-trailer",
+};
+
+// Extensions of video files (and of the subtitles that go beside them).
+inline constexpr std::string_view kContainers[] = {
+    "3gp", "ass", "asf", "avi", "divx", "flv", "idx", "iso", "m2ts", "m4v", "mk3d", "mkv", "mov", "mp4", "mpeg",
+    "mpg", "mts", "nfo", "ogm", "ogv", "rm", "rmvb", "srt", "ssa", "sub", "ts", "vob", "webm", "wmv", "wtv",
+};
+
+// Words that name a season folder ("Season 2", "Staffel 2").
+inline constexpr std::string_view kSeasonWords[] = {"saison", "season", "series", "staffel", "stagione", "temporada"};
+
+// Country codes written after a show's title ("The Office (US)").
+inline constexpr std::string_view kCountries[] = {"AU", "CA", "GB", "IE", "NZ", "UK", "US"};
+
+template <size_t N>
+constexpr bool one_of(std::string_view text, const std::string_view (&list)[N]) {
+    for (std::string_view item : list)
+        if (item == text) return true;
+    return false;
+}
+
+}  // namespace oxnames

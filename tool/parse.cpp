@@ -1,0 +1,227 @@
+// `oxmeta parse NAME...` and `oxmeta parse -`: what media file names say,
+// read by the library's oxmeta_parse_name with no network and no key.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "commands.h"
+#include "oxmeta.h"
+#include "rows.h"
+
+namespace {
+
+constexpr size_t kMaxLine = 64 * 1024;  // bytes of a line kept; the rest is read and dropped
+
+std::string number_text(int value) { return value >= 0 ? std::to_string(value) : ""; }
+
+std::string episodes_text(const oxmeta_name &n) {
+    std::string text;
+    for (int i = 0; i < n.episode_count; ++i) text += (i ? "," : "") + std::to_string(n.episodes[i]);
+    return text;
+}
+
+// ------------------------------------------------------------------ JSON Lines
+
+// Appends text as a JSON string; bytes that are not UTF-8 become U+FFFD.
+void append_json_string(std::string &out, std::string_view text) {
+    out += '"';
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+            bool valid = n > 0 && c <= 0xF4 && i + n <= text.size();
+            for (size_t k = 1; valid && k < n; ++k) valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+            if (valid && n == 3) {
+                const auto c1 = static_cast<unsigned char>(text[i + 1]);
+                valid = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 > 0x9F);
+            }
+            if (valid && n == 4) {
+                const auto c1 = static_cast<unsigned char>(text[i + 1]);
+                valid = !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 > 0x8F);
+            }
+            if (!valid) {
+                out += "\xEF\xBF\xBD";
+                continue;
+            }
+            out.append(text.substr(i, n));
+            i += n - 1;
+        }
+    }
+    out += '"';
+}
+
+void key(std::string &out, const char *name) {
+    out += out.back() == '{' ? "\"" : ",\"";
+    out += name;
+    out += "\":";
+}
+
+void text_member(std::string &out, const char *name, const char *value) {
+    key(out, name);
+    if (*value)
+        append_json_string(out, value);
+    else
+        out += "null";
+}
+
+void int_member(std::string &out, const char *name, int value) {
+    key(out, name);
+    out += value >= 0 ? std::to_string(value) : "null";
+}
+
+// "en,fr" as ["en","fr"].
+void list_member(std::string &out, const char *name, std::string_view value) {
+    key(out, name);
+    out += '[';
+    for (size_t at = 0; at < value.size();) {
+        size_t comma = value.find(',', at);
+        if (comma == std::string_view::npos) comma = value.size();
+        if (at) out += ',';
+        append_json_string(out, value.substr(at, comma - at));
+        at = comma + 1;
+    }
+    out += ']';
+}
+
+void append_json_line(std::string &out, std::string_view input, const oxmeta_name &n) {
+    out += '{';
+    key(out, "input");
+    append_json_string(out, input);
+    text_member(out, "kind", n.kind);
+    text_member(out, "title", n.title);
+    int_member(out, "year", n.year);
+    int_member(out, "year_end", n.year_end);
+    int_member(out, "season", n.season);
+    key(out, "episodes");
+    out += '[' + episodes_text(n) + ']';
+    int_member(out, "absolute_episode", n.absolute_episode);
+    text_member(out, "date", n.date);
+    text_member(out, "episode_title", n.episode_title);
+    int_member(out, "part", n.part);
+    text_member(out, "country", n.country);
+    text_member(out, "screen_size", n.screen_size);
+    text_member(out, "source", n.source);
+    text_member(out, "video_codec", n.video_codec);
+    text_member(out, "audio_codec", n.audio_codec);
+    text_member(out, "audio_channels", n.audio_channels);
+    text_member(out, "hdr", n.hdr);
+    text_member(out, "edition", n.edition);
+    text_member(out, "release_group", n.release_group);
+    text_member(out, "container", n.container);
+    list_member(out, "languages", n.languages);
+    list_member(out, "subtitles", n.subtitles);
+    key(out, "proper");
+    out += std::to_string(n.proper);
+    key(out, "repack");
+    out += std::to_string(n.repack);
+    key(out, "is_extra");
+    out += n.is_extra ? "true" : "false";
+    out += "}\n";
+}
+
+// ------------------------------------------------------------------ rows
+
+const std::vector<std::string> kHeaders = {"kind",   "title",  "year",  "season", "episodes", "absolute",
+                                           "date",   "episode title", "part", "country", "size", "source",
+                                           "video",  "audio",  "channels", "hdr", "edition", "group",
+                                           "container", "languages", "subtitles", "proper", "repack", "extra"};
+
+std::vector<std::string> cells_of(const oxmeta_name &n) {
+    return {n.kind,          n.title,          number_text(n.year),
+            number_text(n.season), episodes_text(n), number_text(n.absolute_episode),
+            n.date,          n.episode_title,  number_text(n.part),
+            n.country,       n.screen_size,    n.source,
+            n.video_codec,   n.audio_codec,    n.audio_channels,
+            n.hdr,           n.edition,        n.release_group,
+            n.container,     n.languages,      n.subtitles,
+            n.proper ? std::to_string(n.proper) : "", n.repack ? std::to_string(n.repack) : "",
+            n.is_extra ? "yes" : ""};
+}
+
+// Parses one name and prints it (JSON Lines, a tab-separated row) or keeps
+// its row for the table.
+struct printer {
+    output_format format;
+    bool truncate;
+    rows table{kHeaders, {}};
+    std::string line = {};
+
+    void add(std::string_view input) {
+        const std::string name(input);  // NUL-terminated for the library
+        oxmeta_name n{};
+        n.size = sizeof n;
+        oxmeta_parse_name(name.c_str(), &n);
+        if (format == output_format::json) {
+            line.clear();
+            append_json_line(line, input, n);
+            std::fwrite(line.data(), 1, line.size(), stdout);
+        } else if (format == output_format::tsv) {
+            rows one{kHeaders, {cells_of(n)}};
+            print_tab_separated(one);
+        } else {
+            table.cells.push_back(cells_of(n));
+        }
+    }
+    void finish() {
+        if (format == output_format::table) print_aligned(table, truncate);
+    }
+};
+
+// One name per line of stdin, streamed in constant memory; a line longer
+// than kMaxLine is cut there.
+void read_lines(printer &p) {
+    std::string current;
+    char buffer[8192];
+    bool overlong = false;
+    while (std::fgets(buffer, sizeof buffer, stdin)) {
+        const size_t n = std::strlen(buffer);
+        const bool ends = n > 0 && buffer[n - 1] == '\n';
+        const size_t keep = ends ? n - 1 : n;
+        if (!overlong) {
+            current.append(buffer, std::min(keep, kMaxLine - std::min(current.size(), kMaxLine)));
+            overlong = current.size() >= kMaxLine;
+        }
+        if (!ends) continue;
+        if (!current.empty() && current.back() == '\r') current.pop_back();
+        p.add(current);
+        current.clear();
+        overlong = false;
+    }
+    if (!current.empty()) p.add(current);
+}
+
+}  // namespace
+
+void add_parse_command(CLI::App &app, operation &op) {
+    static std::vector<std::string> names;
+    CLI::App *parse = app.add_subcommand("parse", "What media file names say: title, year, season, episodes, tags (no request)");
+    parse->add_option("name", names, "File names or paths; - reads one per line from stdin")->required();
+    parse->footer("Example: oxmeta parse \"Dark.City.1998.DC.1080p.BluRay.x264-GRP.mkv\"");
+    parse->callback([&op] {
+        op = {"parse", operation::service::local, nullptr, [](const output_choice &choice) {
+                  const bool from_stdin = names.size() == 1 && names.front() == "-";
+                  const output_format format = choice.asked.value_or(
+                      from_stdin && !choice.terminal ? output_format::json
+                      : choice.terminal              ? output_format::table
+                                                     : output_format::tsv);
+                  printer p{format, choice.terminal};
+                  if (from_stdin)
+                      read_lines(p);
+                  else
+                      for (const std::string &name : names) p.add(name);
+                  p.finish();
+                  return 0;
+              }};
+    });
+}
