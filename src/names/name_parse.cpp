@@ -78,7 +78,7 @@ void write_words(const component &c, span s, char *out, size_t size) {
         const bool ends_acronym = letter && i > s.begin && c.tokens[i - 1].text.size() == 1 && c.tokens[i - 1].dot_after;
         if (!first && !(ends_acronym)) w.append(t.dash_before ? " - " : " ");
         w.append(t.text);
-        if (in_acronym || (ends_acronym && t.dot_after)) w.append(".");
+        if (in_acronym || (ends_acronym && t.dot_after) || (t.abbreviation && i + 1 < s.end)) w.append(".");
         first = false;
     }
 }

@@ -6,6 +6,7 @@ namespace oxnames {
 namespace {
 
 constexpr int kMinYear = 1880;
+constexpr int kHeadTokens = 24;  // tokens kept from the start of an overlong name
 constexpr int kMaxYear = 2039;
 
 bool is_separator(unsigned char c) { return c == ' ' || c == '.' || c == '_' || c < 0x20 || c == 0x7F; }
@@ -255,7 +256,7 @@ info classify(const component &c, int i) {
         out.length = 2;
         return out;
     }
-    if (lower == "specials" || lower == "special") {
+    if (lower == "specials") {
         out.what = kind::marker;
         out.season = 0;
         return out;
@@ -422,6 +423,12 @@ bool release_like(const component &c, int i) {
     return in.strong || in.what == kind::year || in.what == kind::year_range;
 }
 
+// A token that tags something, strongly or not ("5.1" in brackets).
+bool tags_something(const component &c, int i) {
+    const kind what = classify(c, i).what;
+    return what != kind::plain && what != kind::number;
+}
+
 void add_language(std::string_view *list, int &count, std::string_view code) {
     if (code.empty()) return;
     for (int i = 0; i < count; ++i)
@@ -478,12 +485,18 @@ void tokenize(std::string_view text, component &c) {
     uint8_t next_group = 1;
     bool dash = false;
     size_t i = 0;
-    while (i < text.size() && c.count < kMaxTokens) {
+    while (i < text.size()) {
         const char ch = text[i];
         if (is_separator(static_cast<unsigned char>(ch))) {
             if (ch == '.' && c.count > 0) {
-                const token &last = c.tokens[c.count - 1];
-                if (last.text.data() + last.text.size() == text.data() + i) c.tokens[c.count - 1].dot_after = true;
+                token &last = c.tokens[c.count - 1];
+                if (last.text.data() + last.text.size() == text.data() + i) {
+                    last.dot_after = true;
+                    // "Mr. Robot", "Vol. 2": a short word, its dot, then a space.
+                    bool letters = last.text.size() <= 3;
+                    for (char l : last.text) letters = letters && ((l | 0x20) >= 'a' && (l | 0x20) <= 'z');
+                    last.abbreviation = letters && i + 1 < text.size() && text[i + 1] == ' ';
+                }
             }
             ++i;
             continue;
@@ -520,7 +533,14 @@ void tokenize(std::string_view text, component &c) {
             dash_after = true;
             t.remove_suffix(1);
         }
-        c.tokens[c.count++] = {t, group, dash, false, false};
+        // A name of more tokens than there is room for keeps its first
+        // tokens (the title) and its last (the tags).
+        if (c.count == kMaxTokens) {
+            std::memmove(&c.tokens[kHeadTokens], &c.tokens[kHeadTokens + 1],
+                         sizeof(token) * static_cast<size_t>(kMaxTokens - kHeadTokens - 1));
+            --c.count;
+        }
+        c.tokens[c.count++] = {t, group, dash, false, false, false};
         dash = dash_after;
     }
 }
@@ -585,7 +605,7 @@ void drop_noise(component &c, bool is_file) {
         int begin = last;
         while (begin > 0 && c.tokens[begin - 1].group == g) --begin;
         bool tags = false;
-        for (int k = begin; k <= last; ++k) tags = tags || release_like(c, k);
+        for (int k = begin; k <= last; ++k) tags = tags || tags_something(c, k);
         if (tags || begin == 0) break;
         // Only after a release name's tags.
         bool release = false;
@@ -727,38 +747,60 @@ void scan_component(std::string_view text, bool is_file, component &c) {
         default: break;
         }
     }
+    // "Title S2 - 05": a season marker, then the episode after a dash.
+    if (c.season >= 0 && c.episode_count == 0 && last_marker_end > 0 && last_marker_end < c.count &&
+        infos[last_marker_end].what == kind::number && c.tokens[last_marker_end].dash_before &&
+        c.tokens[last_marker_end].group == 0 && c.tokens[last_marker_end].text.size() <= 4) {
+        add_episode(c, infos[last_marker_end].value, false);
+        ++last_marker_end;
+    }
     // A sample is one wherever it stands.
     for (int i = first_kept; i < c.count; ++i) {
         char buffer[8];
         if (lower_into(c.tokens[i].text, buffer, sizeof buffer) == "sample") c.is_extra = true;
     }
 
-    // Numbered releases without a season: "Title - 05", "[Group] Title 05 [1080p]".
-    if (c.episode_count == 0 && c.season < 0 && !c.date[0]) {
+    // Numbered releases without a season: "Title - 05", "[Group] Title 05 [1080p]":
+    // the last number after a dash, else (a fansub release) the last number
+    // that ends the title.
+    if (c.episode_count == 0 && !c.date[0]) {
+        const bool fansub = !c.release_group.empty() && first_kept < c.count &&
+                            c.tokens[first_kept].text.data() > c.release_group.data();
+        int after_dash = -1, ending = -1;
         for (int i = first_kept + 1; i < title_end; ++i) {
-            if (infos[i].what != kind::number || infos[i].length == 0 || c.tokens[i].text.size() > 4) continue;
+            if (infos[i].what != kind::number || infos[i].length == 0 || c.tokens[i].text.size() > 4 ||
+                c.tokens[i].group != 0)
+                continue;
             const bool ends = i + 1 >= c.count || i + 1 == title_end || c.tokens[i + 1].group != 0 ||
                               c.tokens[i + 1].dash_before;
-            const bool fansub = !c.release_group.empty() && c.tokens[first_kept].text.data() > c.release_group.data();
-            if ((c.tokens[i].dash_before || fansub) && ends && c.tokens[i].group == 0) {
-                c.absolute_episode = infos[i].value;
-                // "Title - 05 - Name": the episode's name.
-                int e = i + 1;
-                if (e < title_end && c.tokens[e].dash_before && c.tokens[e].group == 0) {
-                    c.episode_title.begin = e;
-                    while (e < title_end && c.tokens[e].group == 0) ++e;
-                    c.episode_title.end = e;
-                }
-                title_end = i;
-                break;
+            if (!ends) continue;
+            if (c.tokens[i].dash_before) after_dash = i;
+            ending = i;
+        }
+        const int at = after_dash >= 0 ? after_dash : (fansub && c.season < 0 ? ending : -1);
+        if (at >= 0 && c.season < 0) {
+            c.absolute_episode = infos[at].value;
+        } else if (at >= 0) {
+            add_episode(c, infos[at].value, false);  // "Title S2 - 05"
+        }
+        if (at >= 0) {
+            // "Title - 05 - Name": the episode's name.
+            int e = at + 1;
+            if (e < title_end && c.tokens[e].dash_before && c.tokens[e].group == 0) {
+                c.episode_title.begin = e;
+                while (e < title_end && c.tokens[e].group == 0) ++e;
+                c.episode_title.end = e;
             }
+            title_end = at;
         }
     }
     // "show.102.hdtv": a bare season and episode, only where nothing else fits.
     if (!c.has_episode() && c.season < 0 && c.year < 0 && first_marker < c.count && title_end - 1 > first_kept) {
         const int i = title_end - 1;
         const std::string_view t = c.tokens[i].text;
-        if (infos[i].what == kind::number && (t.size() == 3 || t.size() == 4) && t[0] != '0' && infos[i].value % 100 > 0) {
+        const bool year_like = t.size() == 4 && infos[i].value >= 1900 && infos[i].value < 2100;
+        if (infos[i].what == kind::number && (t.size() == 3 || t.size() == 4) && t[0] != '0' && !year_like &&
+            infos[i].value % 100 > 0) {
             c.season = infos[i].value / 100;
             add_episode(c, infos[i].value % 100, false);
             title_end = i;

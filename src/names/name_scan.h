@@ -21,6 +21,7 @@ struct token {
     uint8_t group = 0;          // 1.. for tokens inside one pair of brackets, 0 outside
     bool dash_before = false;   // a lone "-" stood before it
     bool dot_after = false;     // the separator after it was a '.'
+    bool abbreviation = false;  // "Mr. Robot": a dot then a space, kept with the word
     bool dropped = false;       // a site, a hash, a release group: not part of any field
 };
 

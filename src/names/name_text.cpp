@@ -39,6 +39,12 @@ bool field_writer::put(std::string_view bytes) {
 
 bool field_writer::append(std::string_view text) {
     for (size_t at = 0; at < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (byte < 0x20 || byte == 0x7F) {  // a control character reads as a space
+            if (!put(" ")) return false;
+            ++at;
+            continue;
+        }
         const size_t n = utf8_sequence(text, at);
         if (!put(n ? text.substr(at, n) : std::string_view("\xEF\xBF\xBD"))) return false;
         at += n ? n : 1;

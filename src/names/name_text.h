@@ -1,5 +1,6 @@
 // Writing a field of the name record: valid UTF-8 (an invalid byte becomes
-// U+FFFD), NUL-terminated, cut at a character boundary to fit.
+// U+FFFD, a control character a space), NUL-terminated, cut at a character
+// boundary to fit.
 #pragma once
 
 #include <cstddef>

@@ -1,0 +1,277 @@
+// oxmeta_parse_name through the shipped shared library, loaded at run time
+// as hosts load it: the corpus of real-world names with per-field accuracy,
+// the record's size rule, and inputs no parser should trip on.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../dl/oxmeta_dl.h"
+
+namespace {
+
+oxmeta_dl &library() {
+    static oxmeta_dl dl;
+    static const bool opened = dl.open(OXMETA_LIBRARY_FILE);
+    EXPECT_TRUE(opened) << OXMETA_LIBRARY_FILE;
+    return dl;
+}
+
+oxmeta_name parse(const std::string &path) {
+    oxmeta_name n;
+    std::memset(&n, 0x5A, sizeof n);
+    n.size = sizeof n;
+    EXPECT_EQ(library().oxmeta_parse_name(path.c_str(), &n), OXMETA_OK) << path;
+    return n;
+}
+
+std::string number(int value) { return value >= 0 ? std::to_string(value) : ""; }
+
+// A field of the record as the corpus writes it.
+std::string field_text(const oxmeta_name &n, const std::string &field) {
+    if (field == "kind") return n.kind;
+    if (field == "title") return n.title;
+    if (field == "year") return number(n.year);
+    if (field == "year_end") return number(n.year_end);
+    if (field == "season") return number(n.season);
+    if (field == "episodes") {
+        std::string list;
+        for (int i = 0; i < n.episode_count; ++i) list += (i ? "," : "") + std::to_string(n.episodes[i]);
+        return list;
+    }
+    if (field == "absolute") return number(n.absolute_episode);
+    if (field == "date") return n.date;
+    if (field == "episode_title") return n.episode_title;
+    if (field == "part") return number(n.part);
+    if (field == "country") return n.country;
+    if (field == "screen_size") return n.screen_size;
+    if (field == "source") return n.source;
+    if (field == "video_codec") return n.video_codec;
+    if (field == "audio_codec") return n.audio_codec;
+    if (field == "audio_channels") return n.audio_channels;
+    if (field == "hdr") return n.hdr;
+    if (field == "edition") return n.edition;
+    if (field == "group") return n.release_group;
+    if (field == "container") return n.container;
+    if (field == "languages") return n.languages;
+    if (field == "subtitles") return n.subtitles;
+    if (field == "proper") return std::to_string(n.proper);
+    if (field == "repack") return std::to_string(n.repack);
+    if (field == "extra") return std::to_string(n.is_extra);
+    ADD_FAILURE() << "unknown field " << field;
+    return "";
+}
+
+std::string trim(std::string s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    while (!s.empty() && s.front() == ' ') s.erase(0, 1);
+    return s;
+}
+
+struct corpus_line {
+    int number;
+    bool known_miss;
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> fields;
+};
+
+std::vector<corpus_line> read_corpus() {
+    std::ifstream in(OXMETA_NAME_CORPUS);
+    EXPECT_TRUE(in) << OXMETA_NAME_CORPUS;
+    std::vector<corpus_line> lines;
+    std::string text;
+    for (int number = 1; std::getline(in, text); ++number) {
+        if (text.empty() || text[0] == '#') continue;
+        corpus_line line{number, text[0] == '?', "", {}};
+        if (line.known_miss) text.erase(0, 1);
+        const size_t tab = text.find('\t');
+        EXPECT_NE(tab, std::string::npos) << "line " << number;
+        if (tab == std::string::npos) continue;
+        line.name = text.substr(0, tab);
+        std::stringstream fields(text.substr(tab + 1));
+        for (std::string item; std::getline(fields, item, '|');) {
+            const size_t eq = item.find('=');
+            EXPECT_NE(eq, std::string::npos) << "line " << number << ": " << item;
+            if (eq != std::string::npos) line.fields.emplace_back(trim(item.substr(0, eq)), trim(item.substr(eq + 1)));
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+TEST(ParseName, Corpus) {
+    const auto lines = read_corpus();
+    EXPECT_GE(lines.size(), 500u);
+    struct tally {
+        int right = 0, total = 0;
+    };
+    std::map<std::string, tally> per_field;
+    int all_right = 0, known = 0, mended = 0;
+    std::ostringstream misses;
+    for (const auto &line : lines) {
+        const oxmeta_name n = parse(line.name);
+        bool right = true;
+        std::string wrong;
+        for (const auto &[field, expected] : line.fields) {
+            const std::string got = field_text(n, field);
+            tally &t = per_field[field];
+            ++t.total;
+            if (got == expected) {
+                ++t.right;
+                continue;
+            }
+            right = false;
+            wrong += "    " + field + ": expected \"" + expected + "\", got \"" + got + "\"\n";
+        }
+        all_right += right ? 1 : 0;
+        if (line.known_miss) {
+            ++known;
+            if (right) ++mended;
+        }
+        if (!right) misses << (line.known_miss ? "  known miss, line " : "  MISS, line ") << line.number << ": " << line.name << "\n" << wrong;
+        if (!line.known_miss) {
+            EXPECT_TRUE(right) << "line " << line.number << ": " << line.name << "\n" << wrong;
+        }
+    }
+    std::printf("corpus: %d names, %d with every field right (%.1f%%), %d known misses (%d now right)\n",
+                static_cast<int>(lines.size()), all_right, 100.0 * all_right / static_cast<double>(lines.size()), known,
+                mended);
+    for (const auto &[field, t] : per_field)
+        std::printf("  %-15s %4d/%-4d %.1f%%\n", field.c_str(), t.right, t.total, 100.0 * t.right / t.total);
+    if (!misses.str().empty()) std::printf("misses:\n%s", misses.str().c_str());
+}
+
+TEST(ParseName, ArgumentsAndTheRecordsSize) {
+    oxmeta_name n{};
+    n.size = sizeof n;
+    EXPECT_EQ(library().oxmeta_parse_name(nullptr, &n), OXMETA_E_INVALID_ARG);
+    EXPECT_EQ(library().oxmeta_parse_name("x.mkv", nullptr), OXMETA_E_INVALID_ARG);
+    n.size = sizeof n - 1;
+    std::memset(n.title, 'Q', sizeof n.title);
+    EXPECT_EQ(library().oxmeta_parse_name("x.mkv", &n), OXMETA_E_INVALID_ARG);
+    EXPECT_EQ(n.title[0], 'Q');  // untouched
+    n.size = 0;
+    EXPECT_EQ(library().oxmeta_parse_name("x.mkv", &n), OXMETA_E_INVALID_ARG);
+    // A host built against a newer header passes a larger record: the
+    // library fills what it knows and leaves the rest alone.
+    struct newer {
+        oxmeta_name known;
+        int added_later;
+    } bigger{};
+    bigger.known.size = sizeof bigger;
+    bigger.added_later = 77;
+    EXPECT_EQ(library().oxmeta_parse_name("Heat.1995.mkv", &bigger.known), OXMETA_OK);
+    EXPECT_STREQ(bigger.known.title, "Heat");
+    EXPECT_EQ(bigger.known.size, sizeof bigger);
+    EXPECT_EQ(bigger.added_later, 77);
+    // Every none is as documented: "" and -1.
+    const oxmeta_name empty = parse("");
+    EXPECT_STREQ(empty.kind, "movie");
+    EXPECT_STREQ(empty.title, "");
+    EXPECT_EQ(empty.year, -1);
+    EXPECT_EQ(empty.season, -1);
+    EXPECT_EQ(empty.episode_count, 0);
+    EXPECT_EQ(empty.absolute_episode, -1);
+    EXPECT_EQ(empty.part, -1);
+    EXPECT_EQ(empty.proper, 0);
+}
+
+// True when text is valid UTF-8 holding no control character.
+bool clean_utf8(const char *text, size_t capacity) {
+    const size_t n = strnlen(text, capacity);
+    if (n == capacity) return false;  // not terminated
+    for (size_t i = 0; i < n;) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) return false;
+        size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+        if (len == 0 || c > 0xF4 || i + len > n) return false;
+        for (size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
+
+void expect_clean(const oxmeta_name &n, const std::string &input) {
+    const std::pair<const char *, size_t> texts[] = {
+        {n.kind, sizeof n.kind},           {n.title, sizeof n.title},
+        {n.date, sizeof n.date},           {n.episode_title, sizeof n.episode_title},
+        {n.country, sizeof n.country},     {n.screen_size, sizeof n.screen_size},
+        {n.source, sizeof n.source},       {n.video_codec, sizeof n.video_codec},
+        {n.audio_codec, sizeof n.audio_codec}, {n.audio_channels, sizeof n.audio_channels},
+        {n.hdr, sizeof n.hdr},             {n.edition, sizeof n.edition},
+        {n.release_group, sizeof n.release_group}, {n.container, sizeof n.container},
+        {n.languages, sizeof n.languages}, {n.subtitles, sizeof n.subtitles},
+    };
+    for (const auto &[text, size] : texts)
+        EXPECT_TRUE(clean_utf8(text, size)) << testing::PrintToString(input) << " gave " << testing::PrintToString(std::string(text, strnlen(text, size)));
+    EXPECT_GE(n.episode_count, 0);
+    EXPECT_LE(n.episode_count, OXMETA_NAME_EPISODES);
+}
+
+TEST(ParseName, HostileInputsGiveCleanBoundedFields) {
+    std::vector<std::string> inputs = {
+        std::string(100000, 'a') + ".mkv",
+        std::string(50000, '/') + "Heat (1995).mkv",
+        std::string(3000, '[') + "x",
+        std::string(3000, ')') + "x",
+        "Title\x1b]0;pwned\x07.2010.mkv",
+        "Bad\xff\xfe.Bytes\xc3.2010.mkv",
+        "\xe5\x8d\x83\xe3\x81",
+        std::string("Nul\0Inside.mkv", 14),
+        "S99999E99999.mkv",
+        "Show.S01E01-E99999.mkv",
+        "Show.S01E01E02E03E04E05E06E07E08E09E10E11E12E13E14E15E16E17E18E19E20.mkv",
+        "1x01-999999999.mkv",
+        "2015.99.99.mkv",
+        "----.----.mkv",
+        ".mkv",
+        "\\\\",
+        "C:",
+        "//",
+    };
+    // Long titles in many scripts, cut at a character boundary.
+    std::string long_title;
+    while (long_title.size() < 1000) long_title += "\xe5\x8d\x83 \xf0\x9f\x98\x80 \xc3\xa9 ";
+    inputs.push_back(long_title + " (2001).mkv");
+    std::mt19937 random(42);
+    for (int i = 0; i < 2000; ++i) {
+        std::string s(random() % 200, ' ');
+        for (char &c : s) c = static_cast<char>(random() % 256);
+        inputs.push_back(s);
+    }
+    for (const auto &input : inputs) expect_clean(parse(input), input);
+    const oxmeta_name cut = parse(long_title + " (2001).mkv");
+    EXPECT_EQ(cut.year, 2001);
+    EXPECT_GT(std::strlen(cut.title), 60u);
+}
+
+TEST(ParseName, ManyThreadsAtOnceGiveTheSameAnswers) {
+    const std::vector<std::string> names = {"Dark.City.1998.DC.1080p.BluRay.x264-GRP.mkv",
+                                            "Shows/The Office (US)/Season 2/The.Office.US.S02E05.720p.HDTV.x264-GRP.mkv",
+                                            "[SubsPlease] Frieren - 05 (1080p) [ABCD1234].mkv"};
+    std::vector<oxmeta_name> expected;
+    for (const auto &name : names) expected.push_back(parse(name));
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 3000; ++i) {
+                const size_t k = static_cast<size_t>(i + t) % names.size();
+                oxmeta_name n{};
+                n.size = sizeof n;
+                library().oxmeta_parse_name(names[k].c_str(), &n);
+                if (std::memcmp(&n, &expected[k], sizeof n) != 0) ++wrong[static_cast<size_t>(t)];
+            }
+        });
+    for (auto &th : threads) th.join();
+    for (int w : wrong) EXPECT_EQ(w, 0);
+}
+
+}  // namespace
