@@ -41,9 +41,13 @@ std::vector<node> tree(const CLI::App &app) {
 
 std::string words_of(const node &n) {
     std::string words;
-    for (const CLI::App *sub : n.subcommands) words += (words.empty() ? "" : " ") + sub->get_name();
+    auto add = [&words](const std::string &prefix, const std::string &word) {
+        if (!words.empty()) words += ' ';
+        words.append(prefix).append(word);
+    };
+    for (const CLI::App *sub : n.subcommands) add("", sub->get_name());
     for (const CLI::Option *opt : n.options)
-        for (const std::string &name : opt->get_lnames()) words += (words.empty() ? "" : " ") + ("--" + name);
+        for (const std::string &name : opt->get_lnames()) add("--", name);
     return words;
 }
 

@@ -203,10 +203,14 @@ void parse(std::string_view path, oxmeta_name &n) {
         folders[count++] = parts.folders[i];
     }
 
+    // The folders are read only for what the file name lacks: a title, a
+    // year, a season, or the place of a bare number ("05 - Name.mkv").
+    const bool complete = !file.title.empty() && file.leading_number < 0 &&
+                          (file.has_episode() ? file.season >= 0 && file.year >= 0 : file.year >= 0);
     component parent, grandparent;
     const component *show = nullptr;
     const component *tags_from = nullptr;
-    if (count > 0) {
+    if (count > 0 && !complete) {
         scan_component(folders[0], false, parent);
         show = &parent;
         tags_from = &parent;
@@ -242,11 +246,10 @@ void clear(oxmeta_name &n) {
 
 extern "C" OXMETA_API int oxmeta_parse_name(const char *path, oxmeta_name *out) {
     if (!path || !out || out->size < kFirstVersionSize) return OXMETA_E_INVALID_ARG;
+    // Every field this version knows is within out->size: fill them in place.
     const uint32_t size = out->size;
-    oxmeta_name n;
-    clear(n);
-    oxnames::parse(path, n);
-    n.size = size;
-    std::memcpy(out, &n, sizeof n < size ? sizeof n : size);
+    clear(*out);
+    oxnames::parse(path, *out);
+    out->size = size;
     return OXMETA_OK;
 }

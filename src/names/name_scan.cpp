@@ -1,6 +1,8 @@
 #include "name_scan.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace oxnames {
 namespace {
@@ -62,9 +64,9 @@ void add_episode(component &c, int value, bool range) {
 // What follows the first episode of a marker: "e02", "-e03", "-03", "x03".
 // True when the whole rest is read.
 struct episode_list {
+    int count;
     int values[kMaxEpisodes];
     bool ranges[kMaxEpisodes];
-    int count = 0;
     bool add(int value, bool range) {
         if (value < 0 || count == kMaxEpisodes) return value >= 0;
         values[count] = value;
@@ -141,19 +143,57 @@ int roman(std::string_view t) {
 
 enum class kind : uint8_t { plain, number, year, year_range, date, marker, part, tag };
 
-struct info {
-    kind what = kind::plain;
-    uint8_t length = 1;   // tokens taken
-    bool strong = false;  // ends the title wherever it stands
-    const word *w = nullptr;
-    int value = -1;       // a number, a year, a part
-    int value_end = -1;   // a range's last year
-    int season = -1;
-    episode_list episodes;
-    std::string_view channels;
-    bool subtitles = false;  // a language tagged as its subtitles' ("ENG.SUBS", "HebSubs")
-    char date[11] = {};
+// The first words of kWords' phrases, found once at compile time.
+struct phrase_heads {
+    std::string_view words[32];
+    int count = 0;
 };
+constexpr phrase_heads make_phrase_heads() {
+    phrase_heads heads{};
+    for (const word &w : kWords) {
+        const size_t space = w.text.find(' ');
+        if (space == std::string_view::npos) continue;
+        const std::string_view first = w.text.substr(0, space);
+        bool seen = false;
+        for (int i = 0; i < heads.count; ++i) seen = seen || heads.words[i] == first;
+        if (!seen && heads.count < 32) heads.words[heads.count++] = first;
+    }
+    return heads;
+}
+constexpr phrase_heads kPhraseHeads = make_phrase_heads();
+
+bool is_phrase_head(std::string_view lower) {
+    for (int i = 0; i < kPhraseHeads.count; ++i)
+        if (kPhraseHeads.words[i] == lower) return true;
+    return false;
+}
+
+// What a token is. No member has a default value, so that an array of
+// them costs nothing to declare: classify_into and nothing set each one.
+struct info {
+    kind what;
+    uint8_t length;   // tokens taken
+    bool strong;      // ends the title wherever it stands
+    bool subtitles;   // a language tagged as its subtitles' ("ENG.SUBS", "HebSubs")
+    const word *w;
+    int value;        // a number, a year, a part
+    int value_end;    // a range's last year
+    int season;
+    text_ref channels;
+    episode_list episodes;  // read only for markers
+    char date[11];          // read only for dates
+};
+
+// A token that classifies as nothing (dropped, or the rest of a phrase).
+void nothing(info &in, uint8_t length) {
+    in.what = kind::plain;
+    in.length = length;
+    in.strong = in.subtitles = false;
+    in.w = nullptr;
+    in.value = in.value_end = in.season = -1;
+    in.channels = std::string_view();
+    in.episodes.count = 0;
+}
 
 // The lower-case text of tokens[i, i + n) joined by spaces, in buffer.
 std::string_view phrase(const component &c, int i, int n, char *buffer, size_t size) {
@@ -163,7 +203,7 @@ std::string_view phrase(const component &c, int i, int n, char *buffer, size_t s
         const std::string_view t = c.tokens[i + k].text;
         if (used + t.size() + 1 > size) return {};
         if (k) buffer[used++] = ' ';
-        lower_into(t, buffer + used, size - used);
+        std::memcpy(buffer + used, c.lower(i + k).data(), t.size());
         used += t.size();
     }
     return {buffer, used};
@@ -178,7 +218,6 @@ bool codec_with_channels(std::string_view lower, info &out) {
     if (!(digit == '2' || digit == '5' || digit == '6' || digit == '7' || digit == '8')) return false;
     const word *w = find_word(lower.substr(0, lower.size() - 1));
     if (!w || w->what != field::audio_codec) return false;
-    out = {};
     out.what = kind::tag;
     out.strong = true;
     out.w = w;
@@ -200,21 +239,27 @@ std::string_view channels_of(std::string_view first, std::string_view second) {
     }
 }
 
-// Classifies tokens[i] (and the tokens a phrase of it takes).
-info classify(const component &c, int i) {
-    info out;
-    char buffer[64];
-    const std::string_view lower = lower_into(c.tokens[i].text, buffer, sizeof buffer);
-    if (lower.empty()) return out;
-    char next_buffer[64];
+// Classifies tokens[i] (and the tokens a phrase of it takes) into out.
+void classify_into(const component &c, int i, info &out) {
+    out.what = kind::plain;
+    out.length = 1;
+    out.strong = false;
+    out.subtitles = false;
+    out.w = nullptr;
+    out.value = out.value_end = out.season = -1;
+    out.channels = std::string_view();
+    out.episodes.count = 0;
+    const std::string_view lower = c.lower(i);
+    if (lower.empty() || lower.size() > 64) return;
     const std::string_view next =
-        i + 1 < c.count && c.tokens[i + 1].group == c.tokens[i].group
-            ? lower_into(c.tokens[i + 1].text, next_buffer, sizeof next_buffer)
+        i + 1 < c.count && c.tokens[i + 1].group == c.tokens[i].group && c.tokens[i + 1].text.size() <= 64
+            ? c.lower(i + 1)
             : std::string_view();
 
     // Episode markers.
     int season = -1;
     episode_list list;
+    list.count = 0;
     if (parse_season_episode(lower, season, list) || parse_cross(lower, season, list)) {
         out.what = kind::marker;
         out.strong = true;
@@ -222,31 +267,35 @@ info classify(const component &c, int i) {
         out.episodes = list;
         // "S01 E02": the episode in the next token.
         episode_list more;
+        more.count = 0;
         if (list.count == 0 && !next.empty() && parse_episode_only(next, more)) {
             out.episodes = more;
             out.length = 2;
         }
-        return out;
+        return;
     }
     if (parse_episode_only(lower, list)) {
         out.what = kind::marker;
         out.strong = true;
         out.episodes = list;
-        return out;
+        return;
     }
+    const char first_char = lower[0];
+    const bool may_be_season = first_char == 's' || first_char == 't';
     for (std::string_view s : kSeasonWords) {
+        if (!may_be_season) break;
         if (lower == s && !next.empty() && whole_number(next, 3) >= 0) {
             out.what = kind::marker;
             out.strong = true;
             out.season = whole_number(next, 3);
             out.length = 2;
-            return out;
+            return;
         }
         if (lower.size() > s.size() && lower.substr(0, s.size()) == s && whole_number(lower.substr(s.size()), 3) >= 0) {
             out.what = kind::marker;  // "season2"
             out.strong = true;
             out.season = whole_number(lower.substr(s.size()), 3);
-            return out;
+            return;
         }
     }
     if ((lower == "episode" || lower == "episodes" || lower == "ep") && !next.empty() && parse_range(next, list)) {
@@ -254,12 +303,12 @@ info classify(const component &c, int i) {
         out.strong = true;
         out.episodes = list;
         out.length = 2;
-        return out;
+        return;
     }
     if (lower == "specials") {
         out.what = kind::marker;
         out.season = 0;
-        return out;
+        return;
     }
 
     // Parts: CD1, Disc 2 (strong); Part 2, Pt.2 (a title may hold them).
@@ -268,7 +317,9 @@ info classify(const component &c, int i) {
         bool strong;
     };
     constexpr part_word kParts[] = {{"cd", true}, {"disc", true}, {"disk", true}, {"part", false}, {"pt", false}};
+    const bool may_be_part = first_char == 'c' || first_char == 'd' || first_char == 'p';
     for (const part_word &p : kParts) {
+        if (!may_be_part) break;
         if (lower == p.text && !next.empty()) {
             int value = whole_number(next, 2);
             if (value < 0 && !p.strong) value = roman(next);
@@ -277,7 +328,7 @@ info classify(const component &c, int i) {
                 out.strong = p.strong;
                 out.value = value;
                 out.length = 2;
-                return out;
+                return;
             }
         }
         if (lower.size() > p.text.size() && lower.substr(0, p.text.size()) == p.text) {
@@ -286,7 +337,7 @@ info classify(const component &c, int i) {
                 out.what = kind::part;
                 out.strong = p.strong;
                 out.value = value;
-                return out;
+                return;
             }
         }
     }
@@ -308,30 +359,30 @@ info classify(const component &c, int i) {
                     std::memcpy(out.date + 5, c.tokens[i + 1].text.data(), 2);
                     out.date[7] = '-';
                     std::memcpy(out.date + 8, c.tokens[i + 2].text.data(), 2);
-                    return out;
+                    return;
                 }
             }
             out.what = kind::year;
             out.value = value;
-            return out;
+            return;
         }
         const std::string_view channels = channels_of(lower, next);
         if (!channels.empty()) {
             out.what = kind::tag;
             out.channels = channels;
             out.length = 2;
-            return out;
+            return;
         }
         out.what = kind::number;
         out.value = value;
-        return out;
+        return;
     }
     if (lower.size() == 10 && lower[4] == '-' && lower[7] == '-' && all_digits(lower.substr(0, 4)) &&
         all_digits(lower.substr(5, 2)) && all_digits(lower.substr(8, 2)) && is_year(whole_number(lower.substr(0, 4), 4))) {
         out.what = kind::date;
         out.strong = true;
         std::memcpy(out.date, lower.data(), 10);
-        return out;
+        return;
     }
     if (lower.size() == 9 && lower[4] == '-' && all_digits(lower.substr(0, 4)) && all_digits(lower.substr(5))) {
         const int from = whole_number(lower.substr(0, 4), 4);
@@ -340,7 +391,7 @@ info classify(const component &c, int i) {
             out.what = kind::year_range;
             out.value = from;
             out.value_end = to;
-            return out;
+            return;
         }
     }
     // "05v2": an episode with its version.
@@ -350,12 +401,13 @@ info classify(const component &c, int i) {
             whole_number(lower.substr(v + 1), 2) >= 0) {
             out.what = kind::number;
             out.value = whole_number(lower.substr(0, v), 4);
-            return out;
+            return;
         }
     }
 
     // Tags: the longest phrase first.
-    for (int n = 3; n >= 1; --n) {
+    const bool head = is_phrase_head(lower);
+    for (int n = head ? 3 : 1; n >= 1; --n) {
         char joined[96];
         if (n > 1 && (i + n > c.count || c.tokens[i + n - 1].group != c.tokens[i].group)) continue;
         const std::string_view text = n == 1 ? lower : phrase(c, i, n, joined, sizeof joined);
@@ -367,8 +419,7 @@ info classify(const component &c, int i) {
             out.length = static_cast<uint8_t>(n);
             // A language followed by "subs": that language's subtitles.
             if (w->what == field::language && i + n < c.count) {
-                char sub_buffer[16];
-                const std::string_view after = lower_into(c.tokens[i + n].text, sub_buffer, sizeof sub_buffer);
+                const std::string_view after = c.lower(i + n);
                 const word *s = find_word(after);
                 if (s && s->what == field::subtitles && s->value.empty()) {
                     out.length = static_cast<uint8_t>(n + 1);
@@ -383,7 +434,7 @@ info classify(const component &c, int i) {
                     out.length = static_cast<uint8_t>(n + 2);
                 }
             }
-            return out;
+            return;
         }
     }
     if (codec_with_channels(lower, out)) {
@@ -391,7 +442,7 @@ info classify(const component &c, int i) {
             out.channels = channels_of(lower.substr(lower.size() - 1), next);
             out.length = 2;
         }
-        return out;
+        return;
     }
     // "H.264" once split at its dot.
     if ((lower == "h" || lower == "x") && (next == "264" || next == "265")) {
@@ -399,7 +450,7 @@ info classify(const component &c, int i) {
         out.strong = true;
         out.w = find_word(next == "264" ? "x264" : "x265");
         out.length = 2;
-        return out;
+        return;
     }
     // "engsub", "hebsubs": a language's subtitles.
     for (std::string_view suffix : {std::string_view("subs"), std::string_view("sub")}) {
@@ -410,10 +461,16 @@ info classify(const component &c, int i) {
                 out.strong = true;
                 out.w = w;
                 out.subtitles = true;
-                return out;
+                return;
             }
         }
     }
+    return;
+}
+
+info classify(const component &c, int i) {
+    info out;
+    classify_into(c, i, out);
     return out;
 }
 
@@ -494,7 +551,7 @@ void tokenize(std::string_view text, component &c) {
                     last.dot_after = true;
                     // "Mr. Robot", "Vol. 2": a short word, its dot, then a space.
                     bool letters = last.text.size() <= 3;
-                    for (char l : last.text) letters = letters && ((l | 0x20) >= 'a' && (l | 0x20) <= 'z');
+                    for (char l : last.text.view()) letters = letters && ((l | 0x20) >= 'a' && (l | 0x20) <= 'z');
                     last.abbreviation = letters && i + 1 < text.size() && text[i + 1] == ' ';
                 }
             }
@@ -540,7 +597,11 @@ void tokenize(std::string_view text, component &c) {
                          sizeof(token) * static_cast<size_t>(kMaxTokens - kHeadTokens - 1));
             --c.count;
         }
-        c.tokens[c.count++] = {t, group, dash, false, false, false};
+        token &added = c.tokens[c.count++];
+        added.text = t;
+        added.group = group;
+        added.dash_before = dash;
+        added.dot_after = added.abbreviation = added.dropped = false;
         dash = dash_after;
     }
 }
@@ -568,8 +629,7 @@ bool is_hash(std::string_view t) {
 void drop_noise(component &c, bool is_file) {
     if (c.count == 0) return;
     // Sites.
-    char buffer[16];
-    const std::string_view first = lower_into(c.tokens[0].text, buffer, sizeof buffer);
+    const std::string_view first = c.lower(0);
     if (first == "www" || first.substr(0, 4) == "www.") {
         int n = c.tokens[0].group ? group_length(c, 0) : 0;
         if (n == 0)
@@ -614,30 +674,39 @@ void drop_noise(component &c, bool is_file) {
         for (int k = begin; k <= last; ++k) c.tokens[k].dropped = true;
         last = begin - 1;
     }
-    // "x264-GRP": the group after the last '-' of the last token.
+}
+
+// "x264-GRP": the group after the last '-' of the last token, taken when
+// the name is a release's (a tag, a marker or a year before it, or a tag
+// before the dash). Reclassifies what the split changes; true when it split.
+bool take_release_group(component &c, info *infos) {
+    int last = c.count - 1;
     while (last >= 0 && c.tokens[last].dropped) --last;
-    if (last < 1 || c.tokens[last].group) return;
+    if (last < 1 || c.tokens[last].group) return false;
     token &t = c.tokens[last];
     const size_t dash = t.text.rfind('-');
-    if (dash == std::string_view::npos || dash == 0 || dash + 1 >= t.text.size() || t.text.size() - dash > 33) return;
-    char whole[64];
-    const std::string_view lower = lower_into(t.text, whole, sizeof whole);
-    if (find_word(lower)) return;  // "WEB-DL", "DTS-HD"
+    if (dash == std::string_view::npos || dash == 0 || dash + 1 >= t.text.size() || t.text.size() - dash > 33)
+        return false;
+    const std::string_view lower = c.lower(last);
+    if (lower.size() > 64 || find_word(lower)) return false;  // "WEB-DL", "DTS-HD"
     int season = -1;
     episode_list list;
-    if (!lower.empty() && (parse_season_episode(lower, season, list) || parse_cross(lower, season, list) ||
-                           parse_episode_only(lower, list) || parse_range(lower, list)))
-        return;
-    const std::string_view before = t.text.substr(0, dash);
-    const std::string_view group_text = t.text.substr(dash + 1);
+    list.count = 0;
+    if (parse_season_episode(lower, season, list) || parse_cross(lower, season, list) ||
+        parse_episode_only(lower, list) || parse_range(lower, list))
+        return false;
     bool release = false;
-    for (int k = 0; k < last && !release; ++k) release = release_like(c, k);
-    t.text = before;
+    for (int k = 0; k < last && !release; ++k)
+        release = infos[k].length > 0 && (infos[k].strong || infos[k].what == kind::year ||
+                                          infos[k].what == kind::year_range);
+    const std::string_view whole_text = t.text;
+    t.text = whole_text.substr(0, dash);
     if (!release && !release_like(c, last)) {
-        t.text = std::string_view(before.data(), before.size() + 1 + group_text.size());
-        return;
+        t.text = whole_text;
+        return false;
     }
-    if (c.release_group.empty()) c.release_group = group_text;
+    if (c.release_group.empty()) c.release_group = whole_text.substr(dash + 1);
+    return true;
 }
 
 // The extension, when it is a container's: "mkv".
@@ -680,29 +749,48 @@ std::string_view lower_into(std::string_view text, char *buffer, size_t size) {
 }
 
 void scan_component(std::string_view text, bool is_file, component &c) {
-    c = component{};
+    // Reset in place: one pass of stores, no temporary to copy.
+    new (static_cast<component_fields *>(&c)) component_fields();
+    c.count = 0;
     if (text.size() > kMaxComponent) text = text.substr(0, kMaxComponent);
     if (is_file) {
         c.container = take_container(text);
         if (take_extra_suffix(text)) c.is_extra = true;
     }
+    c.base = text.data();
+    lower_into(text, c.lowered, sizeof c.lowered);
     tokenize(text, c);
     drop_noise(c, is_file);
 
     info infos[kMaxTokens];
-    int first_marker = c.count;
-    for (int i = 0; i < c.count;) {
-        if (c.tokens[i].dropped) {
-            infos[i] = {};
-            ++i;
-            continue;
+    // Classifies the tokens from index from on, phrase by phrase.
+    auto classify_from = [&](int from) {
+        for (int i = from; i < c.count;) {
+            if (c.tokens[i].dropped) {
+                nothing(infos[i], 1);
+                ++i;
+                continue;
+            }
+            classify_into(c, i, infos[i]);
+            const int length = infos[i].length;
+            for (int k = 1; k < length && i + k < c.count; ++k) nothing(infos[i + k], 0);
+            i += length > 0 ? length : 1;
         }
-        infos[i] = classify(c, i);
-        if (infos[i].strong && first_marker == c.count) first_marker = i;
-        const int length = infos[i].length;
-        for (int k = 1; k < length && i + k < c.count; ++k) infos[i + k] = {}, infos[i + k].length = 0;
-        i += length > 0 ? length : 1;
+    };
+    classify_from(0);
+    if (take_release_group(c, infos)) {
+        // The last token changed ("264-GRP" is now "264"): the phrases that
+        // may reach it are read again, from the start of the one two back.
+        int from = std::max(0, c.count - 3);
+        while (from > 0 && infos[from].length == 0) --from;
+        classify_from(from);
     }
+    int first_marker = c.count;
+    for (int i = 0; i < c.count; ++i)
+        if (infos[i].length > 0 && infos[i].strong) {
+            first_marker = i;
+            break;
+        }
 
     // The year: the last one before the markers and tags that has a title
     // before it, one in brackets first ("2001 A Space Odyssey 1968", "1917").
@@ -756,8 +844,7 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     }
     // A sample is one wherever it stands.
     for (int i = first_kept; i < c.count; ++i) {
-        char buffer[8];
-        if (lower_into(c.tokens[i].text, buffer, sizeof buffer) == "sample") c.is_extra = true;
+        if (c.lower(i) == "sample") c.is_extra = true;
     }
 
     // Numbered releases without a season: "Title - 05", "[Group] Title 05 [1080p]":

@@ -16,13 +16,36 @@ inline constexpr int kMaxEpisodes = 16;
 inline constexpr int kMaxLanguages = 8;
 inline constexpr size_t kMaxComponent = 1024;  // bytes of a component read; the rest is ignored
 
+// A std::string_view without constructors: arrays of the records that hold
+// one cost nothing to declare.
+struct text_ref {
+    const char *ptr;
+    size_t len;
+    text_ref &operator=(std::string_view v) {
+        ptr = v.data();
+        len = v.size();
+        return *this;
+    }
+    operator std::string_view() const { return {ptr, len}; }
+    std::string_view view() const { return {ptr, len}; }
+    const char *data() const { return ptr; }
+    size_t size() const { return len; }
+    bool empty() const { return len == 0; }
+    char operator[](size_t i) const { return ptr[i]; }
+    std::string_view substr(size_t at, size_t n = std::string_view::npos) const { return view().substr(at, n); }
+    size_t find(char ch) const { return view().find(ch); }
+    size_t rfind(char ch) const { return view().rfind(ch); }
+};
+
+// Every member is set by the tokenizer (no default values: a component's
+// token array is left uninitialised until it is filled).
 struct token {
-    std::string_view text;
-    uint8_t group = 0;          // 1.. for tokens inside one pair of brackets, 0 outside
-    bool dash_before = false;   // a lone "-" stood before it
-    bool dot_after = false;     // the separator after it was a '.'
-    bool abbreviation = false;  // "Mr. Robot": a dot then a space, kept with the word
-    bool dropped = false;       // a site, a hash, a release group: not part of any field
+    text_ref text;
+    uint8_t group;      // 1.. for tokens inside one pair of brackets, 0 outside
+    bool dash_before;   // a lone "-" stood before it
+    bool dot_after;     // the separator after it was a '.'
+    bool abbreviation;  // "Mr. Robot": a dot then a space, kept with the word
+    bool dropped;       // a site, a hash, a release group: not part of any field
 };
 
 // A range of tokens [begin, end).
@@ -32,10 +55,8 @@ struct span {
     bool empty() const { return end <= begin; }
 };
 
-struct component {
-    token tokens[kMaxTokens];
-    int count = 0;
-
+// What a component gives; reset before each scan.
+struct component_fields {
     span title;
     span episode_title;
     int year = -1;
@@ -65,6 +86,19 @@ struct component {
     bool season_folder = false;  // "Season 2", "S02", "Specials": nothing but a season
 
     bool has_episode() const { return episode_count > 0 || absolute_episode >= 0 || date[0] != 0; }
+};
+
+struct component : component_fields {
+    token tokens[kMaxTokens];
+    int count = 0;
+    const char *base = nullptr;     // the component's text
+    char lowered[kMaxComponent];    // the same text with ASCII letters in lower case
+
+    // Token i's text in lower case.
+    std::string_view lower(int i) const {
+        const token &t = tokens[i];
+        return {lowered + (t.text.data() - base), t.text.size()};
+    }
 };
 
 // Reads text (a file name when is_file: its extension is the container).

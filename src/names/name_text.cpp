@@ -39,6 +39,22 @@ bool field_writer::put(std::string_view bytes) {
 
 bool field_writer::append(std::string_view text) {
     for (size_t at = 0; at < text.size();) {
+        // A run of printable ASCII goes in one copy.
+        size_t run = at;
+        while (run < text.size() && static_cast<unsigned char>(text[run]) >= 0x20 &&
+               static_cast<unsigned char>(text[run]) < 0x7F)
+            ++run;
+        if (run > at) {
+            const size_t room = size_ > used_ + 1 ? size_ - used_ - 1 : 0;
+            if (run - at > room) {  // ASCII may be cut anywhere
+                put(text.substr(at, room));
+                full_ = true;
+                return false;
+            }
+            put(text.substr(at, run - at));
+            at = run;
+            continue;
+        }
         const auto byte = static_cast<unsigned char>(text[at]);
         if (byte < 0x20 || byte == 0x7F) {  // a control character reads as a space
             if (!put(" ")) return false;

@@ -286,11 +286,30 @@ constexpr bool sorted_and_unique() {
 }
 static_assert(sorted_and_unique(), "kWords must be sorted by text, each text once");
 
+// Where the words of each first byte begin in kWords: those starting with
+// byte b are kWords[kFirst[b], kFirst[b + 1]).
+struct first_index {
+    uint16_t at[257];
+};
+constexpr first_index make_first_index() {
+    first_index index{};
+    size_t w = 0;
+    for (size_t b = 0; b < 256; ++b) {
+        index.at[b] = static_cast<uint16_t>(w);
+        while (w < std::size(kWords) && static_cast<unsigned char>(kWords[w].text[0]) == b) ++w;
+    }
+    index.at[256] = static_cast<uint16_t>(w);
+    return index;
+}
+inline constexpr first_index kFirst = make_first_index();
+
 // The entry for a lower-case text, or null.
 inline const word *find_word(std::string_view lower) {
-    const auto *end = std::end(kWords);
-    const auto *found =
-        std::lower_bound(std::begin(kWords), end, lower, [](const word &w, std::string_view t) { return w.text < t; });
+    if (lower.empty()) return nullptr;
+    const auto b = static_cast<unsigned char>(lower[0]);
+    const word *begin = kWords + kFirst.at[b];
+    const word *end = kWords + kFirst.at[b + 1];
+    const word *found = std::lower_bound(begin, end, lower, [](const word &w, std::string_view t) { return w.text < t; });
     return found != end && found->text == lower ? found : nullptr;
 }
 
