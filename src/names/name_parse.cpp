@@ -1,6 +1,7 @@
 // oxmeta_parse_name: a path's components read as release names, then put
 // together: the file name first, the folders above it for what it lacks.
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "name_scan.h"
@@ -207,22 +208,25 @@ void parse(std::string_view path, oxmeta_name &n) {
     // year, a season, or the place of a bare number ("05 - Name.mkv").
     const bool complete = !file.title.empty() && file.leading_number < 0 &&
                           (file.has_episode() ? file.season >= 0 && file.year >= 0 : file.year >= 0);
-    component parent, grandparent;
+    // Folder components are built only when read.
+    alignas(component) unsigned char parent_storage[sizeof(component)];
+    alignas(component) unsigned char grandparent_storage[sizeof(component)];
     const component *show = nullptr;
     const component *tags_from = nullptr;
     if (count > 0 && !complete) {
+        component &parent = *new (parent_storage) component;
         scan_component(folders[0], false, parent);
         show = &parent;
         tags_from = &parent;
         if (parent.season_folder) {
             if (count > 1) {
+                component &grandparent = *new (grandparent_storage) component;
                 scan_component(folders[1], false, grandparent);
                 grandparent.season = parent.season;
                 grandparent.season_folder = false;
                 show = &grandparent;
             } else {
-                show = &parent;  // only a season: no title from it
-                parent.title = {};
+                parent.title = {};  // only a season: no title from it
             }
         }
     }

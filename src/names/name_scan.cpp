@@ -15,6 +15,24 @@ bool is_separator(unsigned char c) { return c == ' ' || c == '.' || c == '_' || 
 bool is_open(char c) { return c == '[' || c == '(' || c == '{'; }
 bool is_close(char c) { return c == ']' || c == ')' || c == '}'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Equality of short texts without a call to memcmp.
+bool same(std::string_view a, std::string_view b) { return a.size() == b.size() && compare_short(a, b) == 0; }
+
+// The bytes a token is made of: all but separators and brackets.
+struct byte_table {
+    bool of[256];
+};
+constexpr byte_table make_word_bytes() {
+    byte_table t{};
+    for (int b = 0; b < 256; ++b) {
+        const char c = static_cast<char>(b);
+        t.of[b] = !(b == ' ' || b == '.' || b == '_' || b < 0x20 || b == 0x7F || c == '[' || c == '(' || c == '{' ||
+                    c == ']' || c == ')' || c == '}');
+    }
+    return t;
+}
+constexpr byte_table kWordByte = make_word_bytes();
 bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 bool all_digits(std::string_view t) {
@@ -162,7 +180,15 @@ constexpr phrase_heads make_phrase_heads() {
 }
 constexpr phrase_heads kPhraseHeads = make_phrase_heads();
 
+constexpr byte_table make_phrase_starts() {
+    byte_table t{};
+    for (int i = 0; i < kPhraseHeads.count; ++i) t.of[static_cast<unsigned char>(kPhraseHeads.words[i][0])] = true;
+    return t;
+}
+constexpr byte_table kPhraseStarts = make_phrase_starts();
+
 bool is_phrase_head(std::string_view lower) {
+    if (!kPhraseStarts.of[static_cast<unsigned char>(lower[0])]) return false;
     for (int i = 0; i < kPhraseHeads.count; ++i)
         if (kPhraseHeads.words[i] == lower) return true;
     return false;
@@ -230,11 +256,11 @@ std::string_view channels_of(std::string_view first, std::string_view second) {
     if (first.size() != 1 || second.size() != 1) return {};
     if (second != "0" && second != "1") return {};
     switch (first[0]) {
-    case '1': return second == "0" ? "1.0" : "";
-    case '2': return second == "0" ? "2.0" : "2.1";
-    case '5': return second == "1" ? "5.1" : "";
-    case '6': return second == "1" ? "6.1" : "";
-    case '7': return second == "1" ? "7.1" : "";
+    case '1': return same(second, "0") ? "1.0" : "";
+    case '2': return same(second, "0") ? "2.0" : "2.1";
+    case '5': return same(second, "1") ? "5.1" : "";
+    case '6': return same(second, "1") ? "6.1" : "";
+    case '7': return same(second, "1") ? "7.1" : "";
     default: return {};
     }
 }
@@ -284,7 +310,7 @@ void classify_into(const component &c, int i, info &out) {
     const bool may_be_season = first_char == 's' || first_char == 't';
     for (std::string_view s : kSeasonWords) {
         if (!may_be_season) break;
-        if (lower == s && !next.empty() && whole_number(next, 3) >= 0) {
+        if (same(lower, s) && !next.empty() && whole_number(next, 3) >= 0) {
             out.what = kind::marker;
             out.strong = true;
             out.season = whole_number(next, 3);
@@ -298,14 +324,14 @@ void classify_into(const component &c, int i, info &out) {
             return;
         }
     }
-    if ((lower == "episode" || lower == "episodes" || lower == "ep") && !next.empty() && parse_range(next, list)) {
+    if ((same(lower, "episode") || same(lower, "episodes") || same(lower, "ep")) && !next.empty() && parse_range(next, list)) {
         out.what = kind::marker;
         out.strong = true;
         out.episodes = list;
         out.length = 2;
         return;
     }
-    if (lower == "specials") {
+    if (same(lower, "specials")) {
         out.what = kind::marker;
         out.season = 0;
         return;
@@ -320,7 +346,7 @@ void classify_into(const component &c, int i, info &out) {
     const bool may_be_part = first_char == 'c' || first_char == 'd' || first_char == 'p';
     for (const part_word &p : kParts) {
         if (!may_be_part) break;
-        if (lower == p.text && !next.empty()) {
+        if (same(lower, p.text) && !next.empty()) {
             int value = whole_number(next, 2);
             if (value < 0 && !p.strong) value = roman(next);
             if (value > 0) {
@@ -438,17 +464,17 @@ void classify_into(const component &c, int i, info &out) {
         }
     }
     if (codec_with_channels(lower, out)) {
-        if (!next.empty() && (next == "1" || next == "0")) {
+        if (!next.empty() && (same(next, "1") || same(next, "0"))) {
             out.channels = channels_of(lower.substr(lower.size() - 1), next);
             out.length = 2;
         }
         return;
     }
     // "H.264" once split at its dot.
-    if ((lower == "h" || lower == "x") && (next == "264" || next == "265")) {
+    if ((same(lower, "h") || same(lower, "x")) && (same(next, "264") || same(next, "265"))) {
         out.what = kind::tag;
         out.strong = true;
-        out.w = find_word(next == "264" ? "x264" : "x265");
+        out.w = find_word(same(next, "264") ? "x264" : "x265");
         out.length = 2;
         return;
     }
@@ -550,9 +576,11 @@ void tokenize(std::string_view text, component &c) {
                 if (last.text.data() + last.text.size() == text.data() + i) {
                     last.dot_after = true;
                     // "Mr. Robot", "Vol. 2": a short word, its dot, then a space.
-                    bool letters = last.text.size() <= 3;
-                    for (char l : last.text.view()) letters = letters && ((l | 0x20) >= 'a' && (l | 0x20) <= 'z');
-                    last.abbreviation = letters && i + 1 < text.size() && text[i + 1] == ' ';
+                    if (i + 1 < text.size() && text[i + 1] == ' ' && last.text.size() <= 3) {
+                        bool letters = true;
+                        for (char l : last.text.view()) letters = letters && ((l | 0x20) >= 'a' && (l | 0x20) <= 'z');
+                        last.abbreviation = letters;
+                    }
                 }
             }
             ++i;
@@ -572,9 +600,7 @@ void tokenize(std::string_view text, component &c) {
             continue;
         }
         size_t j = i;
-        while (j < text.size() && !is_separator(static_cast<unsigned char>(text[j])) && !is_open(text[j]) &&
-               !is_close(text[j]))
-            ++j;
+        while (j < text.size() && kWordByte.of[static_cast<unsigned char>(text[j])]) ++j;
         std::string_view t = text.substr(i, j - i);
         i = j;
         if (is_dash(t)) {
@@ -630,7 +656,7 @@ void drop_noise(component &c, bool is_file) {
     if (c.count == 0) return;
     // Sites.
     const std::string_view first = c.lower(0);
-    if (first == "www" || first.substr(0, 4) == "www.") {
+    if (same(first, "www") || first.substr(0, 4) == "www.") {
         int n = c.tokens[0].group ? group_length(c, 0) : 0;
         if (n == 0)
             while (n < c.count && n < 4 && (n == 0 || !c.tokens[n].dash_before)) ++n;
@@ -716,7 +742,7 @@ std::string_view take_container(std::string_view &text) {
     char buffer[8];
     const std::string_view ext = lower_into(text.substr(dot + 1), buffer, sizeof buffer);
     for (std::string_view known : kContainers)
-        if (ext == known) {
+        if (same(ext, known)) {
             const std::string_view found = known;
             text = text.substr(0, dot);
             return found;
@@ -729,7 +755,7 @@ bool take_extra_suffix(std::string_view &text) {
         if (text.size() <= suffix.size()) continue;
         char buffer[24];
         const std::string_view tail = lower_into(text.substr(text.size() - suffix.size()), buffer, sizeof buffer);
-        if (tail == suffix) {
+        if (same(tail, suffix)) {
             text = text.substr(0, text.size() - suffix.size());
             return true;
         }
@@ -844,7 +870,7 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     }
     // A sample is one wherever it stands.
     for (int i = first_kept; i < c.count; ++i) {
-        if (c.lower(i) == "sample") c.is_extra = true;
+        if (same(c.lower(i), "sample")) c.is_extra = true;
     }
 
     // Numbered releases without a season: "Title - 05", "[Group] Title 05 [1080p]":

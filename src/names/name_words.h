@@ -303,14 +303,31 @@ constexpr first_index make_first_index() {
 }
 inline constexpr first_index kFirst = make_first_index();
 
+// -1, 0 or 1 as a is before, equal to or after b, byte by byte: words are
+// short, and a loop here beats a call to memcmp.
+constexpr int compare_short(std::string_view a, std::string_view b) {
+    const size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]) ? -1 : 1;
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
 // The entry for a lower-case text, or null.
 inline const word *find_word(std::string_view lower) {
     if (lower.empty()) return nullptr;
     const auto b = static_cast<unsigned char>(lower[0]);
-    const word *begin = kWords + kFirst.at[b];
-    const word *end = kWords + kFirst.at[b + 1];
-    const word *found = std::lower_bound(begin, end, lower, [](const word &w, std::string_view t) { return w.text < t; });
-    return found != end && found->text == lower ? found : nullptr;
+    size_t low = kFirst.at[b];
+    size_t high = kFirst.at[b + 1];
+    while (low < high) {
+        const size_t mid = (low + high) / 2;
+        const int order = compare_short(kWords[mid].text, lower);
+        if (order == 0) return &kWords[mid];
+        if (order < 0)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return nullptr;
 }
 
 // Folder names that say nothing of what a file is.
@@ -346,7 +363,7 @@ inline constexpr std::string_view kCountries[] = {"AU", "CA", "GB", "IE", "NZ", 
 template <size_t N>
 constexpr bool one_of(std::string_view text, const std::string_view (&list)[N]) {
     for (std::string_view item : list)
-        if (item == text) return true;
+        if (item.size() == text.size() && compare_short(item, text) == 0) return true;
     return false;
 }
 
