@@ -1,5 +1,10 @@
 // `oxmeta parse NAME...` and `oxmeta parse -`: what media file names say,
 // read by the library's oxmeta_parse_name with no network and no key.
+#include <charconv>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -28,6 +33,18 @@ std::string episodes_text(const oxmeta_name &n) {
 void append_json_string(std::string &out, std::string_view text) {
     out += '"';
     for (size_t i = 0; i < text.size(); ++i) {
+        // A run of plain ASCII goes in one append.
+        size_t run = i;
+        while (run < text.size()) {
+            const auto b = static_cast<unsigned char>(text[run]);
+            if (b < 0x20 || b >= 0x7F || b == '"' || b == '\\') break;
+            ++run;
+        }
+        if (run > i) {
+            out.append(text.substr(i, run - i));
+            i = run - 1;
+            continue;
+        }
         const auto c = static_cast<unsigned char>(text[i]);
         if (c == '"' || c == '\\') {
             out += '\\';
@@ -75,9 +92,18 @@ void text_member(std::string &out, const char *name, const char *value) {
         out += "null";
 }
 
+void append_int(std::string &out, int value) {
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, static_cast<size_t>(end - digits));
+}
+
 void int_member(std::string &out, const char *name, int value) {
     key(out, name);
-    out += value >= 0 ? std::to_string(value) : "null";
+    if (value >= 0)
+        append_int(out, value);
+    else
+        out += "null";
 }
 
 // "en,fr" as ["en","fr"].
@@ -104,7 +130,12 @@ void append_json_line(std::string &out, std::string_view input, const oxmeta_nam
     int_member(out, "year_end", n.year_end);
     int_member(out, "season", n.season);
     key(out, "episodes");
-    out += '[' + episodes_text(n) + ']';
+    out += '[';
+    for (int i = 0; i < n.episode_count; ++i) {
+        if (i) out += ',';
+        append_int(out, n.episodes[i]);
+    }
+    out += ']';
     int_member(out, "absolute_episode", n.absolute_episode);
     text_member(out, "date", n.date);
     text_member(out, "episode_title", n.episode_title);
@@ -122,9 +153,9 @@ void append_json_line(std::string &out, std::string_view input, const oxmeta_nam
     list_member(out, "languages", n.languages);
     list_member(out, "subtitles", n.subtitles);
     key(out, "proper");
-    out += std::to_string(n.proper);
+    append_int(out, n.proper);
     key(out, "repack");
-    out += std::to_string(n.repack);
+    append_int(out, n.repack);
     key(out, "is_extra");
     out += n.is_extra ? "true" : "false";
     out += "}\n";
@@ -157,11 +188,10 @@ struct printer {
     rows table{kHeaders, {}};
     std::string line = {};
 
-    void add(std::string_view input) {
-        const std::string name(input);  // NUL-terminated for the library
-        oxmeta_name n{};
+    void add(const std::string &input) {
+        oxmeta_name n;
         n.size = sizeof n;
-        oxmeta_parse_name(name.c_str(), &n);
+        oxmeta_parse_name(input.c_str(), &n);
         if (format == output_format::json) {
             line.clear();
             append_json_line(line, input, n);
@@ -179,24 +209,36 @@ struct printer {
 };
 
 // One name per line of stdin, streamed in constant memory; a line longer
-// than kMaxLine is cut there.
+// than kMaxLine is cut there. Output is flushed whenever the input read so
+// far is used up, so that a program feeding names one at a time gets each
+// answer at once, and a large input is written in large blocks.
 void read_lines(printer &p) {
+    static char buffer[1 << 16];
     std::string current;
-    char buffer[8192];
     bool overlong = false;
-    while (std::fgets(buffer, sizeof buffer, stdin)) {
-        const size_t n = std::strlen(buffer);
-        const bool ends = n > 0 && buffer[n - 1] == '\n';
-        const size_t keep = ends ? n - 1 : n;
-        if (!overlong) {
-            current.append(buffer, std::min(keep, kMaxLine - std::min(current.size(), kMaxLine)));
-            overlong = current.size() >= kMaxLine;
+    for (;;) {
+        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        size_t at = 0;
+        const auto size = static_cast<size_t>(got);
+        while (at < size) {
+            const char *newline = static_cast<const char *>(std::memchr(buffer + at, '\n', size - at));
+            const size_t end = newline ? static_cast<size_t>(newline - buffer) : size;
+            if (!overlong) {
+                const size_t room = kMaxLine - std::min(current.size(), kMaxLine);
+                current.append(buffer + at, std::min(end - at, room));
+                overlong = current.size() >= kMaxLine;
+            }
+            at = end;
+            if (!newline) break;
+            ++at;
+            if (!current.empty() && current.back() == '\r') current.pop_back();
+            p.add(current);
+            current.clear();
+            overlong = false;
         }
-        if (!ends) continue;
-        if (!current.empty() && current.back() == '\r') current.pop_back();
-        p.add(current);
-        current.clear();
-        overlong = false;
+        std::fflush(stdout);
     }
     if (!current.empty()) p.add(current);
 }
@@ -215,6 +257,8 @@ void add_parse_command(CLI::App &app, operation &op) {
                       from_stdin && !choice.terminal ? output_format::json
                       : choice.terminal              ? output_format::table
                                                      : output_format::tsv);
+                  static char buffer[1 << 16];
+                  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
                   printer p{format, choice.terminal};
                   if (from_stdin)
                       read_lines(p);

@@ -135,6 +135,8 @@ outcome run_child(const std::vector<std::string> &args, const run_options &optio
     const fs::path out = dir / "out";
     const fs::path err = dir / "err";
     fs::create_directories(dir / "config");
+    const fs::path in = dir / "in";
+    if (options.input) write_file(in, *options.input);
     int master = -1;
     pid_t pid;
     if (options.out == stdout_to::terminal) {
@@ -147,8 +149,8 @@ outcome run_child(const std::vector<std::string> &args, const run_options &optio
     }
     if (pid == 0) {
         // stdin from /dev/null; stdout as asked; stderr to a file.
-        const int null_in = open("/dev/null", O_RDONLY);
-        dup2(null_in, 0);
+        const int stdin_fd = open(options.input ? in.c_str() : "/dev/null", O_RDONLY);
+        dup2(stdin_fd, 0);
         const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(err_fd, 2);
         if (options.out == stdout_to::file) {

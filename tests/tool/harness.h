@@ -38,6 +38,7 @@ struct run_options {
     std::string program;          // run by this name looked up on PATH (else the built tool)
     std::string shell;            // run this bash command line instead, with the tool first on PATH
     std::string cwd;
+    std::optional<std::string> input;  // stdin's content (else /dev/null)
 };
 
 outcome run_tool(const std::vector<std::string> &args, const run_options &options = {});

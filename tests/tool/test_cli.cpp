@@ -18,7 +18,7 @@ TEST(ToolCli, UsageErrorsSayWhatWasWrong) {
         std::string message;
     };
     const usage_case cases[] = {
-        {{}, "oxmeta: 'oxmeta' needs a command: tmdb, omdb, itunes, completion"},
+        {{}, "oxmeta: 'oxmeta' needs a command: tmdb, omdb, itunes, parse, completion"},
         {{"tmdb"}, "oxmeta: 'oxmeta tmdb' needs a command: search, discover-movie"},
         {{"tmdb", "search"}, "oxmeta: query is required"},
         {{"tmdb", "search", ""}, "oxmeta: query must not be empty"},
@@ -143,7 +143,7 @@ TEST(ToolCli, EveryReadmeExampleRuns) {
     int examples = 0;
     for (const std::string &line : lines_of(slurp(OXMETA_README))) {
         std::smatch m;
-        if (!std::regex_match(line, m, std::regex(R"( {4}((?:bash scripts/oxmeta\.sh|oxmeta|source <\(oxmeta) .*))")))
+        if (!std::regex_match(line, m, std::regex(R"( {4}((?:bash scripts/oxmeta\.sh|oxmeta|source <\(oxmeta|echo .*\| oxmeta) .*))")))
             continue;
         const std::string example = std::regex_replace(m[1].str(), std::regex("^bash scripts/oxmeta\\.sh"), "oxmeta");
         ++examples;
