@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 prefix=${1:-$PWD/dist}
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh build
 cmake --preset release -DCMAKE_INSTALL_PREFIX="$prefix"
 cmake --build --preset release -j "$(nproc 2>/dev/null || echo 2)"
 cmake --install build/release

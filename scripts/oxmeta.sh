@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh >&2
+bash scripts/install-deps.sh build >&2
 cmake --preset release >&2
 cmake --build --preset release -j "$(nproc 2>/dev/null || echo 2)" >&2
 exec build/release/tool/oxmeta "$@"

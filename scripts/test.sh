@@ -46,6 +46,8 @@ cmake --preset bench
 cmake --build --preset bench -j "$jobs"
 build/bench/bench/oxmeta_bench --benchmark_min_time=0.001 > build/bench/smoke.txt
 tail -n 20 build/bench/smoke.txt
+build/bench/bench/oxmeta_name_bench --benchmark_min_time=0.001 --benchmark_filter=ParseName > build/bench/name-smoke.txt
+tail -n 1 build/bench/name-smoke.txt
 
 # One closing line for all the test runs above.
 awk '{total += $NF; failed += $(NF - 5)} END {printf "%d passed, %d failed\n", total - failed, failed}' "$summary"
