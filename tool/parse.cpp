@@ -84,31 +84,58 @@ void key(std::string &out, const char *name) {
     out += "\":";
 }
 
-void text_member(std::string &out, const char *name, const char *value) {
-    key(out, name);
-    if (*value)
-        append_json_string(out, value);
-    else
-        out += "null";
-}
-
 void append_int(std::string &out, int value) {
     char digits[16];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     out.append(digits, static_cast<size_t>(end - digits));
 }
 
-void int_member(std::string &out, const char *name, int value) {
-    key(out, name);
-    if (value >= 0)
-        append_int(out, value);
-    else
-        out += "null";
-}
+// The fields of a parsed name, in the order both outputs give them: the
+// JSON key, the table's header, what kind of value, and where it is.
+struct name_field {
+    enum class kind { text, number, episodes, list, count, flag };
+    const char *key;
+    const char *header;
+    kind what;
+    const char *(*text)(const oxmeta_name &);
+    int (*number)(const oxmeta_name &);
+};
+
+using fk = name_field::kind;
+#define OX_TEXT(member, header) {#member, header, fk::text, [](const oxmeta_name &n) -> const char * { return n.member; }, nullptr}
+#define OX_NUMBER(member, header, what) {#member, header, what, nullptr, [](const oxmeta_name &n) { return n.member; }}
+const name_field kFields[] = {
+    OX_TEXT(kind, "kind"),
+    OX_TEXT(title, "title"),
+    OX_NUMBER(year, "year", fk::number),
+    OX_NUMBER(year_end, "to", fk::number),
+    OX_NUMBER(season, "season", fk::number),
+    {"episodes", "episodes", fk::episodes, nullptr, nullptr},
+    OX_NUMBER(absolute_episode, "absolute", fk::number),
+    OX_TEXT(date, "date"),
+    OX_TEXT(episode_title, "episode title"),
+    OX_NUMBER(part, "part", fk::number),
+    OX_TEXT(country, "country"),
+    OX_TEXT(screen_size, "size"),
+    OX_TEXT(source, "source"),
+    OX_TEXT(video_codec, "video"),
+    OX_TEXT(audio_codec, "audio"),
+    OX_TEXT(audio_channels, "channels"),
+    OX_TEXT(hdr, "hdr"),
+    OX_TEXT(edition, "edition"),
+    OX_TEXT(release_group, "group"),
+    OX_TEXT(container, "container"),
+    {"languages", "languages", fk::list, [](const oxmeta_name &n) -> const char * { return n.languages; }, nullptr},
+    {"subtitles", "subtitles", fk::list, [](const oxmeta_name &n) -> const char * { return n.subtitles; }, nullptr},
+    OX_NUMBER(proper, "proper", fk::count),
+    OX_NUMBER(repack, "repack", fk::count),
+    OX_NUMBER(is_extra, "extra", fk::flag),
+};
+#undef OX_TEXT
+#undef OX_NUMBER
 
 // "en,fr" as ["en","fr"].
-void list_member(std::string &out, const char *name, std::string_view value) {
-    key(out, name);
+void append_list(std::string &out, std::string_view value) {
     out += '[';
     for (size_t at = 0; at < value.size();) {
         size_t comma = value.find(',', at);
@@ -124,60 +151,58 @@ void append_json_line(std::string &out, std::string_view input, const oxmeta_nam
     out += '{';
     key(out, "input");
     append_json_string(out, input);
-    text_member(out, "kind", n.kind);
-    text_member(out, "title", n.title);
-    int_member(out, "year", n.year);
-    int_member(out, "year_end", n.year_end);
-    int_member(out, "season", n.season);
-    key(out, "episodes");
-    out += '[';
-    for (int i = 0; i < n.episode_count; ++i) {
-        if (i) out += ',';
-        append_int(out, n.episodes[i]);
+    for (const name_field &f : kFields) {
+        key(out, f.key);
+        switch (f.what) {
+        case fk::text:
+            if (*f.text(n))
+                append_json_string(out, f.text(n));
+            else
+                out += "null";
+            break;
+        case fk::number:
+            if (f.number(n) >= 0)
+                append_int(out, f.number(n));
+            else
+                out += "null";
+            break;
+        case fk::episodes:
+            out += '[';
+            for (int i = 0; i < n.episode_count; ++i) {
+                if (i) out += ',';
+                append_int(out, n.episodes[i]);
+            }
+            out += ']';
+            break;
+        case fk::list: append_list(out, f.text(n)); break;
+        case fk::count: append_int(out, f.number(n)); break;
+        case fk::flag: out += f.number(n) ? "true" : "false"; break;
+        }
     }
-    out += ']';
-    int_member(out, "absolute_episode", n.absolute_episode);
-    text_member(out, "date", n.date);
-    text_member(out, "episode_title", n.episode_title);
-    int_member(out, "part", n.part);
-    text_member(out, "country", n.country);
-    text_member(out, "screen_size", n.screen_size);
-    text_member(out, "source", n.source);
-    text_member(out, "video_codec", n.video_codec);
-    text_member(out, "audio_codec", n.audio_codec);
-    text_member(out, "audio_channels", n.audio_channels);
-    text_member(out, "hdr", n.hdr);
-    text_member(out, "edition", n.edition);
-    text_member(out, "release_group", n.release_group);
-    text_member(out, "container", n.container);
-    list_member(out, "languages", n.languages);
-    list_member(out, "subtitles", n.subtitles);
-    key(out, "proper");
-    append_int(out, n.proper);
-    key(out, "repack");
-    append_int(out, n.repack);
-    key(out, "is_extra");
-    out += n.is_extra ? "true" : "false";
     out += "}\n";
 }
 
 // ------------------------------------------------------------------ rows
 
-const std::vector<std::string> kHeaders = {"kind",   "title",  "year",  "season", "episodes", "absolute",
-                                           "date",   "episode title", "part", "country", "size", "source",
-                                           "video",  "audio",  "channels", "hdr", "edition", "group",
-                                           "container", "languages", "subtitles", "proper", "repack", "extra"};
+std::vector<std::string> headers() {
+    std::vector<std::string> names;
+    for (const name_field &f : kFields) names.emplace_back(f.header);
+    return names;
+}
 
 std::vector<std::string> cells_of(const oxmeta_name &n) {
-    return {n.kind,          n.title,          number_text(n.year),
-            number_text(n.season), episodes_text(n), number_text(n.absolute_episode),
-            n.date,          n.episode_title,  number_text(n.part),
-            n.country,       n.screen_size,    n.source,
-            n.video_codec,   n.audio_codec,    n.audio_channels,
-            n.hdr,           n.edition,        n.release_group,
-            n.container,     n.languages,      n.subtitles,
-            n.proper ? std::to_string(n.proper) : "", n.repack ? std::to_string(n.repack) : "",
-            n.is_extra ? "yes" : ""};
+    std::vector<std::string> cells;
+    for (const name_field &f : kFields) {
+        switch (f.what) {
+        case fk::text:
+        case fk::list: cells.emplace_back(f.text(n)); break;
+        case fk::number: cells.push_back(number_text(f.number(n))); break;
+        case fk::episodes: cells.push_back(episodes_text(n)); break;
+        case fk::count: cells.push_back(f.number(n) ? std::to_string(f.number(n)) : ""); break;
+        case fk::flag: cells.push_back(f.number(n) ? "yes" : ""); break;
+        }
+    }
+    return cells;
 }
 
 // Parses one name and prints it (JSON Lines, a tab-separated row) or keeps
@@ -185,7 +210,7 @@ std::vector<std::string> cells_of(const oxmeta_name &n) {
 struct printer {
     output_format format;
     bool truncate;
-    rows table{kHeaders, {}};
+    rows table{headers(), {}};
     std::string line = {};
 
     void add(const std::string &input) {
@@ -197,7 +222,7 @@ struct printer {
             append_json_line(line, input, n);
             std::fwrite(line.data(), 1, line.size(), stdout);
         } else if (format == output_format::tsv) {
-            rows one{kHeaders, {cells_of(n)}};
+            rows one{headers(), {cells_of(n)}};
             print_tab_separated(one);
         } else {
             table.cells.push_back(cells_of(n));

@@ -90,7 +90,7 @@ TEST(ToolParse, FormatsFollowWhereOutputGoes) {
     const auto lines = lines_of(rows.out);
     ASSERT_EQ(lines.size(), 2u) << rows.out;
     EXPECT_EQ(lines[0].rfind("movie\tHeat\t1995\t", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1].rfind("episode\tShow\t\t1\t2\t", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[1].rfind("episode\tShow\t\t\t1\t2\t", 0), 0u) << lines[1];  // no year, no range
     // --json anywhere: JSON Lines.
     const outcome json = run_tool({"parse", name, "--json"});
     EXPECT_EQ(yyjson_get_int(json_doc(json.out).get("year")), 1995) << json.out;
