@@ -23,7 +23,10 @@ std::string number_text(int value) { return value >= 0 ? std::to_string(value) :
 
 std::string episodes_text(const oxmeta_name &n) {
     std::string text;
-    for (int i = 0; i < n.episode_count; ++i) text += (i ? "," : "") + std::to_string(n.episodes[i]);
+    for (int i = 0; i < n.episode_count; ++i) {
+        if (i) text += ',';
+        text += std::to_string(n.episodes[i]);
+    }
     return text;
 }
 
