@@ -2,6 +2,7 @@
 // read by the library's oxmeta_parse_name with no network and no key.
 #include <charconv>
 #include <unistd.h>
+#include <utf8proc.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -59,23 +60,15 @@ void append_json_string(std::string &out, std::string_view text) {
         } else if (c < 0x80) {
             out += static_cast<char>(c);
         } else {
-            size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-            bool valid = n > 0 && c <= 0xF4 && i + n <= text.size();
-            for (size_t k = 1; valid && k < n; ++k) valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-            if (valid && n == 3) {
-                const auto c1 = static_cast<unsigned char>(text[i + 1]);
-                valid = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 > 0x9F);
-            }
-            if (valid && n == 4) {
-                const auto c1 = static_cast<unsigned char>(text[i + 1]);
-                valid = !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 > 0x8F);
-            }
-            if (!valid) {
+            utf8proc_int32_t cp = 0;
+            const utf8proc_ssize_t n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t *>(text.data() + i),
+                                                        static_cast<utf8proc_ssize_t>(text.size() - i), &cp);
+            if (n <= 0) {
                 out += "\xEF\xBF\xBD";
                 continue;
             }
-            out.append(text.substr(i, n));
-            i += n - 1;
+            out.append(text.substr(i, static_cast<size_t>(n)));
+            i += static_cast<size_t>(n) - 1;
         }
     }
     out += '"';
