@@ -325,6 +325,58 @@ typedef struct oxmeta_name {
 OXMETA_API int oxmeta_parse_name(const char *path, oxmeta_name *out);
 
 /* ===================================================================== */
+/* TMDb searches by kind, and matching a file                             */
+/* ===================================================================== */
+
+/* Requests follow the TMDb rules above (key, language, status codes; a
+ * failed request leaves the results as they were). */
+
+/* Movies matching query, of release year `year` when > 0; a page (>= 1)
+ * replaces the store (media type "movie") and sets the paging counters, as
+ * the listings do. */
+OXMETA_API int oxmeta_tmdb_search_movie(const char *query, int year, int page);
+/* TV shows matching query, first aired in first_air_year when > 0 (media
+ * type "tv"); as oxmeta_tmdb_search_movie. */
+OXMETA_API int oxmeta_tmdb_search_tv(const char *query, int first_air_year, int page);
+/* One episode (tv_id >= 1, season >= 0, episode >= 1) as the only result:
+ * its title, overview, air year, still image (as poster_path) and rating;
+ * media type "episode". */
+OXMETA_API int oxmeta_tmdb_tv_episode(int tv_id, int season, int episode);
+/* One movie (movie_id >= 1) as the only result, its IMDb id filled. */
+OXMETA_API int oxmeta_tmdb_movie_detail(int movie_id);
+
+/* Finds the TMDb entry of a media file. The path is read by
+ * oxmeta_parse_name; a film is searched with its title and year (then, when
+ * nothing is confident, with the year before, then with no year), a show
+ * with its title (and year), and its episode then looked up. At most three
+ * requests.
+ *
+ * The store then holds the candidates (films, or shows for an episode),
+ * best first, at most 20, each with a score from 0 to 1000
+ * (oxmeta_result_match_score): 820 for an equal title, then the year (+100
+ * same, +50 one off, -100 two off, -250 and less further off), a country
+ * in the name (+-50), and up to 30 for popularity to part near ties.
+ * docs/matching.md gives every rule.
+ *
+ * OXMETA_OK when the best candidate scores OXMETA_MATCH_CONFIDENT or more
+ * (and, for an episode, the episode was found). Otherwise
+ * OXMETA_E_NOT_FOUND with "match: no confident match for \"<title>\"" (or
+ * the missing episode named), and the candidates stay in the store for the
+ * host to show. A path without a title is OXMETA_E_INVALID_ARG; a failed
+ * request returns its status and leaves the store as it was. The paging
+ * counters are not changed. */
+#define OXMETA_MATCH_CONFIDENT 700
+OXMETA_API int oxmeta_tmdb_match(const char *path);
+/* The match score (0..1000) of result i; -1 for an index out of range or
+ * when the store was not filled by oxmeta_tmdb_match. */
+OXMETA_API int oxmeta_result_match_score(int i);
+/* The episode the last match found: its title and TMDb id, or "" when the
+ * store no longer holds that match, the file was a film, or no episode was
+ * found. */
+OXMETA_API const char *oxmeta_match_episode_title(void);
+OXMETA_API const char *oxmeta_match_episode_id(void);
+
+/* ===================================================================== */
 /* Fake transport                                                         */
 /* ===================================================================== */
 

@@ -75,4 +75,23 @@ OXMETA_API const char *oxmeta_tv_season_poster(int i) {
     return ox_text_or_empty(g_ox.season_posters[i]);
 }
 
+// ---------------------------------------------------------------- matching
+
+OXMETA_API int oxmeta_result_match_score(int i) {
+    ox_guard g;
+    if (!in_range(i, g_ox.results.count) || !in_range(i, g_ox.match.count)) return -1;
+    return g_ox.match.scores[i];
+}
+
+// The episode belongs to the match whose candidates the store holds.
+OXMETA_API const char *oxmeta_match_episode_title(void) {
+    ox_guard g;
+    return g_ox.match.count > 0 ? ox_text_or_empty(g_ox.match.episode_title) : "";
+}
+
+OXMETA_API const char *oxmeta_match_episode_id(void) {
+    ox_guard g;
+    return g_ox.match.count > 0 ? ox_text_or_empty(g_ox.match.episode_id) : "";
+}
+
 }  // extern "C"

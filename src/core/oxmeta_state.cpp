@@ -351,6 +351,9 @@ extern "C" OXMETA_API void oxmeta_shutdown(void) {
     ox_season_list seasons{};
     ox_seasons_swap(&seasons);
     ox_season_list_free(&seasons);
+    release_text(&g_ox.match.episode_title);
+    release_text(&g_ox.match.episode_id);
+    g_ox.match.count = 0;
 
     for (int i = 0; i < g_ox.warnings.count; ++i) std::free(g_ox.warnings.items[i]);
     std::free(g_ox.warnings.items);

@@ -108,6 +108,19 @@ void ox_retire(T &slot, T &replaced, uintptr_t owner, T &older) {
     }
 }
 
+// Candidates a match keeps, best first.
+inline constexpr int kMatchCandidates = 20;
+
+// What the last match published beside its candidates. count is 0 when
+// the store was not filled by a match: every other replacement of the
+// store sets it to 0.
+struct ox_match_state {
+    int scores[kMatchCandidates];  // score of result i, for i < count
+    int count;
+    char *episode_title;  // the matched episode; null when none
+    char *episode_id;
+};
+
 struct ox_state {
     ox_mutex lock = OX_MUTEX_INIT;  // statically initialised, never destroyed
     char *tmdb_key;
@@ -135,6 +148,7 @@ struct ox_state {
     int season_cap;
     int last_episode_season;
     int last_episode_number;
+    ox_match_state match;
     ox_text_list warnings;
     ox_route_list fake_routes;
 };

@@ -23,10 +23,11 @@ yyjson_doc *ox_json_parse(const ox_buf &body, bool *out_of_memory) {
     return doc;
 }
 
-int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc) {
+int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc, int *http_status) {
     ox_buf body{};
     int status = 0;
     const int rc = ox_http_get(url, &body, &status);
+    if (http_status) *http_status = rc == OXMETA_OK ? status : 0;
     if (rc != OXMETA_OK) {
         ox_buf_free(&body);
         return rc;
@@ -84,6 +85,7 @@ int ox_results_replace_one(const ox_result &record) {
 
 void ox_results_batch::swap_into_store() {
     std::swap(g_ox.results, list_);
+    g_ox.match.count = 0;
     const uintptr_t builder = g_ox.results_owner;
     g_ox.results_owner = ox_thread_id();
     // The replaced records leave with the batch, or wait in the slot and

@@ -35,7 +35,8 @@ struct ox_service {
 // in order, then any status outside 200..299 is "<name> HTTP <status>" and
 // OXMETA_E_HTTP; a body that does not parse is "<name> response is not valid
 // JSON" and OXMETA_E_JSON. On OXMETA_OK *doc holds the parsed reply.
-int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc);
+// http_status, when given, receives this request's status (0 when none).
+int ox_fetch_json(const ox_service &service, const char *url, ox_doc *doc, int *http_status = nullptr);
 
 // Parses the bytes of body (none: the empty text) as strict JSON; null when
 // they are not valid JSON, or when memory ran out (then *out_of_memory, if

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "providers/oxmeta_fetch.h"
+#include "providers/oxmeta_tmdb.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ constexpr const char *kTmdbImageBase = "https://image.tmdb.org/t/p/";
 constexpr const char *kDefaultLanguage = "en-US";
 constexpr const char *kDefaultImageSize = "w500";
 constexpr size_t kUrlSize = 2048;
-constexpr size_t kIdSize = 32;
+constexpr size_t kIdSize = kTmdbIdSize;
 
 constexpr ox_status_rule kTmdbRules[] = {
     {401, OXMETA_E_AUTH, "TMDb 401 \xE2\x80\x94 key rejected"},
@@ -60,8 +60,10 @@ int tmdb_get(const char *path, char (&url)[kUrlSize], bool *bearer_only) {
     return OXMETA_OK;
 }
 
-// Sends the request for path; on OXMETA_OK *doc holds the parsed reply.
-int tmdb_fetch(const char *path, ox_doc *doc) {
+}  // namespace
+
+int tmdb_fetch(const char *path, ox_doc *doc, int *http_status) {
+    if (http_status) *http_status = 0;
     char url[kUrlSize];
     bool bearer_only = false;
     const int rc = tmdb_get(path, url, &bearer_only);
@@ -71,8 +73,10 @@ int tmdb_fetch(const char *path, ox_doc *doc) {
         ox_set_error("bearer-only auth needs header support \xE2\x80\x94 set an api_key (v3) for now");
         return OXMETA_E_NO_KEY;
     }
-    return ox_fetch_json(kTmdb, url, doc);
+    return ox_fetch_json(kTmdb, url, doc, http_status);
 }
+
+namespace {
 
 // ---------------------------------------------------------------- mapping
 
@@ -112,9 +116,8 @@ constexpr std::string_view kTmdbMembers[] = {
     "release_date", "first_air_date", "poster_path", "backdrop_path", "vote_average", "popularity",
 };
 
-// Maps one TMDb item (a movie, a TV show or a person; any value is
-// accepted) onto a record whose texts are lent from the document and from
-// id, which receives the decimal id.
+}  // namespace
+
 ox_result tmdb_item_to_result(yyjson_val *item, const char *default_media, char (&id)[kIdSize]) {
     const ox_members m(item, kTmdbMembers);
     ox_result r{};
@@ -132,6 +135,33 @@ ox_result tmdb_item_to_result(yyjson_val *item, const char *default_media, char 
     r.popularity_permille = popularity_permille_of(m[kPopularity]);
     return r;
 }
+
+ox_result tmdb_episode_to_result(yyjson_val *root, char (&id)[kTmdbIdSize]) {
+    ox_result r = tmdb_item_to_result(root, "episode", id);
+    r.year = ox_year_from_date(ox_json_str(root, "air_date"));
+    r.poster_path = ox_lend(ox_json_str(root, "still_path"));
+    return r;
+}
+
+int tmdb_search_path(char (&path)[kTmdbSearchPathSize], tmdb_search_kind kind, const char *query, int year,
+                     int page) {
+    char *escaped = ox_query_escape(query);
+    if (!escaped) return OXMETA_E_OOM;
+    const bool movie = kind == tmdb_search_kind::movie;
+    const int n = std::snprintf(path, sizeof path, "/search/%s?query=%s&include_adult=false&page=%d",
+                                movie ? "movie" : "tv", escaped, page);
+    std::free(escaped);
+    if (year > 0 && n > 0 && static_cast<size_t>(n) < sizeof path)
+        std::snprintf(path + n, sizeof path - static_cast<size_t>(n), "&%s=%d",
+                      movie ? "year" : "first_air_date_year", year);
+    return OXMETA_OK;
+}
+
+void tmdb_episode_path(char (&path)[kTmdbLookupPathSize], int tv_id, int season, int episode) {
+    std::snprintf(path, sizeof path, "/tv/%d/season/%d/episode/%d", tv_id, season, episode);
+}
+
+namespace {
 
 bool has_elements(yyjson_val *array) { return yyjson_is_arr(array) && yyjson_arr_size(array) > 0; }
 
@@ -261,6 +291,26 @@ OXMETA_API int oxmeta_tmdb_tv_on_the_air(int page) {
     return tmdb_list_op(path, "tv");
 }
 
+OXMETA_API int oxmeta_tmdb_search_movie(const char *query, int year, int page) {
+    if (!query || !*query || page < 1) {
+        ox_set_error("search_movie: query required, page >= 1");
+        return OXMETA_E_INVALID_ARG;
+    }
+    char path[kTmdbSearchPathSize];
+    const int rc = tmdb_search_path(path, tmdb_search_kind::movie, query, year, page);
+    return rc != OXMETA_OK ? rc : tmdb_list_op(path, "movie");
+}
+
+OXMETA_API int oxmeta_tmdb_search_tv(const char *query, int first_air_year, int page) {
+    if (!query || !*query || page < 1) {
+        ox_set_error("search_tv: query required, page >= 1");
+        return OXMETA_E_INVALID_ARG;
+    }
+    char path[kTmdbSearchPathSize];
+    const int rc = tmdb_search_path(path, tmdb_search_kind::tv, query, first_air_year, page);
+    return rc != OXMETA_OK ? rc : tmdb_list_op(path, "tv");
+}
+
 // ---------------------------------------------------------------- lookups
 
 OXMETA_API int oxmeta_tmdb_find_by_imdb(const char *imdb_id) {
@@ -332,6 +382,54 @@ OXMETA_API int oxmeta_tmdb_tv_detail(int tmdb_id) {
     ox_season_list_free(&seasons);
     if (!stored) {
         ox_set_error("oom storing tv_detail");
+        return OXMETA_E_OOM;
+    }
+    return OXMETA_OK;
+}
+
+OXMETA_API int oxmeta_tmdb_tv_episode(int tv_id, int season, int episode) {
+    if (tv_id < 1 || season < 0 || episode < 1) {
+        ox_set_error("tv_episode: tv_id > 0, season >= 0, episode >= 1");
+        return OXMETA_E_INVALID_ARG;
+    }
+    char path[kTmdbLookupPathSize];
+    tmdb_episode_path(path, tv_id, season, episode);
+    ox_doc doc;
+    if (const int rc = tmdb_fetch(path, &doc)) return rc;
+    yyjson_val *root = yyjson_doc_get_root(doc.get());
+    if (!yyjson_is_obj(root)) {
+        ox_set_error("tv_episode: not an object");
+        return OXMETA_E_JSON;
+    }
+    char id[kIdSize];
+    if (ox_results_replace_one(tmdb_episode_to_result(root, id)) != 0) {
+        ox_set_error("oom storing tv_episode");
+        return OXMETA_E_OOM;
+    }
+    return OXMETA_OK;
+}
+
+OXMETA_API int oxmeta_tmdb_movie_detail(int movie_id) {
+    if (movie_id < 1) {
+        ox_set_error("movie_detail: movie_id > 0");
+        return OXMETA_E_INVALID_ARG;
+    }
+    char path[kTmdbLookupPathSize];
+    std::snprintf(path, sizeof path, "/movie/%d?append_to_response=external_ids", movie_id);
+    ox_doc doc;
+    if (const int rc = tmdb_fetch(path, &doc)) return rc;
+    yyjson_val *root = yyjson_doc_get_root(doc.get());
+    if (!yyjson_is_obj(root)) {
+        ox_set_error("movie_detail: not an object");
+        return OXMETA_E_JSON;
+    }
+    char id[kIdSize];
+    ox_result movie = tmdb_item_to_result(root, "movie", id);
+    // The detail names the IMDb id itself; the appended external ids too.
+    const char *imdb_id = ox_nonempty(ox_json_str(root, "imdb_id"));
+    movie.imdb_id = ox_lend(imdb_id ? imdb_id : ox_json_str(yyjson_obj_get(root, "external_ids"), "imdb_id"));
+    if (ox_results_replace_one(movie) != 0) {
+        ox_set_error("oom storing movie_detail");
         return OXMETA_E_OOM;
     }
     return OXMETA_OK;

@@ -30,7 +30,9 @@
     X(oxmeta_tmdb_external_ids) X(oxmeta_tmdb_image_url) X(oxmeta_omdb_by_imdb) X(oxmeta_omdb_by_title)        \
     X(oxmeta_omdb_season) X(oxmeta_omdb_field) X(oxmeta_omdb_runtime_minutes) X(oxmeta_omdb_votes)             \
     X(oxmeta_itunes_search) X(oxmeta_itunes_lookup) X(ox_fake_set) X(ox_fake_fail) X(ox_fake_calls)            \
-    X(ox_fake_reset) X(oxmeta_parse_name)
+    X(ox_fake_reset) X(oxmeta_parse_name) X(oxmeta_tmdb_search_movie) X(oxmeta_tmdb_search_tv)              \
+    X(oxmeta_tmdb_tv_episode) X(oxmeta_tmdb_movie_detail) X(oxmeta_tmdb_match) X(oxmeta_result_match_score)    \
+    X(oxmeta_match_episode_title) X(oxmeta_match_episode_id)
 
 // The loaded library: one pointer per export, named as the export.
 struct oxmeta_dl {

@@ -1,0 +1,36 @@
+// The TMDb client's shared core, for the operations kept in other files:
+// one request, the mapping of one item, and a page of results stored.
+#pragma once
+
+#include <cstddef>
+
+#include "providers/oxmeta_fetch.h"
+
+inline constexpr size_t kTmdbIdSize = 32;
+
+// Sends the request for path (which may already carry a query) with the
+// key and language; on OXMETA_OK *doc holds the parsed reply. http_status,
+// when given, receives the status of the reply (0 when none came).
+int tmdb_fetch(const char *path, ox_doc *doc, int *http_status = nullptr);
+
+// Maps one TMDb item (a movie, a TV show, a person or an episode; any value
+// is accepted) onto a record whose texts are lent from the document and
+// from id, which receives the decimal id.
+ox_result tmdb_item_to_result(yyjson_val *item, const char *default_media, char (&id)[kTmdbIdSize]);
+
+// What /search/movie and /search/tv are asked with.
+enum class tmdb_search_kind { movie, tv };
+inline constexpr size_t kTmdbSearchPathSize = 512;
+inline constexpr size_t kTmdbLookupPathSize = 256;
+
+// The path of a search for query (percent-encoded here), page, and the
+// year when above 0; OXMETA_E_OOM when the query cannot be encoded.
+int tmdb_search_path(char (&path)[kTmdbSearchPathSize], tmdb_search_kind kind, const char *query, int year,
+                     int page);
+
+// The path of one episode's lookup.
+void tmdb_episode_path(char (&path)[kTmdbLookupPathSize], int tv_id, int season, int episode);
+
+// The record of an episode reply: its id, "name", "overview", year from
+// "air_date", "still_path" as the poster, "vote_average" as the rating.
+ox_result tmdb_episode_to_result(yyjson_val *root, char (&id)[kTmdbIdSize]);

@@ -1,0 +1,253 @@
+// oxmeta_tmdb_match: a file's path parsed, TMDb searched for its title (a
+// film's year tried as written, one before, then not at all), every
+// candidate scored, the best looked up as an episode when the file is one,
+// and the candidates stored best first with their scores.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "providers/match_rank.h"
+#include "providers/oxmeta_tmdb.h"
+
+namespace {
+
+constexpr int kMaxCandidates = 64;  // kept from all replies together
+constexpr int kMaxCountries = 4;
+
+enum candidate_member : size_t {
+    kId, kTitle, kName, kOriginalTitle, kOriginalName, kReleaseDate, kFirstAirDate, kPopularity, kVoteCount,
+    kOriginCountry,
+};
+constexpr std::string_view kCandidateMembers[] = {
+    "id", "title", "name", "original_title", "original_name", "release_date", "first_air_date", "popularity",
+    "vote_count", "origin_country",
+};
+
+struct candidate {
+    yyjson_val *item;
+    int id;
+    int base;  // every rule's points but the tie points
+    double popularity;
+    double votes;
+    int score;
+};
+
+double number_of(yyjson_val *v) { return yyjson_is_num(v) ? yyjson_get_num(v) : 0.0; }
+
+// The candidates of every reply so far, each TMDb id once.
+class candidate_set {
+public:
+    void add_page(yyjson_val *root, const oxmatch::query &q) {
+        size_t index = 0;
+        size_t count = 0;
+        yyjson_val *item = nullptr;
+        yyjson_arr_foreach(yyjson_obj_get(root, "results"), index, count, item) {
+            if (count_ == kMaxCandidates) break;
+            const ox_members m(item, kCandidateMembers);
+            const int id = ox_json_int(m[kId], 0);
+            if (id <= 0 || known(id)) continue;
+            std::string_view origins[kMaxCountries];
+            int origin_count = 0;
+            size_t c_index = 0;
+            size_t c_count = 0;
+            yyjson_val *code = nullptr;
+            yyjson_arr_foreach(m[kOriginCountry], c_index, c_count, code) {
+                if (origin_count < kMaxCountries && yyjson_is_str(code))
+                    origins[origin_count++] = std::string_view(yyjson_get_str(code), yyjson_get_len(code));
+            }
+            const char *title = m.first_str(kTitle, kName);
+            const char *original = m.first_str(kOriginalTitle, kOriginalName);
+            candidate &c = items_[count_++];
+            c.item = item;
+            c.id = id;
+            c.base = oxmatch::title_points(q, title ? title : "", original ? original : "") +
+                     oxmatch::year_points(q.year, ox_year_from_date(m.first_str(kReleaseDate, kFirstAirDate))) +
+                     oxmatch::country_points(q, origins, origin_count);
+            c.popularity = number_of(m[kPopularity]);
+            c.votes = number_of(m[kVoteCount]);
+        }
+        rank();
+    }
+
+    int count() const { return count_; }
+    const candidate &operator[](int i) const { return items_[i]; }
+    bool confident() const { return count_ > 0 && items_[0].score >= oxmatch::kConfident; }
+
+private:
+    bool known(int id) const {
+        for (int i = 0; i < count_; ++i)
+            if (items_[i].id == id) return true;
+        return false;
+    }
+
+    // Scores against the whole set, best first; equal scores keep TMDb's order.
+    void rank() {
+        double best_popularity = 0;
+        double best_votes = 0;
+        for (int i = 0; i < count_; ++i) {
+            best_popularity = std::max(best_popularity, items_[i].popularity);
+            best_votes = std::max(best_votes, items_[i].votes);
+        }
+        for (int i = 0; i < count_; ++i) {
+            candidate &c = items_[i];
+            c.score = oxmatch::clamp_score(
+                c.base + oxmatch::tie_points(c.popularity, best_popularity, c.votes, best_votes));
+        }
+        std::stable_sort(items_, items_ + count_,
+                         [](const candidate &a, const candidate &b) { return a.score > b.score; });
+    }
+
+    candidate items_[kMaxCandidates];
+    int count_ = 0;
+};
+
+// The episode found for the best show, with copies of its texts.
+struct found_episode {
+    char *title = nullptr;
+    char *id = nullptr;
+    ~found_episode() {
+        std::free(title);
+        std::free(id);
+    }
+};
+
+class match_run {
+public:
+    explicit match_run(const oxmeta_name &name) : name_(name) {
+        oxmatch::query_make(name.title, name.country, name.year, &query_);
+    }
+
+    // One search, its candidates added; a failed request's status.
+    int search(tmdb_search_kind kind, int year) {
+        char path[kTmdbSearchPathSize];
+        if (const int rc = tmdb_search_path(path, kind, name_.title, year, 1)) return rc;
+        ox_doc &doc = docs_[docs_used_++];
+        if (const int rc = tmdb_fetch(path, &doc)) return rc;
+        set_.add_page(yyjson_doc_get_root(doc.get()), query_);
+        return OXMETA_OK;
+    }
+
+    // The searches of the name's kind, until one gives a confident pick:
+    // the year as written, then for a film the year before (a film's file
+    // often carries the year of a later release, in another country or
+    // after a festival), then no year at all.
+    int search_all(tmdb_search_kind kind) {
+        int years[3] = {0, 0, 0};
+        int tries = 1;
+        if (name_.year > 0) {
+            years[0] = name_.year;
+            if (kind == tmdb_search_kind::movie) years[tries++] = name_.year - 1;
+            years[tries++] = 0;
+        }
+        for (int k = 0; k < tries; ++k) {
+            if (const int rc = search(kind, years[k])) return rc;
+            if (set_.confident()) break;
+        }
+        return OXMETA_OK;
+    }
+
+    // The episode of the best show; OXMETA_E_NOT_FOUND when TMDb has none.
+    int look_up_episode(found_episode *out) {
+        char path[kTmdbLookupPathSize];
+        tmdb_episode_path(path, set_[0].id, name_.season, name_.episodes[0]);
+        ox_doc &doc = docs_[docs_used_++];
+        int status = 0;
+        const int rc = tmdb_fetch(path, &doc, &status);
+        if (rc == OXMETA_E_HTTP && status == 404) return OXMETA_E_NOT_FOUND;
+        if (rc != OXMETA_OK) return rc;
+        yyjson_val *root = yyjson_doc_get_root(doc.get());
+        if (!yyjson_is_obj(root)) {
+            ox_set_error("tv_episode: not an object");
+            return OXMETA_E_JSON;
+        }
+        char id[kTmdbIdSize];
+        const ox_result episode = tmdb_episode_to_result(root, id);
+        out->title = ox_strdup(episode.title ? episode.title : "");
+        out->id = ox_strdup(id);
+        return out->title && out->id ? OXMETA_OK : OXMETA_E_OOM;
+    }
+
+    // Replaces the store with the best candidates and their scores, and the
+    // matched episode, in one hold of the lock; false when memory ran out
+    // (what could be stored is).
+    bool publish(const char *media_type, found_episode *episode) {
+        ox_results_batch batch;
+        int scores[kMatchCandidates];
+        int kept = 0;
+        char id[kTmdbIdSize];
+        bool stored = true;
+        for (; kept < set_.count() && kept < kMatchCandidates; ++kept) {
+            if (!batch.add(tmdb_item_to_result(set_[kept].item, media_type, id))) {
+                stored = false;
+                break;
+            }
+            scores[kept] = set_[kept].score;
+        }
+        batch.publish([&] {
+            std::copy(scores, scores + kept, g_ox.match.scores);
+            g_ox.match.count = kept;
+            std::swap(g_ox.match.episode_title, episode->title);
+            std::swap(g_ox.match.episode_id, episode->id);
+        });
+        return stored;
+    }
+
+    const candidate_set &candidates() const { return set_; }
+
+private:
+    const oxmeta_name &name_;
+    oxmatch::query query_;
+    ox_doc docs_[3];
+    int docs_used_ = 0;
+    candidate_set set_;
+};
+
+}  // namespace
+
+extern "C" {
+
+OXMETA_API int oxmeta_tmdb_match(const char *path) {
+    if (!path || !*path) {
+        ox_set_error("match: path required");
+        return OXMETA_E_INVALID_ARG;
+    }
+    oxmeta_name name;
+    name.size = sizeof name;
+    oxmeta_parse_name(path, &name);
+    if (!name.title[0]) {
+        ox_set_error("match: no title in \"%s\"", path);
+        return OXMETA_E_INVALID_ARG;
+    }
+    const bool is_episode = std::strcmp(name.kind, "episode") == 0;
+    match_run run(name);
+    if (const int rc = run.search_all(is_episode ? tmdb_search_kind::tv : tmdb_search_kind::movie)) return rc;
+
+    const bool confident = run.candidates().confident();
+    // An episode is looked up by season and number; a file numbered only
+    // from the start of the show, or by date, keeps its show alone.
+    const bool episode_wanted = is_episode && name.season >= 0 && name.episode_count > 0;
+    found_episode episode;
+    int episode_rc = OXMETA_OK;
+    if (confident && episode_wanted) {
+        episode_rc = run.look_up_episode(&episode);
+        if (episode_rc == OXMETA_E_OOM) ox_set_error("oom storing the matched episode");
+        if (episode_rc != OXMETA_OK && episode_rc != OXMETA_E_NOT_FOUND) return episode_rc;
+    }
+    if (!run.publish(is_episode ? "tv" : "movie", &episode)) {
+        ox_set_error("oom storing match candidates");
+        return OXMETA_E_OOM;
+    }
+    if (!confident) {
+        ox_set_error("match: no confident match for \"%s\"", name.title);
+        return OXMETA_E_NOT_FOUND;
+    }
+    if (episode_rc == OXMETA_E_NOT_FOUND) {
+        ox_set_error("match: TMDb has no episode S%02dE%02d of \"%s\"", name.season, name.episodes[0], name.title);
+        return OXMETA_E_NOT_FOUND;
+    }
+    return OXMETA_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,119 @@
+// TMDb replies as the service writes them, built from a line of facts per
+// item, and the request URLs the library composes for them; for scripting
+// the fake transport in the matching tests and benchmark.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace replies {
+
+inline constexpr const char *kKey = "k3y";
+inline constexpr const char *kApi = "https://api.themoviedb.org/3";
+
+// A film or a show as a search lists it. For a show, date is the first
+// air date and countries its origin countries ("US,GB").
+struct item {
+    int id;
+    const char *title;
+    const char *original_title;
+    const char *date;  // "" when TMDb has none
+    double popularity;
+    int votes;
+    const char *countries = "";
+};
+
+// Percent-encoding of a query value: unreserved bytes kept, the rest %XX.
+inline std::string escape(const std::string &text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+inline std::string json_text(const std::string &text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+inline std::string with_credentials(const std::string &path) {
+    return std::string(kApi) + path + (path.find('?') == std::string::npos ? "?" : "&") + "api_key=" + kKey +
+           "&language=en-US";
+}
+
+// The URL of page 1 of a search; year 0 leaves the year out.
+inline std::string search_url(bool tv, const std::string &query, int year) {
+    std::string path = std::string("/search/") + (tv ? "tv" : "movie") + "?query=" + escape(query) +
+                       "&include_adult=false&page=1";
+    if (year > 0) path += std::string(tv ? "&first_air_date_year=" : "&year=") + std::to_string(year);
+    return with_credentials(path);
+}
+
+inline std::string episode_url(int tv_id, int season, int episode) {
+    return with_credentials("/tv/" + std::to_string(tv_id) + "/season/" + std::to_string(season) + "/episode/" +
+                            std::to_string(episode));
+}
+
+inline std::string countries_json(const std::string &list) {
+    std::string out = "[";
+    size_t at = 0;
+    while (at < list.size()) {
+        size_t comma = list.find(',', at);
+        if (comma == std::string::npos) comma = list.size();
+        out += (out.size() > 1 ? "," : "") + json_text(list.substr(at, comma - at));
+        at = comma + 1;
+    }
+    return out + "]";
+}
+
+// One item with every member TMDb sends for it.
+inline std::string item_json(bool tv, const item &it) {
+    char numbers[160];
+    std::snprintf(numbers, sizeof numbers, "\"popularity\":%.3f,\"vote_average\":%.1f,\"vote_count\":%d",
+                  it.popularity, it.votes > 0 ? 6.0 + (it.id % 30) / 10.0 : 0.0, it.votes);
+    const std::string id = std::to_string(it.id);
+    std::string out = "{\"adult\":false,\"backdrop_path\":\"/b" + id + ".jpg\",\"genre_ids\":[18,53],\"id\":" + id;
+    if (tv) {
+        out += ",\"origin_country\":" + countries_json(it.countries) +
+               ",\"original_language\":\"en\",\"original_name\":" + json_text(it.original_title) +
+               ",\"overview\":\"A series.\"," + numbers + ",\"poster_path\":\"/p" + id +
+               ".jpg\",\"first_air_date\":" + json_text(it.date) + ",\"name\":" + json_text(it.title) + "}";
+    } else {
+        out += ",\"original_language\":\"en\",\"original_title\":" + json_text(it.original_title) +
+               ",\"overview\":\"A film.\"," + numbers + ",\"poster_path\":\"/p" + id +
+               ".jpg\",\"release_date\":" + json_text(it.date) + ",\"title\":" + json_text(it.title) +
+               ",\"video\":false}";
+    }
+    return out;
+}
+
+inline std::string search_page(bool tv, const std::vector<item> &items) {
+    std::string results;
+    for (const item &it : items) results += (results.empty() ? "" : ",") + item_json(tv, it);
+    const std::string count = std::to_string(items.size());
+    return "{\"page\":1,\"results\":[" + results + "],\"total_pages\":" + (items.empty() ? "0" : "1") +
+           ",\"total_results\":" + count + "}";
+}
+
+inline std::string episode_reply(int id, const char *name, const char *air_date, int season, int episode) {
+    return "{\"air_date\":" + json_text(air_date) + ",\"crew\":[],\"episode_number\":" + std::to_string(episode) +
+           ",\"guest_stars\":[],\"name\":" + json_text(name) + ",\"overview\":\"An episode.\",\"id\":" +
+           std::to_string(id) + ",\"production_code\":\"\",\"runtime\":45,\"season_number\":" +
+           std::to_string(season) + ",\"still_path\":\"/s" + std::to_string(id) +
+           ".jpg\",\"vote_average\":7.4,\"vote_count\":120}";
+}
+
+}  // namespace replies

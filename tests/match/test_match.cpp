@@ -1,0 +1,412 @@
+// TMDb searches by kind, episode and movie lookups, and oxmeta_tmdb_match,
+// through the shipped shared library loaded at run time and the fake
+// transport scripted with replies as TMDb writes them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../dl/oxmeta_dl.h"
+#include "replies.h"
+
+namespace {
+
+using replies::item;
+
+oxmeta_dl &ox() {
+    static oxmeta_dl dl;
+    static const bool opened = dl.open(OXMETA_LIBRARY_FILE);
+    EXPECT_TRUE(opened) << OXMETA_LIBRARY_FILE;
+    return dl;
+}
+
+class Tmdb : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ox().oxmeta_shutdown();
+        ox().oxmeta_use_fake();
+        ASSERT_EQ(ox().oxmeta_tmdb_set_key(replies::kKey), OXMETA_OK);
+    }
+    void TearDown() override { ox().oxmeta_shutdown(); }
+
+    static int requests() { return ox().ox_fake_calls(nullptr, nullptr); }
+    static std::string last_error() { return ox().oxmeta_last_error(); }
+    static void script(const std::string &url, const std::string &body, int status = 200) {
+        ASSERT_EQ(ox().ox_fake_set("GET", url.c_str(), status, body.c_str()), OXMETA_OK);
+    }
+};
+
+// ------------------------------------------------------------ operations
+
+TEST_F(Tmdb, SearchesAskForTheirKindWithTheYearOnlyWhenGiven) {
+    struct {
+        bool tv;
+        int year;
+        const char *url_tail;
+    } const cases[] = {
+        {false, 1982, "/search/movie?query=blade%20runner&include_adult=false&page=2&year=1982"},
+        {false, 0, "/search/movie?query=blade%20runner&include_adult=false&page=2"},
+        {false, -5, "/search/movie?query=blade%20runner&include_adult=false&page=2"},
+        {true, 2005, "/search/tv?query=blade%20runner&include_adult=false&page=2&first_air_date_year=2005"},
+        {true, 0, "/search/tv?query=blade%20runner&include_adult=false&page=2"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.url_tail);
+        ox().ox_fake_reset();
+        const std::string url = replies::with_credentials(c.url_tail);
+        const std::string page = "{\"page\":2,\"total_pages\":3,\"total_results\":41,\"results\":[" +
+                                 replies::item_json(c.tv, {78, "Blade Runner", "Blade Runner", "1982-06-25", 60, 13000}) +
+                                 "]}";
+        script(url, page);
+        const int rc = c.tv ? ox().oxmeta_tmdb_search_tv("blade runner", c.year, 2)
+                            : ox().oxmeta_tmdb_search_movie("blade runner", c.year, 2);
+        ASSERT_EQ(rc, OXMETA_OK) << last_error();
+        EXPECT_EQ(ox().ox_fake_calls("GET", url.c_str()), 1);
+        EXPECT_EQ(ox().oxmeta_result_count(), 1);
+        EXPECT_STREQ(ox().oxmeta_result_media_type(0), c.tv ? "tv" : "movie");
+        EXPECT_STREQ(ox().oxmeta_result_title(0), "Blade Runner");
+        EXPECT_EQ(ox().oxmeta_result_year(0), 1982);
+        EXPECT_EQ(ox().oxmeta_total_pages(), 3);
+        EXPECT_EQ(ox().oxmeta_total_results(), 41);
+        EXPECT_EQ(ox().oxmeta_page(), 2);
+        EXPECT_EQ(ox().oxmeta_result_match_score(0), -1);  // a search is not a match
+    }
+}
+
+TEST_F(Tmdb, RefusedArgumentsSendNothing) {
+    struct {
+        int rc;
+        const char *message;
+        int (*call)();
+    } const cases[] = {
+        {OXMETA_E_INVALID_ARG, "search_movie: query required, page >= 1", [] { return ox().oxmeta_tmdb_search_movie("", 0, 1); }},
+        {OXMETA_E_INVALID_ARG, "search_movie: query required, page >= 1", [] { return ox().oxmeta_tmdb_search_movie("x", 0, 0); }},
+        {OXMETA_E_INVALID_ARG, "search_tv: query required, page >= 1", [] { return ox().oxmeta_tmdb_search_tv(nullptr, 0, 1); }},
+        {OXMETA_E_INVALID_ARG, "tv_episode: tv_id > 0, season >= 0, episode >= 1", [] { return ox().oxmeta_tmdb_tv_episode(0, 1, 1); }},
+        {OXMETA_E_INVALID_ARG, "tv_episode: tv_id > 0, season >= 0, episode >= 1", [] { return ox().oxmeta_tmdb_tv_episode(5, -1, 1); }},
+        {OXMETA_E_INVALID_ARG, "tv_episode: tv_id > 0, season >= 0, episode >= 1", [] { return ox().oxmeta_tmdb_tv_episode(5, 1, 0); }},
+        {OXMETA_E_INVALID_ARG, "movie_detail: movie_id > 0", [] { return ox().oxmeta_tmdb_movie_detail(-3); }},
+        {OXMETA_E_INVALID_ARG, "match: path required", [] { return ox().oxmeta_tmdb_match(""); }},
+        {OXMETA_E_INVALID_ARG, "match: path required", [] { return ox().oxmeta_tmdb_match(nullptr); }},
+        {OXMETA_E_INVALID_ARG, "match: no title in \"/films/...\"", [] { return ox().oxmeta_tmdb_match("/films/..."); }},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.call(), c.rc) << c.message;
+        EXPECT_EQ(last_error(), c.message);
+    }
+    EXPECT_EQ(requests(), 0);
+}
+
+TEST_F(Tmdb, EpisodeIsOneRecordFromItsOwnMembers) {
+    const std::string url = replies::episode_url(1399, 3, 9);
+    script(url, replies::episode_reply(63141, "The Rains of Castamere", "2013-06-02", 3, 9));
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_episode(1399, 3, 9), OXMETA_OK) << last_error();
+    EXPECT_EQ(ox().oxmeta_result_count(), 1);
+    EXPECT_STREQ(ox().oxmeta_result_id(0), "63141");
+    EXPECT_STREQ(ox().oxmeta_result_title(0), "The Rains of Castamere");
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "An episode.");
+    EXPECT_EQ(ox().oxmeta_result_year(0), 2013);
+    EXPECT_STREQ(ox().oxmeta_result_poster_path(0), "/s63141.jpg");
+    EXPECT_EQ(ox().oxmeta_result_rating_permille(0), 740);
+    EXPECT_STREQ(ox().oxmeta_result_media_type(0), "episode");
+
+    // Season 0 holds the specials; a reply that is not an object keeps the store.
+    script(replies::episode_url(1399, 0, 1), "[1]");
+    EXPECT_EQ(ox().oxmeta_tmdb_tv_episode(1399, 0, 1), OXMETA_E_JSON);
+    EXPECT_EQ(last_error(), "tv_episode: not an object");
+    EXPECT_STREQ(ox().oxmeta_result_id(0), "63141");
+}
+
+TEST_F(Tmdb, MovieDetailCarriesTheImdbId) {
+    const std::string url = replies::with_credentials("/movie/78?append_to_response=external_ids");
+    struct {
+        const char *body;
+        const char *imdb;
+    } const cases[] = {
+        {R"({"id":78,"title":"Blade Runner","original_title":"Blade Runner","release_date":"1982-06-25",
+             "imdb_id":"tt0083658","vote_average":7.9,"external_ids":{"imdb_id":"tt0083658"}})",
+         "tt0083658"},
+        // Only the appended ids name it.
+        {R"({"id":78,"title":"Blade Runner","release_date":"1982-06-25","imdb_id":null,
+             "external_ids":{"imdb_id":"tt0083658","wikidata_id":"Q184843"}})",
+         "tt0083658"},
+        {R"({"id":78,"title":"Blade Runner","release_date":"1982-06-25"})", ""},
+    };
+    for (const auto &c : cases) {
+        script(url, c.body);
+        ASSERT_EQ(ox().oxmeta_tmdb_movie_detail(78), OXMETA_OK) << last_error();
+        EXPECT_EQ(ox().oxmeta_result_count(), 1);
+        EXPECT_STREQ(ox().oxmeta_result_imdb_id(0), c.imdb);
+        EXPECT_STREQ(ox().oxmeta_result_title(0), "Blade Runner");
+        EXPECT_STREQ(ox().oxmeta_result_media_type(0), "movie");
+        EXPECT_EQ(ox().oxmeta_result_year(0), 1982);
+    }
+    script(url, R"({"status_code":34,"status_message":"The resource you requested could not be found."})", 404);
+    EXPECT_EQ(ox().oxmeta_tmdb_movie_detail(78), OXMETA_E_HTTP);
+    EXPECT_EQ(last_error(), "TMDb HTTP 404");
+    EXPECT_EQ(ox().oxmeta_result_count(), 1);  // the failed request kept the store
+}
+
+// ------------------------------------------------------------ matching
+
+struct scripted_search {
+    bool tv;
+    const char *query;
+    int year;
+    std::vector<item> items;
+};
+
+struct scripted_episode {
+    int tv_id;
+    int season;
+    int episode;
+    int id;  // 0: TMDb has no such episode (404)
+    const char *name;
+};
+
+struct match_case {
+    const char *label;
+    const char *file;
+    std::vector<scripted_search> searches;
+    int expect_id;  // 0: no confident match
+    int expect_requests;
+    std::vector<scripted_episode> episodes = {};
+    const char *episode_title = "";
+};
+
+// Every film and show here is as TMDb lists it (ids, titles, dates); the
+// popularity and vote counts are of the same order as TMDb's.
+const item kBladeRunner{78, "Blade Runner", "Blade Runner", "1982-06-25", 61.2, 13521};
+const item kThing1982{1091, "The Thing", "The Thing", "1982-06-25", 52.8, 6780};
+const item kThing2011{60935, "The Thing", "The Thing", "2011-10-12", 30.1, 2610};
+const item kRocky{1366, "Rocky", "Rocky", "1976-11-21", 48.0, 7200};
+const item kRocky2{1367, "Rocky II", "Rocky II", "1979-06-15", 30.4, 3800};
+const item kRocky3{1371, "Rocky III", "Rocky III", "1982-05-28", 28.7, 3500};
+const item kTerminator{218, "The Terminator", "The Terminator", "1984-10-26", 70.2, 12500};
+const item kTerminator2{280, "Terminator 2: Judgment Day", "Terminator 2: Judgment Day", "1991-07-03", 64.5, 12000};
+const item kUp{14160, "Up", "Up", "2009-05-28", 90.3, 19400};
+const item kUpInTheAir{22947, "Up in the Air", "Up in the Air", "2009-09-05", 95.8, 4100};
+const item kDrive{64690, "Drive", "Drive", "2011-09-15", 40.5, 12100};
+const item kDriveAngry{47327, "Drive Angry", "Drive Angry", "2011-02-09", 45.1, 1900};
+const item kParasite{496243, "Parasite", "기생충", "2019-05-30", 88.0, 17800};
+const item kAmoresPerros{55, "Amores Perros", "Amores perros", "2000-06-16", 18.3, 2800};
+const item kAmelie{194, "Amélie", "Le Fabuleux Destin d'Amélie Poulain", "2001-04-25", 35.6, 10900};
+const item kBicycleThieves{5156, "Bicycle Thieves", "Ladri di biciclette", "1948-11-24", 14.2, 1800};
+const item kMatrix{603, "The Matrix", "The Matrix", "1999-03-31", 80.1, 24000};
+const item kBorat{496, "Borat: Cultural Learnings of America for Make Benefit Glorious Nation of Kazakhstan",
+                  "Borat: Cultural Learnings of America for Make Benefit Glorious Nation of Kazakhstan",
+                  "2006-11-01", 20.4, 6500};
+const item kFastFurious{13804, "Fast & Furious", "Fast & Furious", "2009-04-02", 45.6, 6900};
+const item kFastAndTheFurious{9799, "The Fast and the Furious", "The Fast and the Furious", "2001-06-22", 50.3, 10200};
+const item kQuintessence{781230, "Quintessence", "Quintessence", "2017-03-02", 1.2, 3};
+const item kQuintet{18164, "Quintet", "Quintet", "1979-02-08", 5.7, 160};
+const item kDoctorWho2005{57243, "Doctor Who", "Doctor Who", "2005-03-26", 120.5, 2900, "GB"};
+const item kDoctorWho1963{121, "Doctor Who", "Doctor Who", "1963-11-23", 40.2, 600, "GB"};
+const item kOfficeUk{2996, "The Office", "The Office", "2001-07-09", 60.0, 2000, "GB"};
+const item kOfficeUs{2316, "The Office", "The Office", "2005-03-24", 55.0, 1900, "US"};
+const item kLawOrder{549, "Law & Order", "Law & Order", "1990-09-13", 150.2, 800, "US"};
+const item kLawOrderSvu{2734, "Law & Order: Special Victims Unit", "Law & Order: Special Victims Unit",
+                        "1999-09-20", 300.8, 3900, "US"};
+
+const std::vector<match_case> kCases = {
+    {"the year given picks the film", "Blade.Runner.1982.Final.Cut.1080p.BluRay.x264-GRP.mkv",
+     {{false, "Blade Runner", 1982, {kBladeRunner}}}, 78, 1},
+    {"remake: the original by its year", "The.Thing.1982.1080p.BluRay.x264.mkv",
+     {{false, "The Thing", 1982, {kThing2011, kThing1982}}}, 1091, 1},
+    {"remake: the remake by its year", "The Thing (2011)/The.Thing.2011.720p.BluRay.x264-SPARKS.mkv",
+     {{false, "The Thing", 2011, {kThing1982, kThing2011}}}, 60935, 1},
+    {"sequel in Roman numerals", "Rocky.II.1979.REMASTERED.1080p.BluRay.mkv",
+     {{false, "Rocky II", 1979, {kRocky, kRocky2, kRocky3}}}, 1367, 1},
+    {"sequel in digits against Roman numerals", "Rocky 2 (1979).mkv",
+     {{false, "Rocky 2", 1979, {kRocky, kRocky3, kRocky2}}}, 1367, 1},
+    {"sequel number with a subtitle", "Terminator.2.Judgment.Day.1991.DC.1080p.mkv",
+     {{false, "Terminator 2 Judgment Day", 1991, {kTerminator, kTerminator2}}}, 280, 1},
+    {"one word beside a longer title", "Up.2009.1080p.BluRay.x264.mkv",
+     {{false, "Up", 2009, {kUpInTheAir, kUp}}}, 14160, 1},
+    {"one word beside a longer, more popular title", "Drive.2011.720p.mkv",
+     {{false, "Drive", 2011, {kDriveAngry, kDrive}}}, 64690, 1},
+    {"year one after the release", "Parasite.2020.1080p.WEB-DL.mkv",
+     {{false, "Parasite", 2020, {kParasite}}}, 496243, 1},
+    {"year one after, found with the year before", "Amores.Perros.2001.DVDRip.XviD.avi",
+     {{false, "Amores Perros", 2000, {kAmoresPerros}}}, 55, 2},
+    {"original title in the file name", "Le.Fabuleux.Destin.d.Amelie.Poulain.2001.1080p.BluRay.mkv",
+     {{false, "Le Fabuleux Destin d Amelie Poulain", 2001, {kAmelie}}}, 194, 1},
+    {"original title with accents and case", "Ladri di Biciclette (1948).mkv",
+     {{false, "Ladri di Biciclette", 1948, {kBicycleThieves}}}, 5156, 1},
+    {"leading article missing", "Matrix.1999.1080p.mkv", {{false, "Matrix", 1999, {kMatrix}}}, 603, 1},
+    {"subtitle left out of the name", "Borat.2006.DVDRip.mkv", {{false, "Borat", 2006, {kBorat}}}, 496, 1},
+    {"'and' for '&'", "Fast.and.Furious.2009.1080p.mkv",
+     {{false, "Fast and Furious", 2009, {kFastAndTheFurious, kFastFurious}}}, 13804, 1},
+    {"no year: the more watched of equal titles", "The Thing.mkv",
+     {{false, "The Thing", 0, {kThing2011, kThing1982}}}, 1091, 1},
+    {"nothing matches: three searches, candidates kept", "Zorblax.Quintessence.2017.1080p.WEB.mkv",
+     {{false, "Zorblax Quintessence", 2017, {kQuintessence}}, {false, "Zorblax Quintessence", 0, {kQuintessence, kQuintet}}},
+     0, 3},
+    {"equal title, another decade", "Blade.Runner.2019.mkv",
+     {{false, "Blade Runner", 0, {kBladeRunner}}}, 0, 3},
+    {"show with its year", "Doctor.Who.2005.S01E01.Rose.720p.mkv",
+     {{true, "Doctor Who", 2005, {kDoctorWho2005}}}, 57243, 2, {{57243, 1, 1, 941244, "Rose"}}, "Rose"},
+    {"show without a year: the one watched more", "Doctor.Who.S01E01.mkv",
+     {{true, "Doctor Who", 0, {kDoctorWho1963, kDoctorWho2005}}}, 57243, 2, {{57243, 1, 1, 941244, "Rose"}}, "Rose"},
+    {"show with a country: US", "The.Office.US.S02E01.The.Dundies.720p.mkv",
+     {{true, "The Office", 0, {kOfficeUk, kOfficeUs}}}, 2316, 2, {{2316, 2, 1, 64512, "The Dundies"}}, "The Dundies"},
+    {"show with a country: UK", "The Office (UK) - 1x01 - Downsize.avi",
+     {{true, "The Office", 0, {kOfficeUs, kOfficeUk}}}, 2996, 2, {{2996, 1, 1, 196, "Downsize"}}, "Downsize"},
+    {"show with '&', beside its spin-off", "Law.and.Order.S01E01.Prescription.for.Death.mkv",
+     {{true, "Law and Order", 0, {kLawOrderSvu, kLawOrder}}}, 549, 2, {{549, 1, 1, 35391, "Prescription for Death"}},
+     "Prescription for Death"},
+    {"episode TMDb does not have", "Doctor.Who.2005.S40E01.mkv",
+     {{true, "Doctor Who", 2005, {kDoctorWho2005}}}, 0, 2, {{57243, 40, 1, 0, ""}}},
+    {"show that matches nothing: no episode lookup", "Zorblax.Chronicles.S01E02.mkv",
+     {{true, "Zorblax Chronicles", 0, {kOfficeUs}}}, 0, 1},
+};
+
+class Matching : public Tmdb {
+protected:
+    // Every search the case may send answers with an empty page unless the
+    // case scripts it.
+    static void script_case(const match_case &c) {
+        oxmeta_name n;
+        n.size = sizeof n;
+        ASSERT_EQ(ox().oxmeta_parse_name(c.file, &n), OXMETA_OK);
+        const bool tv = std::strcmp(n.kind, "episode") == 0;
+        for (int year : {n.year, n.year - 1, 0})
+            script(replies::search_url(tv, n.title, year > 0 ? year : 0), replies::search_page(tv, {}));
+        for (const auto &s : c.searches) script(replies::search_url(s.tv, s.query, s.year), replies::search_page(s.tv, s.items));
+        for (const auto &e : c.episodes) {
+            const std::string url = replies::episode_url(e.tv_id, e.season, e.episode);
+            if (e.id)
+                script(url, replies::episode_reply(e.id, e.name, "2005-03-26", e.season, e.episode));
+            else
+                script(url, R"({"success":false,"status_code":34,"status_message":"The resource you requested could not be found."})", 404);
+        }
+    }
+};
+
+TEST_F(Matching, CasesPickTheRightEntryOrNone) {
+    int with_answer = 0, right_first = 0, without_answer = 0, declined = 0;
+    for (const match_case &c : kCases) {
+        SCOPED_TRACE(std::string(c.label) + ": " + c.file);
+        ox().ox_fake_reset();
+        script_case(c);
+        const int rc = ox().oxmeta_tmdb_match(c.file);
+        const std::string best = ox().oxmeta_result_id(0);
+        EXPECT_EQ(requests(), c.expect_requests);
+        const bool episode_missing = !c.episodes.empty() && c.episodes[0].id == 0;
+        if (c.expect_id && !episode_missing) {
+            ++with_answer;
+            EXPECT_EQ(rc, OXMETA_OK) << last_error();
+            EXPECT_EQ(best, std::to_string(c.expect_id));
+            EXPECT_GE(ox().oxmeta_result_match_score(0), OXMETA_MATCH_CONFIDENT);
+            right_first += rc == OXMETA_OK && best == std::to_string(c.expect_id);
+        } else {
+            ++without_answer;
+            EXPECT_EQ(rc, OXMETA_E_NOT_FOUND);
+            declined += rc == OXMETA_E_NOT_FOUND;
+        }
+        EXPECT_STREQ(ox().oxmeta_match_episode_title(), c.episode_title);
+        if (c.episode_title[0]) {
+            EXPECT_STREQ(ox().oxmeta_match_episode_id(), std::to_string(c.episodes[0].id).c_str());
+        }
+        // Best first, every score on the scale, none past the store.
+        const int count = ox().oxmeta_result_count();
+        for (int i = 0; i < count; ++i) {
+            const int score = ox().oxmeta_result_match_score(i);
+            EXPECT_GE(score, 0);
+            EXPECT_LE(score, 1000);
+            if (i > 0) {
+                EXPECT_LE(score, ox().oxmeta_result_match_score(i - 1));
+            }
+        }
+        EXPECT_EQ(ox().oxmeta_result_match_score(count), -1);
+        EXPECT_EQ(ox().oxmeta_result_match_score(-1), -1);
+    }
+    std::printf("matching: right entry first in %d of %d, no confident match in %d of %d\n", right_first,
+                with_answer, declined, without_answer);
+}
+
+TEST_F(Matching, NoConfidentMatchNamesTheTitleAndKeepsTheCandidates) {
+    const match_case &c = kCases[16];
+    ASSERT_STREQ(c.file, "Zorblax.Quintessence.2017.1080p.WEB.mkv");
+    script_case(c);
+    ASSERT_EQ(ox().oxmeta_tmdb_match(c.file), OXMETA_E_NOT_FOUND);
+    EXPECT_EQ(last_error(), "match: no confident match for \"Zorblax Quintessence\"");
+    ASSERT_EQ(ox().oxmeta_result_count(), 2);
+    EXPECT_STREQ(ox().oxmeta_result_title(0), "Quintessence");
+    EXPECT_LT(ox().oxmeta_result_match_score(0), OXMETA_MATCH_CONFIDENT);
+    EXPECT_STREQ(ox().oxmeta_match_episode_title(), "");
+
+    const match_case &missing = kCases[23];
+    ox().ox_fake_reset();
+    script_case(missing);
+    ASSERT_EQ(ox().oxmeta_tmdb_match(missing.file), OXMETA_E_NOT_FOUND);
+    EXPECT_EQ(last_error(), "match: TMDb has no episode S40E01 of \"Doctor Who\"");
+    EXPECT_STREQ(ox().oxmeta_result_id(0), "57243");  // the show stays, confident
+    EXPECT_GE(ox().oxmeta_result_match_score(0), OXMETA_MATCH_CONFIDENT);
+    EXPECT_STREQ(ox().oxmeta_match_episode_id(), "");
+}
+
+TEST_F(Matching, AFailedRequestKeepsTheStoreAsItWas) {
+    const match_case &c = kCases[0];
+    script_case(c);
+    ASSERT_EQ(ox().oxmeta_tmdb_match(c.file), OXMETA_OK);
+    const std::string url = replies::search_url(false, "Alien", 1979);
+    for (int status : {401, 429, 500}) {
+        script(url, "{}", status);
+        EXPECT_NE(ox().oxmeta_tmdb_match("Alien.1979.mkv"), OXMETA_OK);
+        EXPECT_STREQ(ox().oxmeta_result_id(0), "78");
+        EXPECT_GE(ox().oxmeta_result_match_score(0), OXMETA_MATCH_CONFIDENT);
+    }
+    EXPECT_EQ(last_error(), "TMDb HTTP 500");
+    ASSERT_EQ(ox().ox_fake_fail("GET", url.c_str(), "connection reset"), OXMETA_OK);
+    EXPECT_EQ(ox().oxmeta_tmdb_match("Alien.1979.mkv"), OXMETA_E_TRANSPORT);
+    EXPECT_STREQ(ox().oxmeta_result_id(0), "78");
+
+    // The episode lookup failing otherwise than "not found" fails the match.
+    const match_case &show = kCases[18];
+    script_case(show);
+    script(replies::episode_url(57243, 1, 1), "{}", 503);
+    EXPECT_EQ(ox().oxmeta_tmdb_match(show.file), OXMETA_E_HTTP);
+    EXPECT_STREQ(ox().oxmeta_result_id(0), "78");
+}
+
+TEST_F(Matching, ScoresAndEpisodeBelongToTheMatchOnly) {
+    const match_case &c = kCases[18];
+    script_case(c);
+    ASSERT_EQ(ox().oxmeta_tmdb_match(c.file), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_match_episode_title(), "Rose");
+    // Another operation replaces the store: the match is gone with it.
+    script(replies::search_url(false, "Heat", 0), replies::search_page(false, {{949, "Heat", "Heat", "1995-12-15", 40, 7000}}));
+    ASSERT_EQ(ox().oxmeta_tmdb_search_movie("Heat", 0, 1), OXMETA_OK);
+    EXPECT_EQ(ox().oxmeta_result_match_score(0), -1);
+    EXPECT_STREQ(ox().oxmeta_match_episode_title(), "");
+    EXPECT_STREQ(ox().oxmeta_match_episode_id(), "");
+    // The paging counters are the search's, not the match's.
+    EXPECT_EQ(ox().oxmeta_total_results(), 1);
+}
+
+TEST_F(Matching, HostileRepliesNeverCrashOrScoreOffTheScale) {
+    const char *const bodies[] = {
+        "{}", "[]", "null", R"({"results":{}})", R"({"results":[1,"x",null,[]]})",
+        R"({"results":[{"id":-4,"title":"Blade Runner"},{"id":"78","title":7,"release_date":"garbage"}]})",
+        R"({"results":[{"id":78,"title":"Blade Runner","popularity":1e308,"vote_count":-5,"release_date":"1982"},
+                       {"id":79,"title":"","original_title":null,"popularity":"high","origin_country":"US"}]})",
+    };
+    const std::string url = replies::search_url(false, "Blade Runner", 1982);
+    for (const char *body : bodies) {
+        SCOPED_TRACE(body);
+        ox().ox_fake_reset();
+        script(url, body);
+        script(replies::search_url(false, "Blade Runner", 1981), body);
+        script(replies::search_url(false, "Blade Runner", 0), body);
+        const int rc = ox().oxmeta_tmdb_match("Blade.Runner.1982.mkv");
+        EXPECT_TRUE(rc == OXMETA_OK || rc == OXMETA_E_NOT_FOUND) << rc;
+        for (int i = 0; i < ox().oxmeta_result_count(); ++i) {
+            EXPECT_GE(ox().oxmeta_result_match_score(i), 0);
+            EXPECT_LE(ox().oxmeta_result_match_score(i), 1000);
+        }
+    }
+}
+
+}  // namespace
