@@ -41,6 +41,35 @@ void add_tmdb(CLI::App &app, operation &op) {
     search->callback([&] { op = {"tmdb search", svc::tmdb, [](report_extras &) {
                                      return oxmeta_tmdb_search_multi(query.c_str(), page); }}; });
 
+    auto *by_movie = command(tmdb, "search-movie", "Movies matching a query, of one release year",
+                             "oxmeta --offline tmdb search-movie \"Blade Runner\" --year 1982");
+    by_movie->add_option("query", query, "What to look for")->required()->check(non_empty());
+    by_movie->add_option("--year", year, "Release year")->option_text("YEAR")->check(whole_number(1, 9999));
+    add_page(by_movie, page);
+    by_movie->callback([&] { op = {"tmdb search-movie", svc::tmdb, [](report_extras &) {
+                                       return oxmeta_tmdb_search_movie(query.c_str(), year, page); }}; });
+
+    auto *by_show = command(tmdb, "search-tv", "TV shows matching a query, of one first-air year",
+                            "oxmeta --offline tmdb search-tv \"Doctor Who\" --year 2005");
+    by_show->add_option("query", query, "What to look for")->required()->check(non_empty());
+    by_show->add_option("--year", year, "First-air year")->option_text("YEAR")->check(whole_number(1, 9999));
+    add_page(by_show, page);
+    by_show->callback([&] { op = {"tmdb search-tv", svc::tmdb, [](report_extras &) {
+                                      return oxmeta_tmdb_search_tv(query.c_str(), year, page); }}; });
+
+    static int season = 0, episode = 0;
+    auto *one_episode = command(tmdb, "episode", "One episode of a TV show", "oxmeta --offline tmdb episode 57243 1 1");
+    one_episode->add_option("tv_id", tmdb_id, "The show's TMDb id")->required()->check(positive_whole_number());
+    one_episode->add_option("season", season, "Season number (0 for specials)")->required()->check(whole_number(0, 9999));
+    one_episode->add_option("episode", episode, "Episode number")->required()->check(positive_whole_number());
+    one_episode->callback([&] { op = {"tmdb episode", svc::tmdb, [](report_extras &) {
+                                          return oxmeta_tmdb_tv_episode(tmdb_id, season, episode); }}; });
+
+    auto *movie = command(tmdb, "movie", "One movie with its IMDb id", "oxmeta --offline tmdb movie 78");
+    movie->add_option("tmdb_id", tmdb_id, "The movie's TMDb id")->required()->check(positive_whole_number());
+    movie->callback([&] { op = {"tmdb movie", svc::tmdb, [](report_extras &) {
+                                    return oxmeta_tmdb_movie_detail(tmdb_id); }}; });
+
     auto *movies = command(tmdb, "discover-movie", "Popular movies", "oxmeta --offline tmdb discover-movie --page 1");
     add_page(movies, page);
     movies->add_option("--year", year, "Release year")->option_text("YEAR")->check(whole_number(1, 9999));

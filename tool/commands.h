@@ -18,12 +18,15 @@ struct output_choice {
 };
 
 // What a subcommand runs: a lookup once the transport is in place, or
-// (service::local) work of the tool's own that returns its exit status.
+// (service::local) work of the tool's own that returns its exit status, or
+// (run_printed) lookups that print their own output in the format chosen
+// and return the exit status.
 struct operation {
     std::string name;
     enum class service { none, tmdb, omdb, local } needs = service::none;
     std::function<int(report_extras &)> run;
     std::function<int(const output_choice &)> run_local = {};
+    std::function<int(output_format, bool terminal)> run_printed = {};
 };
 
 // Adds the tmdb, omdb and itunes commands to app; the one the command line
@@ -32,3 +35,6 @@ void add_service_commands(CLI::App &app, operation &op);
 
 // Adds `parse` (file names read offline) to app.
 void add_parse_command(CLI::App &app, operation &op);
+
+// Adds `match` (files matched to their TMDb entries) to app.
+void add_match_command(CLI::App &app, operation &op);

@@ -174,6 +174,7 @@ int main(int argc, char **argv) {
     operation op;
     add_service_commands(app, op);
     add_parse_command(app, op);
+    add_match_command(app, op);
     static std::string shell;
     CLI::App *completion = app.add_subcommand("completion", "A completion script for bash, zsh or fish");
     completion->add_option("shell", shell, "bash, zsh or fish")->required()->check(CLI::IsMember({"bash", "zsh", "fish"}));
@@ -194,7 +195,7 @@ int main(int argc, char **argv) {
     } catch (const CLI::ParseError &e) {
         return finish_output(report_parse_error(app, e));
     }
-    if (!op.run && !op.run_local) return kExitUsage;
+    if (!op.run && !op.run_local && !op.run_printed) return kExitUsage;
 
     const given_on_command_line given{app.count("--format") > 0 || s.json, app.count("--language") > 0,
                                       app.count("--timeout") > 0,        app.count("--retries") > 0,
@@ -246,12 +247,17 @@ int main(int argc, char **argv) {
     }
     oxmeta_set_io(io);
 
-    report_extras extras;
-    int rc = op.run(extras);
-    print_report(op.name, rc, chosen, terminal, extras);
+    int status = 0;
+    if (op.run_printed) {
+        status = op.run_printed(chosen, terminal);
+    } else {
+        report_extras extras;
+        const int rc = op.run(extras);
+        print_report(op.name, rc, chosen, terminal, extras);
+        status = rc == OXMETA_OK ? 0 : kExitFailed;
+    }
     oxmeta_set_io(nullptr);
     oxmeta_shutdown();
-    int status = rc == OXMETA_OK ? 0 : kExitFailed;
     if (record_io && !record_io->ok()) {
         std::fprintf(stderr, "oxmeta: %s\n", record_io->error().c_str());
         status = kExitFailed;
