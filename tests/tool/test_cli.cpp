@@ -18,8 +18,8 @@ TEST(ToolCli, UsageErrorsSayWhatWasWrong) {
         std::string message;
     };
     const usage_case cases[] = {
-        {{}, "oxmeta: 'oxmeta' needs a command: tmdb, omdb, itunes, parse, completion"},
-        {{"tmdb"}, "oxmeta: 'oxmeta tmdb' needs a command: search, discover-movie"},
+        {{}, "oxmeta: 'oxmeta' needs a command: tmdb, omdb, itunes, parse, match, completion"},
+        {{"tmdb"}, "oxmeta: 'oxmeta tmdb' needs a command: search, search-movie, search-tv, episode, movie, discover-movie"},
         {{"tmdb", "search"}, "oxmeta: query is required"},
         {{"tmdb", "search", ""}, "oxmeta: query must not be empty"},
         {{"omdb", "title", ""}, "oxmeta: title must not be empty"},
@@ -173,8 +173,8 @@ TEST(ToolCli, CompletionNamesEveryCommandAndOption) {
     }
     // The bash script completes as bash runs it.
     const outcome completes = run_shell(
-        "source <(oxmeta completion bash); COMP_WORDS=(oxmeta tmdb se); COMP_CWORD=2; _oxmeta; echo \"${COMPREPLY[@]}\"");
-    EXPECT_EQ(completes.out, "search\n") << completes.err;
+        "source <(oxmeta completion bash); COMP_WORDS=(oxmeta tmdb search-); COMP_CWORD=2; _oxmeta; echo \"${COMPREPLY[@]}\"");
+    EXPECT_EQ(completes.out, "search-movie search-tv\n") << completes.err;
     const outcome options = run_shell(
         "source <(oxmeta completion bash); COMP_WORDS=(oxmeta itunes search --li); COMP_CWORD=3; _oxmeta; echo \"${COMPREPLY[@]}\"");
     EXPECT_EQ(options.out, "--limit\n") << options.err;
