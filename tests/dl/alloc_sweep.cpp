@@ -171,6 +171,12 @@ void script_routes() {
     constexpr const char *kFind =
         R"({"movie_results":[{"id":603,"title":"The Matrix"}],"tv_results":[{"id":1,"name":"T"}]})";
     constexpr const char *kIds = R"({"imdb_id":"tt0133093"})";
+    constexpr const char *kEpisode =
+        R"({"id":1950937,"name":"Chapter 1: The Mandalorian","air_date":"2019-11-12","season_number":1,)"
+        R"("episode_number":1,"still_path":"/s.jpg","vote_average":7.9,"overview":"A bounty hunter."})";
+    constexpr const char *kMovie =
+        R"({"id":11,"title":"Star Wars","release_date":"1977-05-25","imdb_id":"tt0076759",)"
+        R"("external_ids":{"imdb_id":"tt0076759"}})";
     constexpr const char *kOmdb =
         R"({"Title":"Film","Year":"2001","imdbID":"tt1","Plot":"P","Type":"movie","imdbRating":"7.1",)"
         R"("Runtime":"95 min","imdbVotes":"1,234","Response":"True"})";
@@ -193,6 +199,12 @@ void script_routes() {
         {"https://api.themoviedb.org/3/tv/82856?" KEYS, g_replies.tv_detail.c_str()},
         {"https://api.themoviedb.org/3/find/tt0133093?external_source=imdb_id&" KEYS, kFind},
         {"https://api.themoviedb.org/3/movie/11/external_ids?" KEYS, kIds},
+        {"https://api.themoviedb.org/3/search/movie?query=Star%20Wars&include_adult=false&page=1&year=1977&" KEYS,
+         g_replies.listing.c_str()},
+        {"https://api.themoviedb.org/3/search/tv?query=The%20Mandalorian&include_adult=false&page=1&" KEYS,
+         g_replies.listing.c_str()},
+        {"https://api.themoviedb.org/3/tv/82856/season/1/episode/1?" KEYS, kEpisode},
+        {"https://api.themoviedb.org/3/movie/11?append_to_response=external_ids&" KEYS, kMovie},
         {"https://www.omdbapi.com/?i=tt1&apikey=KEY", kOmdb},
         {"https://www.omdbapi.com/?t=Film&apikey=KEY", kOmdbMissing},
         {"https://www.omdbapi.com/?i=tt1&Season=2&apikey=KEY", kOmdb},
@@ -263,6 +275,20 @@ const sweep_case kCases[] = {
      OXMETA_OK},
     {"tmdb_find_by_imdb", [] { return ox.oxmeta_tmdb_find_by_imdb("tt0133093"); }, kResults, 2, OXMETA_OK},
     {"tmdb_external_ids", [] { return ox.oxmeta_tmdb_external_ids(11, 0); }, kResults, 3, OXMETA_OK},
+    {"tmdb_search_movie", [] { return ox.oxmeta_tmdb_search_movie("Star Wars", 1977, 1); }, kResults | kPaging, 20,
+     OXMETA_OK},
+    {"tmdb_tv_episode", [] { return ox.oxmeta_tmdb_tv_episode(82856, 1, 1); }, kResults, 1, OXMETA_OK},
+    {"tmdb_movie_detail", [] { return ox.oxmeta_tmdb_movie_detail(11); }, kResults, 1, OXMETA_OK},
+    {"tmdb_match_movie", [] { return ox.oxmeta_tmdb_match("Star.Wars.1977.1080p.BluRay.x264.mkv"); }, kResults, 20,
+     OXMETA_OK},
+    {"tmdb_match_episode",
+     [] {
+         const int rc = ox.oxmeta_tmdb_match("The.Mandalorian.S01E01.720p.mkv");
+         if (rc == OXMETA_OK && std::strcmp(ox.oxmeta_match_episode_title(), "Chapter 1: The Mandalorian") != 0)
+             return -106;
+         return rc;
+     },
+     kResults, 20, OXMETA_OK},
     {"tmdb_transport_failure", [] { return ox.oxmeta_tmdb_tv_detail(2); }, 0, 3, OXMETA_E_TRANSPORT},
     {"tmdb_image_url",
      [] {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../dl/oxmeta_dl.h"
@@ -407,6 +409,40 @@ TEST_F(Matching, HostileRepliesNeverCrashOrScoreOffTheScale) {
             EXPECT_LE(ox().oxmeta_result_match_score(i), 1000);
         }
     }
+}
+
+TEST_F(Matching, ThreadsMatchingAtOnceLeaveOneWholeMatch) {
+    const match_case &film = kCases[0];
+    const match_case &show = kCases[18];
+    script_case(film);
+    script_case(show);
+    std::atomic<bool> done{false};
+    std::atomic<int> odd{0};
+    std::thread reader([&] {
+        while (!done) {
+            const int score = ox().oxmeta_result_match_score(0);
+            odd += score < -1 || score > 1000;
+        }
+    });
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.emplace_back([&, t] {
+            for (int k = 0; k < 50; ++k) {
+                const int rc = ox().oxmeta_tmdb_match((t + k) % 2 ? film.file : show.file);
+                odd += rc != OXMETA_OK;
+            }
+        });
+    }
+    for (auto &w : workers) w.join();
+    done = true;
+    reader.join();
+    EXPECT_EQ(odd, 0);
+    // Whichever match published last, its candidates, scores and episode agree.
+    const std::string best = ox().oxmeta_result_id(0);
+    ASSERT_TRUE(best == "78" || best == "57243") << best;
+    EXPECT_GE(ox().oxmeta_result_match_score(0), OXMETA_MATCH_CONFIDENT);
+    EXPECT_STREQ(ox().oxmeta_match_episode_title(), best == "78" ? "" : "Rose");
+    EXPECT_EQ(requests(), 100 * 1 + 100 * 2);
 }
 
 }  // namespace
