@@ -48,6 +48,8 @@ build/bench/bench/oxmeta_bench --benchmark_min_time=0.001 > build/bench/smoke.tx
 tail -n 20 build/bench/smoke.txt
 build/bench/bench/oxmeta_name_bench --benchmark_min_time=0.001 --benchmark_filter=ParseName > build/bench/name-smoke.txt
 tail -n 1 build/bench/name-smoke.txt
+build/bench/bench/oxmeta_match_bench --benchmark_min_time=0.001 > build/bench/match-smoke.txt
+tail -n 1 build/bench/match-smoke.txt
 
 # One closing line for all the test runs above.
 awk '{total += $NF; failed += $(NF - 5)} END {printf "%d passed, %d failed\n", total - failed, failed}' "$summary"
