@@ -354,7 +354,7 @@ OXMETA_API int oxmeta_tmdb_movie_detail(int movie_id);
  * The store then holds the candidates (films, or shows for an episode),
  * best first, at most 20, each with a score from 0 to 1000
  * (oxmeta_result_match_score): 820 for an equal title, then the year (+100
- * same, +50 one off, -100 two off, -250 and less further off), a country
+ * same, +50 one off, -200 two off, -250 and less further off), a country
  * in the name (+-50), and up to 30 for popularity to part near ties.
  * docs/matching.md gives every rule.
  *

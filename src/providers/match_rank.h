@@ -10,13 +10,13 @@
 namespace oxmatch {
 
 inline constexpr int kEqualTitle = 820;
-inline constexpr int kSubtitleTitle = 650;  // the candidate's title before its subtitle
+inline constexpr int kSubtitleTitle = 600;  // the candidate's title before its subtitle
 inline constexpr int kPrefixBase = 350;     // plus up to kPrefixSpan by coverage
-inline constexpr int kPrefixSpan = 250;
+inline constexpr int kPrefixSpan = 200;
 inline constexpr int kOverlapSpan = 340;    // times the tokens' Dice coefficient
 inline constexpr int kSameYear = 100;
 inline constexpr int kYearOff1 = 50;
-inline constexpr int kYearOff2 = -100;
+inline constexpr int kYearOff2 = -200;
 inline constexpr int kYearFarBase = -250;   // three off; 25 less per year beyond
 inline constexpr int kYearFarFloor = -400;
 inline constexpr int kCountry = 50;         // named country among the origins, or not
