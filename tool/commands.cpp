@@ -41,21 +41,26 @@ void add_tmdb(CLI::App &app, operation &op) {
     search->callback([&] { op = {"tmdb search", svc::tmdb, [](report_extras &) {
                                      return oxmeta_tmdb_search_multi(query.c_str(), page); }}; });
 
-    auto *by_movie = command(tmdb, "search-movie", "Movies matching a query, of one release year",
-                             "oxmeta --offline tmdb search-movie \"Blade Runner\" --year 1982");
-    by_movie->add_option("query", query, "What to look for")->required()->check(non_empty());
-    by_movie->add_option("--year", year, "Release year")->option_text("YEAR")->check(whole_number(1, 9999));
-    add_page(by_movie, page);
-    by_movie->callback([&] { op = {"tmdb search-movie", svc::tmdb, [](report_extras &) {
-                                       return oxmeta_tmdb_search_movie(query.c_str(), year, page); }}; });
-
-    auto *by_show = command(tmdb, "search-tv", "TV shows matching a query, of one first-air year",
-                            "oxmeta --offline tmdb search-tv \"Doctor Who\" --year 2005");
-    by_show->add_option("query", query, "What to look for")->required()->check(non_empty());
-    by_show->add_option("--year", year, "First-air year")->option_text("YEAR")->check(whole_number(1, 9999));
-    add_page(by_show, page);
-    by_show->callback([&] { op = {"tmdb search-tv", svc::tmdb, [](report_extras &) {
-                                      return oxmeta_tmdb_search_tv(query.c_str(), year, page); }}; });
+    // search-movie and search-tv: a query, the year, the page.
+    using search_fn = int (*)(const char *, int, int);
+    static search_fn by_kind = nullptr;
+    const auto add_search = [&](const char *name, const char *about, const char *example, const char *year_help,
+                                search_fn fn) {
+        auto *cmd = command(tmdb, name, about, example);
+        cmd->add_option("query", query, "What to look for")->required()->check(non_empty());
+        cmd->add_option("--year", year, year_help)->option_text("YEAR")->check(whole_number(1, 9999));
+        add_page(cmd, page);
+        cmd->callback([&op, name, fn] {
+            by_kind = fn;
+            op = {std::string("tmdb ") + name, svc::tmdb,
+                  [](report_extras &) { return by_kind(query.c_str(), year, page); }};
+        });
+    };
+    add_search("search-movie", "Movies matching a query, of one release year",
+               "oxmeta --offline tmdb search-movie \"Blade Runner\" --year 1982", "Release year",
+               oxmeta_tmdb_search_movie);
+    add_search("search-tv", "TV shows matching a query, of one first-air year",
+               "oxmeta --offline tmdb search-tv \"Doctor Who\" --year 2005", "First-air year", oxmeta_tmdb_search_tv);
 
     static int season = 0, episode = 0;
     auto *one_episode = command(tmdb, "episode", "One episode of a TV show", "oxmeta --offline tmdb episode 57243 1 1");

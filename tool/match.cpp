@@ -56,8 +56,8 @@ std::string year_text(int year) { return year > 0 ? std::to_string(year) : ""; }
 
 // ------------------------------------------------------------------ JSON Lines
 
-void append_candidate(std::string &out, const candidate &c) {
-    out += '{';
+// The members of a candidate, into an open object.
+void append_candidate_members(std::string &out, const candidate &c) {
     json_key(out, "id");
     out += c.id.empty() ? "null" : c.id;  // TMDb ids are decimal digits
     json_key(out, "title");
@@ -69,7 +69,6 @@ void append_candidate(std::string &out, const candidate &c) {
         out += "null";
     json_key(out, "score");
     append_int(out, c.score);
-    out += '}';
 }
 
 void print_json_line(const outcome &o) {
@@ -90,18 +89,7 @@ void print_json_line(const outcome &o) {
     json_key(out, "pick");
     if (o.matched() && !o.candidates.empty()) {
         out += '{';
-        const candidate &pick = o.candidates.front();
-        json_key(out, "id");
-        out += pick.id;
-        json_key(out, "title");
-        append_json_string(out, pick.title);
-        json_key(out, "year");
-        if (pick.year > 0)
-            append_int(out, pick.year);
-        else
-            out += "null";
-        json_key(out, "score");
-        append_int(out, pick.score);
+        append_candidate_members(out, o.candidates.front());
         json_key(out, "episode");
         if (o.episode_id.empty()) {
             out += "null";
@@ -120,8 +108,9 @@ void print_json_line(const outcome &o) {
     json_key(out, "candidates");
     out += '[';
     for (size_t i = 0; i < o.candidates.size(); ++i) {
-        if (i) out += ',';
-        append_candidate(out, o.candidates[i]);
+        out += i ? ",{" : "{";
+        append_candidate_members(out, o.candidates[i]);
+        out += '}';
     }
     out += "]}\n";
     std::fwrite(out.data(), 1, out.size(), stdout);

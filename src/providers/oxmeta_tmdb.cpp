@@ -76,6 +76,14 @@ int tmdb_fetch(const char *path, ox_doc *doc, int *http_status) {
     return ox_fetch_json(kTmdb, url, doc, http_status);
 }
 
+int tmdb_fetch_object(const char *path, const char *operation, ox_doc *doc, yyjson_val **root, int *http_status) {
+    if (const int rc = tmdb_fetch(path, doc, http_status)) return rc;
+    *root = yyjson_doc_get_root(doc->get());
+    if (yyjson_is_obj(*root)) return OXMETA_OK;
+    ox_set_error("%s: not an object", operation);
+    return OXMETA_E_JSON;
+}
+
 namespace {
 
 // ---------------------------------------------------------------- mapping
@@ -203,10 +211,29 @@ int escaped_path(char (&path)[PathSize], const char *format, const char *value, 
     return OXMETA_OK;
 }
 
+// The store replaced by one record of an operation.
+int store_one(const ox_result &record, const char *operation) {
+    if (ox_results_replace_one(record) == 0) return OXMETA_OK;
+    ox_set_error("oom storing %s", operation);
+    return OXMETA_E_OOM;
+}
+
 int page_refused(int page, const char *message) {
     if (page >= 1) return OXMETA_OK;
     ox_set_error("%s", message);
     return OXMETA_E_INVALID_ARG;
+}
+
+// One page of /search/movie or /search/tv into the store.
+int search_op(tmdb_search_kind kind, const char *query, int year, int page) {
+    const bool movie = kind == tmdb_search_kind::movie;
+    if (!query || !*query || page < 1) {
+        ox_set_error("%s: query required, page >= 1", movie ? "search_movie" : "search_tv");
+        return OXMETA_E_INVALID_ARG;
+    }
+    char path[kTmdbSearchPathSize];
+    const int rc = tmdb_search_path(path, kind, query, year, page);
+    return rc != OXMETA_OK ? rc : tmdb_list_op(path, movie ? "movie" : "tv");
 }
 
 // ---------------------------------------------------------------- lookups
@@ -292,23 +319,11 @@ OXMETA_API int oxmeta_tmdb_tv_on_the_air(int page) {
 }
 
 OXMETA_API int oxmeta_tmdb_search_movie(const char *query, int year, int page) {
-    if (!query || !*query || page < 1) {
-        ox_set_error("search_movie: query required, page >= 1");
-        return OXMETA_E_INVALID_ARG;
-    }
-    char path[kTmdbSearchPathSize];
-    const int rc = tmdb_search_path(path, tmdb_search_kind::movie, query, year, page);
-    return rc != OXMETA_OK ? rc : tmdb_list_op(path, "movie");
+    return search_op(tmdb_search_kind::movie, query, year, page);
 }
 
 OXMETA_API int oxmeta_tmdb_search_tv(const char *query, int first_air_year, int page) {
-    if (!query || !*query || page < 1) {
-        ox_set_error("search_tv: query required, page >= 1");
-        return OXMETA_E_INVALID_ARG;
-    }
-    char path[kTmdbSearchPathSize];
-    const int rc = tmdb_search_path(path, tmdb_search_kind::tv, query, first_air_year, page);
-    return rc != OXMETA_OK ? rc : tmdb_list_op(path, "tv");
+    return search_op(tmdb_search_kind::tv, query, first_air_year, page);
 }
 
 // ---------------------------------------------------------------- lookups
@@ -357,12 +372,8 @@ OXMETA_API int oxmeta_tmdb_tv_detail(int tmdb_id) {
     char path[256];
     std::snprintf(path, sizeof path, "/tv/%d", tmdb_id);
     ox_doc doc;
-    if (const int rc = tmdb_fetch(path, &doc)) return rc;
-    yyjson_val *root = yyjson_doc_get_root(doc.get());
-    if (!yyjson_is_obj(root)) {
-        ox_set_error("tv_detail: not an object");
-        return OXMETA_E_JSON;
-    }
+    yyjson_val *root = nullptr;
+    if (const int rc = tmdb_fetch_object(path, "tv_detail", &doc, &root)) return rc;
     char id[kIdSize];
     ox_result show = tmdb_item_to_result(root, "tv", id);
     show.year = ox_year_from_date(ox_json_str(root, "first_air_date"));
@@ -395,18 +406,10 @@ OXMETA_API int oxmeta_tmdb_tv_episode(int tv_id, int season, int episode) {
     char path[kTmdbLookupPathSize];
     tmdb_episode_path(path, tv_id, season, episode);
     ox_doc doc;
-    if (const int rc = tmdb_fetch(path, &doc)) return rc;
-    yyjson_val *root = yyjson_doc_get_root(doc.get());
-    if (!yyjson_is_obj(root)) {
-        ox_set_error("tv_episode: not an object");
-        return OXMETA_E_JSON;
-    }
+    yyjson_val *root = nullptr;
+    if (const int rc = tmdb_fetch_object(path, "tv_episode", &doc, &root)) return rc;
     char id[kIdSize];
-    if (ox_results_replace_one(tmdb_episode_to_result(root, id)) != 0) {
-        ox_set_error("oom storing tv_episode");
-        return OXMETA_E_OOM;
-    }
-    return OXMETA_OK;
+    return store_one(tmdb_episode_to_result(root, id), "tv_episode");
 }
 
 OXMETA_API int oxmeta_tmdb_movie_detail(int movie_id) {
@@ -417,22 +420,14 @@ OXMETA_API int oxmeta_tmdb_movie_detail(int movie_id) {
     char path[kTmdbLookupPathSize];
     std::snprintf(path, sizeof path, "/movie/%d?append_to_response=external_ids", movie_id);
     ox_doc doc;
-    if (const int rc = tmdb_fetch(path, &doc)) return rc;
-    yyjson_val *root = yyjson_doc_get_root(doc.get());
-    if (!yyjson_is_obj(root)) {
-        ox_set_error("movie_detail: not an object");
-        return OXMETA_E_JSON;
-    }
+    yyjson_val *root = nullptr;
+    if (const int rc = tmdb_fetch_object(path, "movie_detail", &doc, &root)) return rc;
     char id[kIdSize];
     ox_result movie = tmdb_item_to_result(root, "movie", id);
     // The detail names the IMDb id itself; the appended external ids too.
     const char *imdb_id = ox_nonempty(ox_json_str(root, "imdb_id"));
     movie.imdb_id = ox_lend(imdb_id ? imdb_id : ox_json_str(yyjson_obj_get(root, "external_ids"), "imdb_id"));
-    if (ox_results_replace_one(movie) != 0) {
-        ox_set_error("oom storing movie_detail");
-        return OXMETA_E_OOM;
-    }
-    return OXMETA_OK;
+    return store_one(movie, "movie_detail");
 }
 
 OXMETA_API int oxmeta_tmdb_external_ids(int tmdb_id, int is_tv) {

@@ -13,6 +13,11 @@ inline constexpr size_t kTmdbIdSize = 32;
 // when given, receives the status of the reply (0 when none came).
 int tmdb_fetch(const char *path, ox_doc *doc, int *http_status = nullptr);
 
+// tmdb_fetch for a reply that must be one object: on OXMETA_OK *root is
+// it; any other reply is "<operation>: not an object" and OXMETA_E_JSON.
+int tmdb_fetch_object(const char *path, const char *operation, ox_doc *doc, yyjson_val **root,
+                      int *http_status = nullptr);
+
 // Maps one TMDb item (a movie, a TV show, a person or an episode; any value
 // is accepted) onto a record whose texts are lent from the document and
 // from id, which receives the decimal id.

@@ -154,14 +154,10 @@ public:
         tmdb_episode_path(path, set_[0].id, name_.season, name_.episodes[0]);
         ox_doc &doc = docs_[docs_used_++];
         int status = 0;
-        const int rc = tmdb_fetch(path, &doc, &status);
+        yyjson_val *root = nullptr;
+        const int rc = tmdb_fetch_object(path, "tv_episode", &doc, &root, &status);
         if (rc == OXMETA_E_HTTP && status == 404) return OXMETA_E_NOT_FOUND;
         if (rc != OXMETA_OK) return rc;
-        yyjson_val *root = yyjson_doc_get_root(doc.get());
-        if (!yyjson_is_obj(root)) {
-            ox_set_error("tv_episode: not an object");
-            return OXMETA_E_JSON;
-        }
         char id[kTmdbIdSize];
         const ox_result episode = tmdb_episode_to_result(root, id);
         out->title = ox_strdup(episode.title ? episode.title : "");
