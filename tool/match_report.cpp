@@ -1,0 +1,151 @@
+// A file's match read back through the accessors and printed for people,
+// for scripts or as JSON Lines.
+#include "match_report.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "json_line.h"
+#include "name_fields.h"
+#include "rows.h"
+
+match_outcome match_file(const std::string &path) {
+    match_outcome o{path, {}, 0, {}, {}, {}, {}};
+    o.name.size = sizeof o.name;
+    oxmeta_parse_name(path.c_str(), &o.name);
+    o.rc = oxmeta_tmdb_match(path.c_str());
+    if (o.rc != OXMETA_OK) o.error = oxmeta_last_error();
+    if (!o.stored()) return o;
+    for (int i = 0; i < oxmeta_result_count(); ++i)
+        o.candidates.push_back({oxmeta_result_id(i), oxmeta_result_title(i), oxmeta_result_year(i),
+                                oxmeta_result_match_score(i)});
+    o.episode_id = oxmeta_match_episode_id();
+    o.episode_title = oxmeta_match_episode_title();
+    return o;
+}
+
+const char *match_verdict(const match_outcome &o) {
+    return o.matched() ? "matched" : o.stored() ? "unmatched" : "failed";
+}
+
+namespace {
+
+std::string year_text(int year) { return year > 0 ? std::to_string(year) : ""; }
+
+// ------------------------------------------------------------------ JSON Lines
+
+// The members of a candidate, into an open object.
+void append_candidate_members(std::string &out, const match_candidate &c) {
+    json_key(out, "id");
+    out += c.id.empty() ? "null" : c.id;  // TMDb ids are decimal digits
+    json_key(out, "title");
+    append_json_string(out, c.title);
+    json_key(out, "year");
+    if (c.year > 0)
+        append_int(out, c.year);
+    else
+        out += "null";
+    json_key(out, "score");
+    append_int(out, c.score);
+}
+
+void print_json_line(const match_outcome &o) {
+    std::string out = "{";
+    json_key(out, "input");
+    append_json_string(out, o.input);
+    json_key(out, "parsed");
+    out += '{';
+    append_name_members(out, o.name);
+    out += '}';
+    json_key(out, "status");
+    append_json_string(out, match_verdict(o));
+    json_key(out, "error");
+    if (o.error.empty())
+        out += "null";
+    else
+        append_json_string(out, o.error);
+    json_key(out, "pick");
+    if (o.matched() && !o.candidates.empty()) {
+        out += '{';
+        append_candidate_members(out, o.candidates.front());
+        json_key(out, "episode");
+        if (o.episode_id.empty()) {
+            out += "null";
+        } else {
+            out += "{";
+            json_key(out, "id");
+            out += o.episode_id;
+            json_key(out, "title");
+            append_json_string(out, o.episode_title);
+            out += '}';
+        }
+        out += '}';
+    } else {
+        out += "null";
+    }
+    json_key(out, "candidates");
+    out += '[';
+    for (size_t i = 0; i < o.candidates.size(); ++i) {
+        out += i ? ",{" : "{";
+        append_candidate_members(out, o.candidates[i]);
+        out += '}';
+    }
+    out += "]}\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+// ------------------------------------------------------------------ rows
+
+// One row per file for scripts: what the name says, the verdict, the pick
+// (or the best candidate when none is confident), and the runners-up as
+// id:score pairs.
+std::vector<std::string> tsv_cells(const match_outcome &o) {
+    const oxmeta_name &n = o.name;
+    std::string episodes;
+    for (int i = 0; i < n.episode_count; ++i) episodes += (i ? "," : "") + std::to_string(n.episodes[i]);
+    std::vector<std::string> cells = {o.input,          n.kind,   n.title, year_text(n.year),
+                                      n.season >= 0 ? std::to_string(n.season) : "", episodes, match_verdict(o)};
+    const match_candidate none{"", "", -1, -1};
+    const match_candidate &best = o.candidates.empty() ? none : o.candidates.front();
+    cells.insert(cells.end(), {best.id, best.title, year_text(best.year),
+                               best.score >= 0 ? std::to_string(best.score) : "", o.episode_id, o.episode_title});
+    std::string others;
+    for (size_t i = 1; i < o.candidates.size(); ++i)
+        others += (i > 1 ? "," : "") + o.candidates[i].id + ":" + std::to_string(o.candidates[i].score);
+    cells.push_back(others);
+    return cells;
+}
+
+// For people: the file and what its name says, then its candidates.
+void print_block(const match_outcome &o, bool truncate) {
+    const oxmeta_name &n = o.name;
+    std::string said = std::string(n.kind) + " \xE2\x80\x9C" + n.title + "\xE2\x80\x9D";
+    if (n.year > 0) said += " " + std::to_string(n.year);
+    if (n.season >= 0) said += " season " + std::to_string(n.season);
+    for (int i = 0; i < n.episode_count; ++i) said += (i ? "," : " episode ") + std::to_string(n.episodes[i]);
+    rows table{{"", "id", "title", "year", "score", "episode"}, {}};
+    for (size_t i = 0; i < o.candidates.size(); ++i) {
+        const match_candidate &c = o.candidates[i];
+        const bool pick = i == 0 && o.matched();
+        std::string episode;
+        if (pick && !o.episode_id.empty()) episode = o.episode_title + " (" + o.episode_id + ")";
+        table.cells.push_back({pick ? "pick" : i == 0 ? "best" : "", c.id, c.title, year_text(c.year),
+                               std::to_string(c.score), episode});
+    }
+    std::printf("%s\n  %s: %s\n", o.input.c_str(), said.c_str(), match_verdict(o));
+    if (!table.cells.empty()) print_aligned(table, truncate);
+    std::printf("\n");
+}
+
+}  // namespace
+
+void print_match(const match_outcome &o, output_format format, bool truncate) {
+    if (format == output_format::json) {
+        print_json_line(o);
+    } else if (format == output_format::tsv) {
+        print_tab_separated(rows{{}, {tsv_cells(o)}});
+    } else {
+        print_block(o, truncate);
+    }
+}

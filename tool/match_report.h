@@ -1,0 +1,39 @@
+// One file's match as the tool reports it, for `match` and `scan`: what
+// its name says, the verdict, the pick and the runners-up with scores.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "output.h"
+#include "oxmeta.h"
+
+struct match_candidate {
+    std::string id;
+    std::string title;
+    int year;
+    int score;
+};
+
+struct match_outcome {
+    std::string input;
+    oxmeta_name name;
+    int rc;
+    std::string error;
+    std::vector<match_candidate> candidates;  // best first; empty when the match failed before storing
+    std::string episode_id;
+    std::string episode_title;
+
+    bool matched() const { return rc == OXMETA_OK; }
+    // The store held this match's candidates (not the previous one's).
+    bool stored() const { return rc == OXMETA_OK || rc == OXMETA_E_NOT_FOUND; }
+};
+
+// Matches path with oxmeta_tmdb_match and reads back what it stored.
+match_outcome match_file(const std::string &path);
+
+// "matched", "unmatched" or "failed".
+const char *match_verdict(const match_outcome &o);
+
+// One outcome: a block on a terminal (table), a row (tsv), a JSON line.
+void print_match(const match_outcome &o, output_format format, bool truncate);
