@@ -8,13 +8,25 @@
 #include <optional>
 #include <string>
 
+#include "config.h"
 #include "output.h"
+#include "transport_chain.h"
 
 // The output format the command line or the config file asked for, if
 // any, and whether stdout is a terminal.
 struct output_choice {
     std::optional<output_format> asked;
     bool terminal = false;
+};
+
+// What a command that prints its own output is given: the format chosen,
+// the settings, and more transports like the installed one, one per worker.
+struct run_context {
+    output_format format;
+    bool terminal;
+    const settings &s;
+    const oxmeta_io *io;  // the transport the library was given
+    std::function<std::unique_ptr<transport_chain>()> another_transport;
 };
 
 // What a subcommand runs: a lookup once the transport is in place, or
@@ -26,7 +38,8 @@ struct operation {
     enum class service { none, tmdb, omdb, local } needs = service::none;
     std::function<int(report_extras &)> run;
     std::function<int(const output_choice &)> run_local = {};
-    std::function<int(output_format, bool terminal)> run_printed = {};
+    std::function<int(const run_context &)> run_printed = {};
+    bool whole_run_deadline = true;  // false: --deadline only when given, per worker
 };
 
 // Adds the tmdb, omdb and itunes commands to app; the one the command line
@@ -38,3 +51,6 @@ void add_parse_command(CLI::App &app, operation &op);
 
 // Adds `match` (files matched to their TMDb entries) to app.
 void add_match_command(CLI::App &app, operation &op);
+
+// Adds `scan` (folders of media files matched end to end) and `cache`.
+void add_scan_commands(CLI::App &app, operation &op, settings &s);

@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr std::string_view kKnownKeys[] = {"tmdb_key", "omdb_key",       "language", "timeout",
-                                           "retries",  "deadline",       "format",   "max_reply_size"};
+constexpr std::string_view kKnownKeys[] = {"tmdb_key", "omdb_key", "language", "timeout",   "retries", "deadline",
+                                           "format",   "max_reply_size", "cache", "cache_ttl", "jobs", "rate"};
 
 bool is_known(std::string_view key) {
     for (std::string_view known : kKnownKeys)
@@ -41,6 +41,16 @@ bool read_int(const toml::table &table, const char *key, int64_t low, int64_t hi
         return fail(path, std::string(key) + " must be a whole number from " + std::to_string(low) + " to " +
                               std::to_string(high));
     if (!keep) out = static_cast<T>(*value);
+    return true;
+}
+
+// Reads a number above 0 (whole or not) into out.
+bool read_rate(const toml::table &table, const char *key, double &out, const std::string &path) {
+    const toml::node *node = table.get(key);
+    if (!node) return true;
+    const auto value = node->value<double>();
+    if (!value || !(*value > 0) || *value > 1000) return fail(path, std::string(key) + " must be a number above 0, at most 1000");
+    out = *value;
     return true;
 }
 
@@ -99,7 +109,10 @@ bool apply_config(settings &s, const given_on_command_line &given) {
                     read_int(table, "retries", 0, 10, s.retries, given.retries, path) &&
                     read_int(table, "deadline", 1, 86400, s.deadline_s, given.deadline, path) &&
                     read_text(table, "max_reply_size", s.max_reply_size, given.max_reply_size, path) &&
-                    read_text(table, "format", format, given.format, path);
+                    read_text(table, "format", format, given.format, path) &&
+                    read_text(table, "cache", s.cache_path, false, path) &&
+                    read_text(table, "cache_ttl", s.cache_ttl, false, path) &&
+                    read_int(table, "jobs", 1, 64, s.jobs, false, path) && read_rate(table, "rate", s.rate, path);
     if (!ok) return false;
     if (!format.empty()) {
         const auto parsed = parse_format(format);

@@ -24,6 +24,11 @@ struct settings {
     std::string base_url;
     bool verbose = false;
     std::string config_path;  // --config; empty: the default place
+    // For scan, from the config file; the scan's own options win.
+    std::string cache_path;   // "cache"
+    std::string cache_ttl;    // "cache_ttl": "search=1d,detail=7d,missing=1h"
+    int jobs = 0;             // "jobs"; 0: not set
+    double rate = 0;          // "rate", requests a second per service; 0: not set
 };
 
 // Which settings the command line gave, so that the file does not override them.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,6 +74,7 @@ curl_transport::~curl_transport() {
 }
 
 long curl_transport::remaining_ms() const {
+    if (options_.deadline_ms <= 0) return LONG_MAX / 2;  // no deadline
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
     return options_.deadline_ms - static_cast<long>(spent.count());
 }

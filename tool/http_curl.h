@@ -11,7 +11,7 @@
 struct curl_options {
     long timeout_ms = 15000;               // each request; connecting gets at most 10 s of it
     int retries = 2;                       // after a 429 or 503
-    long deadline_ms = 60000;              // every request and retry wait of the run together
+    long deadline_ms = 60000;              // every request and retry wait of the run together; 0: none
     uint64_t max_reply = uint64_t{32} << 20;  // decoded bytes of one reply
     std::string base_url;                  // when set, replaces the scheme and host of every URL
 };

@@ -24,6 +24,7 @@
 #include "sizes.h"
 #include "terminal.h"
 #include "trace.h"
+#include "transport_chain.h"
 
 namespace {
 
@@ -175,6 +176,7 @@ int main(int argc, char **argv) {
     add_service_commands(app, op);
     add_parse_command(app, op);
     add_match_command(app, op);
+    add_scan_commands(app, op, s);
     static std::string shell;
     CLI::App *completion = app.add_subcommand("completion", "A completion script for bash, zsh or fish");
     completion->add_option("shell", shell, "bash, zsh or fish")->required()->check(CLI::IsMember({"bash", "zsh", "fish"}));
@@ -212,44 +214,19 @@ int main(int argc, char **argv) {
     if (!set_key(op, s, replaying)) return kExitUsage;
     if (!s.language.empty()) oxmeta_set_language(s.language.c_str());
 
-    std::unique_ptr<replayer> replay_io;
-    std::unique_ptr<curl_transport> live;
-    std::unique_ptr<recorder> record_io;
-    std::unique_ptr<tracer> trace_io;
-    const oxmeta_io *io = nullptr;
-    if (replaying) {
-        replay_io = std::make_unique<replayer>(s.replay_dir);
-        if (!replay_io->ok()) {
-            std::fprintf(stderr, "oxmeta: %s\n", replay_io->error().c_str());
-            return kExitUsage;
-        }
-        io = replay_io->io();
-    } else {
-        live = std::make_unique<curl_transport>(curl_options{s.timeout_ms, s.retries, s.deadline_s * 1000L,
-                                                             *parse_byte_size(s.max_reply_size), s.base_url});
-        if (!live->ok()) {
-            std::fprintf(stderr, "oxmeta: libcurl could not be initialised\n");
-            return kExitFailed;
-        }
-        io = live->io();
-        if (!s.record_dir.empty()) {
-            record_io = std::make_unique<recorder>(io, s.record_dir);
-            if (!record_io->prepare()) {
-                std::fprintf(stderr, "oxmeta: --record: %s\n", record_io->error().c_str());
-                return kExitUsage;
-            }
-            io = record_io->io();
-        }
+    const long deadline_ms = op.whole_run_deadline || given.deadline ? s.deadline_s * 1000L : 0;
+    const std::unique_ptr<transport_chain> chain = make_transport_chain(s, deadline_ms);
+    if (!chain->io) {
+        std::fprintf(stderr, "oxmeta: %s\n", chain->error.c_str());
+        return chain->exit_status;
     }
-    if (s.verbose) {
-        trace_io = std::make_unique<tracer>(io);
-        io = trace_io->io();
-    }
+    const oxmeta_io *io = chain->io;
     oxmeta_set_io(io);
 
     int status = 0;
     if (op.run_printed) {
-        status = op.run_printed(chosen, terminal);
+        status = op.run_printed(
+            {chosen, terminal, s, io, [&s, deadline_ms] { return make_transport_chain(s, deadline_ms); }});
     } else {
         report_extras extras;
         const int rc = op.run(extras);
@@ -258,8 +235,8 @@ int main(int argc, char **argv) {
     }
     oxmeta_set_io(nullptr);
     oxmeta_shutdown();
-    if (record_io && !record_io->ok()) {
-        std::fprintf(stderr, "oxmeta: %s\n", record_io->error().c_str());
+    if (chain->record && !chain->record->ok()) {
+        std::fprintf(stderr, "oxmeta: %s\n", chain->record->error().c_str());
         status = kExitFailed;
     }
     return finish_output(status);

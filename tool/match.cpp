@@ -17,13 +17,13 @@ void add_match_command(CLI::App &app, operation &op) {
                   " or more is a confident match.\n"
                   "Example: oxmeta --offline match \"Blade.Runner.1982.Final.Cut.1080p.BluRay.x264-GRP.mkv\"");
     match->callback([&op] {
-        op = {"match", operation::service::tmdb, nullptr, nullptr, [](output_format format, bool terminal) {
+        op = {"match", operation::service::tmdb, nullptr, nullptr, [](const run_context &run) {
                   int status = 0;
                   for (const std::string &path : paths) {
                       const match_outcome o = match_file(path);
                       if (!o.matched()) status = 1;
                       if (!o.error.empty()) std::fprintf(stderr, "oxmeta: %s: %s\n", path.c_str(), o.error.c_str());
-                      print_match(o, format, terminal);
+                      print_match(o, run.format, run.terminal);
                       std::fflush(stdout);
                   }
                   return status;

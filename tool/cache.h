@@ -1,0 +1,93 @@
+// The response cache: replies kept in SQLite by their URL without
+// credentials, with the time they were fetched, so that a second scan asks
+// the services nothing it already knows.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+// How long a kept reply stays fresh, by kind of request, in seconds.
+struct cache_ttls {
+    int64_t search = 86400;      // /search/... replies
+    int64_t detail = 7 * 86400;  // every other reply
+    int64_t missing = 3600;      // 404s, of either kind
+};
+
+// Reads "search=12h,detail=7d,missing=30m" (units s, m, h, d) into ttls;
+// false with *error set on a wrong spec (ttls then unchanged).
+bool parse_cache_ttls(const std::string &spec, cache_ttls &ttls, std::string *error);
+
+// The default cache file: $XDG_CACHE_HOME/oxmeta/cache.sqlite3, else
+// ~/.cache/oxmeta/cache.sqlite3 ("" when neither variable is set).
+std::string default_cache_path();
+
+// Whether a reply of this status is kept: successes and 404s; never an
+// error reply (5xx, 429, 401 ...) or a transport failure.
+bool cacheable_status(int status);
+
+struct cached_reply {
+    int status;
+    std::string body;
+    int64_t fetched;  // Unix time
+};
+
+class response_cache {
+public:
+    response_cache() = default;
+    ~response_cache();
+    response_cache(const response_cache &) = delete;
+    response_cache &operator=(const response_cache &) = delete;
+
+    // Opens the cache at path, making it and its folder when missing. A
+    // file that is not a cache of this layout (corrupt, another program's,
+    // another version) is moved aside and a new cache made; notes() then
+    // says so. False, with error(), when no cache can be had at path.
+    bool open(const std::string &path);
+
+    // The fresh reply kept for key (a URL without credentials), if any.
+    std::optional<cached_reply> find(const std::string &key, int64_t now, const cache_ttls &ttls);
+    // Keeps a reply; false (and the cache is then left alone) on a failure.
+    bool store(const std::string &key, const std::string &service, int status, const std::string &body,
+               int64_t now);
+
+    struct service_count {
+        std::string service;
+        int64_t replies;
+        int64_t bytes;
+    };
+    struct summary {
+        int64_t replies = 0;
+        int64_t fresh = 0;
+        int64_t bytes = 0;
+        int64_t oldest = 0;
+        int64_t newest = 0;
+        std::vector<service_count> services;
+    };
+    summary stats(int64_t now, const cache_ttls &ttls);
+    // Removes every reply.
+    bool clear();
+
+    const std::string &error() const { return error_; }
+    const std::vector<std::string> &notes() const { return notes_; }
+
+private:
+    bool open_file(const std::string &path);
+    bool has_layout();
+    bool make_layout();
+    bool exec(const char *sql);
+    void close();
+    // A failure reading a file that opened: kept for error(), and the cache
+    // is used no more this run.
+    void broken(const char *what);
+
+    sqlite3 *db_ = nullptr;
+    std::mutex mutex_;  // one connection, shared by the workers
+    std::string path_;
+    std::string error_;
+    std::vector<std::string> notes_;
+};

@@ -1,0 +1,534 @@
+// `oxmeta scan DIR...`: the media files under folders found, parsed and
+// matched to TMDb, with the replies kept in the response cache; and
+// `oxmeta cache stats|clear|path`.
+//
+// The library's result store is one slot for the whole process, so the
+// library runs on this thread only. Workers only fetch: each pass matches
+// every file still pending against the replies at hand (a pass costs
+// microseconds a file), notes each request a match wanted and could not
+// have, and the workers then fetch those, each URL once, at the rate the
+// services allow. A file's match is final in the first pass that wanted
+// nothing new; a match sends at most three requests, so a few passes do.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cache.h"
+#include "cli.h"
+#include "commands.h"
+#include "credentials.h"
+#include "match_report.h"
+#include "walk.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+constexpr int kMaxPasses = 6;
+
+int64_t unix_now() { return static_cast<int64_t>(std::time(nullptr)); }
+
+// The service a request goes to, by its host.
+const char *service_of(const std::string &url) {
+    if (url.find("themoviedb.org") != std::string::npos) return "tmdb";
+    if (url.find("omdbapi.com") != std::string::npos) return "omdb";
+    if (url.find("itunes.apple.com") != std::string::npos) return "itunes";
+    return "other";
+}
+
+double default_rate(const std::string &service) {
+    if (service == "omdb") return 5;
+    if (service == "itunes") return 0.3;  // about 20 a minute
+    return 20;
+}
+
+// A token bucket of one token: requests to one service at least 1/rate
+// seconds apart, however many workers ask.
+class rate_limiter {
+public:
+    explicit rate_limiter(double per_second)
+        : interval_(std::chrono::duration_cast<clock_type::duration>(std::chrono::duration<double>(1.0 / per_second))) {}
+    void wait() {
+        clock_type::time_point slot;
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            slot = std::max(clock_type::now(), next_);
+            next_ = slot + interval_;
+        }
+        std::this_thread::sleep_until(slot);
+    }
+
+private:
+    std::mutex mutex_;
+    clock_type::duration interval_;
+    clock_type::time_point next_{};
+};
+
+struct reply {
+    bool failed;        // a transport failure: error says why
+    int status;
+    std::string body;
+    std::string error;
+};
+
+// The replies of this scan, in memory, over the response cache.
+class reply_pool {
+public:
+    reply_pool(response_cache *cache, const cache_ttls &ttls, bool refresh) : cache_(cache), ttls_(ttls), refresh_(refresh) {}
+
+    // The reply for url, if this scan has it or the cache holds it fresh;
+    // otherwise url is noted as wanted.
+    std::optional<reply> find(const std::string &url) {
+        const std::string key = strip_credentials(url);
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (const auto found = replies_.find(key); found != replies_.end()) return found->second;
+        if (cache_ && !refresh_) {
+            if (auto kept = cache_->find(key, unix_now(), ttls_)) {
+                ++cache_hits_;
+                reply r{false, kept->status, std::move(kept->body), {}};
+                replies_.emplace(key, r);
+                return r;
+            }
+        }
+        missed_ = true;
+        wanted_.emplace(key, url);
+        return std::nullopt;
+    }
+
+    void put(const std::string &url, reply r) {
+        const std::string key = strip_credentials(url);
+        if (cache_ && !r.failed) cache_->store(key, service_of(url), r.status, r.body, unix_now());
+        std::lock_guard<std::mutex> hold(mutex_);
+        replies_[key] = std::move(r);
+    }
+
+    // The URLs (with their credentials) wanted since the last call.
+    std::vector<std::string> take_wanted() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        std::vector<std::string> urls;
+        for (auto &[key, url] : wanted_) urls.push_back(url);
+        wanted_.clear();
+        return urls;
+    }
+
+    // Whether a request was wanted since the last call.
+    bool take_missed() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return std::exchange(missed_, false);
+    }
+
+    long cache_hits() const { return cache_hits_; }
+
+private:
+    response_cache *cache_;
+    cache_ttls ttls_;
+    bool refresh_;
+    std::mutex mutex_;
+    std::map<std::string, reply> replies_;
+    std::map<std::string, std::string> wanted_;  // key: URL without credentials
+    bool missed_ = false;
+    long cache_hits_ = 0;
+};
+
+char *copy_text(const std::string &text) {
+    char *p = static_cast<char *>(std::malloc(text.size() + 1));
+    if (p) std::memcpy(p, text.c_str(), text.size() + 1);
+    return p;
+}
+
+// The transport the library is given during a scan: answers from the pool.
+int serve(void *ctx, const char *url, char **body, int *http_status, char **err) {
+    auto *pool = static_cast<reply_pool *>(ctx);
+    const std::optional<reply> r = pool->find(url);
+    if (!r || r->failed) {
+        *err = copy_text(r ? r->error : "not fetched yet");
+        return -1;
+    }
+    *http_status = r->status;
+    *body = copy_text(r->body);
+    return 0;
+}
+
+// ------------------------------------------------------------------ progress
+
+// One status line on stderr, redrawn at most ten times a second; nothing
+// when stderr is not a terminal or with --quiet.
+class progress_line {
+public:
+    explicit progress_line(bool on) : on_(on) {}
+    void draw(const std::string &text, bool force = false) {
+        if (!on_) return;
+        const auto now = clock_type::now();
+        if (!force && now - last_ < std::chrono::milliseconds(100)) return;
+        last_ = now;
+        std::fprintf(stderr, "\r\x1b[K%s", text.c_str());
+        std::fflush(stderr);
+        shown_ = true;
+    }
+    void clear() {
+        if (!shown_) return;
+        std::fprintf(stderr, "\r\x1b[K");
+        std::fflush(stderr);
+        shown_ = false;
+    }
+
+private:
+    bool on_;
+    bool shown_ = false;
+    clock_type::time_point last_{};
+};
+
+// ------------------------------------------------------------------ the scan
+
+struct scan_options {
+    std::vector<std::string> dirs;
+    int max_depth = -1;
+    std::string extensions;
+    bool extras = false;
+    int jobs = 0;
+    double rate = 0;
+    bool no_cache = false;
+    bool refresh = false;
+    std::string cache_path;
+    std::string cache_ttl;
+    bool quiet = false;
+};
+
+scan_options g_scan;
+
+std::vector<std::string> extension_list(const std::string &spec) {
+    std::vector<std::string> list;
+    size_t at = 0;
+    while (at <= spec.size()) {
+        size_t comma = spec.find(',', at);
+        if (comma == std::string::npos) comma = spec.size();
+        std::string ext = spec.substr(at, comma - at);
+        if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
+        for (char &c : ext)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (!ext.empty()) list.push_back(ext);
+        at = comma + 1;
+    }
+    return list;
+}
+
+std::string cache_file(const settings &s) {
+    if (!g_scan.cache_path.empty()) return g_scan.cache_path;
+    if (!s.cache_path.empty()) return s.cache_path;
+    return default_cache_path();
+}
+
+bool read_ttls(const settings &s, cache_ttls &ttls) {
+    std::string error;
+    for (const std::string *spec : {&s.cache_ttl, const_cast<const std::string *>(&g_scan.cache_ttl)}) {
+        if (!spec->empty() && !parse_cache_ttls(*spec, ttls, &error)) {
+            std::fprintf(stderr, "oxmeta: %s\n", error.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+struct fetch_counters {
+    std::atomic<long> sent{0};
+    std::atomic<int> in_flight{0};
+};
+
+class scanner {
+public:
+    scanner(const run_context &run, reply_pool &pool, progress_line &progress)
+        : run_(run), pool_(pool), progress_(progress) {}
+
+    int jobs = 4;
+    double rate = 0;
+    bool replaying = false;  // recordings answer at once: no rate to keep
+    fetch_counters counters;
+    size_t files_total = 0;
+    size_t files_done = 0;
+    size_t matched = 0;
+    clock_type::time_point start = clock_type::now();
+
+    // Fetches urls with the workers; false when a worker's transport
+    // could not be made.
+    bool fetch(const std::vector<std::string> &urls) {
+        const size_t workers = std::min<size_t>(static_cast<size_t>(jobs), urls.size());
+        while (chains_.size() + 1 < workers) {
+            std::unique_ptr<transport_chain> chain = run_.another_transport();
+            if (!chain->io) {
+                std::fprintf(stderr, "oxmeta: %s\n", chain->error.c_str());
+                return false;
+            }
+            chains_.push_back(std::move(chain));
+        }
+        std::atomic<size_t> next{0};
+        std::atomic<size_t> finished{0};
+        std::vector<std::thread> threads;
+        for (size_t w = 0; w < workers; ++w) {
+            const oxmeta_io *io = w == 0 ? run_.io : chains_[w - 1]->io;
+            threads.emplace_back([&, io] {
+                for (size_t i; (i = next++) < urls.size(); ++finished) fetch_one(io, urls[i]);
+            });
+        }
+        while (finished < urls.size()) {
+            progress_.draw(status_text());
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        for (auto &t : threads) t.join();
+        return true;
+    }
+
+    std::string status_text() const {
+        const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+        const double per_second = seconds > 0 ? static_cast<double>(counters.sent) / seconds : 0;
+        char text[200];
+        std::snprintf(text, sizeof text, "scan: %zu/%zu files, %zu matched, %d in flight, %.1f requests/s", files_done,
+                      files_total, matched, counters.in_flight.load(), per_second);
+        std::string line = text;
+        if (files_done > 0 && files_done < files_total) {
+            const double left = seconds / static_cast<double>(files_done) * static_cast<double>(files_total - files_done);
+            line += ", about " + std::to_string(static_cast<long>(std::ceil(left))) + " s left";
+        }
+        return line;
+    }
+
+private:
+    rate_limiter &limiter_for(const std::string &service) {
+        std::lock_guard<std::mutex> hold(limiters_mutex_);
+        auto found = limiters_.find(service);
+        if (found == limiters_.end())
+            found = limiters_.emplace(service, std::make_unique<rate_limiter>(rate > 0 ? rate : default_rate(service))).first;
+        return *found->second;
+    }
+
+    void fetch_one(const oxmeta_io *io, const std::string &url) {
+        if (!replaying) limiter_for(service_of(url)).wait();
+        ++counters.in_flight;
+        char *body = nullptr;
+        char *err = nullptr;
+        int status = 0;
+        const int rc = io->get(io->ctx, url.c_str(), &body, &status, &err);
+        --counters.in_flight;
+        ++counters.sent;
+        reply r{rc != 0, status, body ? body : "", err ? err : "transport failure"};
+        for (char *text : {body, err}) {
+            if (!text) continue;
+            if (io->free)
+                io->free(io->ctx, text);
+            else
+                std::free(text);
+        }
+        pool_.put(url, std::move(r));
+    }
+
+    const run_context &run_;
+    reply_pool &pool_;
+    progress_line &progress_;
+    std::vector<std::unique_ptr<transport_chain>> chains_;
+    std::mutex limiters_mutex_;
+    std::map<std::string, std::unique_ptr<rate_limiter>> limiters_;
+};
+
+int run_scan(const run_context &run) {
+    const settings &s = run.s;
+    for (const std::string &dir : g_scan.dirs) {
+        if (access(dir.c_str(), F_OK) != 0) {
+            std::fprintf(stderr, "oxmeta: scan: no such file or folder: %s\nRun 'oxmeta scan --help' for usage.\n",
+                         dir.c_str());
+            return 2;
+        }
+    }
+    cache_ttls ttls;
+    if (!read_ttls(s, ttls)) return 2;
+    walk_options walk;
+    walk.max_depth = g_scan.max_depth;
+    walk.extensions = g_scan.extensions.empty() ? default_video_extensions() : extension_list(g_scan.extensions);
+    const walk_result found = find_media_files(g_scan.dirs, walk);
+    for (const std::string &problem : found.problems) std::fprintf(stderr, "oxmeta: warning: %s\n", problem.c_str());
+
+    // Samples, trailers and extras stay out unless asked for.
+    std::vector<std::string> files;
+    for (const std::string &path : found.files) {
+        oxmeta_name n;
+        n.size = sizeof n;
+        oxmeta_parse_name(path.c_str(), &n);
+        if (g_scan.extras || !n.is_extra) files.push_back(path);
+    }
+
+    // Replayed scans keep no cache: recordings are their own.
+    const bool replaying = !s.replay_dir.empty();
+    response_cache cache;
+    bool use_cache = !g_scan.no_cache && !replaying;
+    if (use_cache) {
+        const std::string path = cache_file(s);
+        if (path.empty() || !cache.open(path)) {
+            std::fprintf(stderr, "oxmeta: warning: %s; scanning without a cache\n",
+                         path.empty() ? "no place for the cache (set XDG_CACHE_HOME or HOME, or pass --cache)"
+                                      : cache.error().c_str());
+            use_cache = false;
+        }
+        for (const std::string &note : cache.notes()) std::fprintf(stderr, "oxmeta: warning: %s\n", note.c_str());
+    }
+    reply_pool pool(use_cache ? &cache : nullptr, ttls, g_scan.refresh);
+    oxmeta_io serving{&pool, serve, nullptr, nullptr};
+    oxmeta_set_io(&serving);
+
+    progress_line progress(!g_scan.quiet && isatty(STDERR_FILENO));
+    scanner scan(run, pool, progress);
+    scan.jobs = g_scan.jobs > 0 ? g_scan.jobs : s.jobs > 0 ? s.jobs : 4;
+    scan.rate = g_scan.rate > 0 ? g_scan.rate : s.rate;
+    scan.files_total = files.size();
+    scan.replaying = replaying;
+
+    std::vector<std::optional<match_outcome>> outcomes(files.size());
+    std::vector<size_t> pending(files.size());
+    for (size_t i = 0; i < files.size(); ++i) pending[i] = i;
+    size_t printed = 0;
+    bool transport_ok = true;
+    for (int pass = 0; pass < kMaxPasses && !pending.empty() && transport_ok; ++pass) {
+        std::vector<size_t> still;
+        const bool last_pass = pass + 1 == kMaxPasses;
+        for (size_t i : pending) {
+            match_outcome o = match_file(files[i]);
+            if (pool.take_missed() && !last_pass) {
+                still.push_back(i);
+                continue;
+            }
+            ++scan.files_done;
+            scan.matched += o.matched();
+            outcomes[i] = std::move(o);
+            progress.draw(scan.status_text());
+        }
+        // Files print in walk order, as soon as those before them are done.
+        for (; printed < outcomes.size() && outcomes[printed]; ++printed) {
+            progress.clear();
+            const match_outcome &o = *outcomes[printed];
+            if (!o.stored()) std::fprintf(stderr, "oxmeta: %s: %s\n", o.input.c_str(), o.error.c_str());
+            print_match(o, run.format, run.terminal);
+            std::fflush(stdout);
+        }
+        pending.swap(still);
+        const std::vector<std::string> wanted = pool.take_wanted();
+        if (!wanted.empty() && !pending.empty()) transport_ok = scan.fetch(wanted);
+    }
+    progress.clear();
+    oxmeta_set_io(run.io);
+    if (!transport_ok) return 1;
+
+    const double seconds = std::chrono::duration<double>(clock_type::now() - scan.start).count();
+    const size_t unmatched = files.size() - scan.matched;
+    if (!g_scan.quiet)
+        std::fprintf(stderr, "oxmeta: scan: %zu files, %zu matched, %zu unmatched; %ld requests sent, %ld cache hits; %.2f s\n",
+                     files.size(), scan.matched, unmatched, scan.counters.sent.load(), pool.cache_hits(), seconds);
+    return unmatched == 0 && found.problems.empty() ? 0 : 1;
+}
+
+// ------------------------------------------------------------------ oxmeta cache
+
+std::string when(int64_t t) {
+    if (t <= 0) return "";
+    char text[32];
+    const std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+    gmtime_r(&tt, &tm);
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    return text;
+}
+
+int run_cache(const settings &s, const std::string &action) {
+    const std::string path = cache_file(s);
+    if (path.empty()) {
+        std::fprintf(stderr, "oxmeta: no place for the cache: set XDG_CACHE_HOME or HOME, or pass --cache\n");
+        return 2;
+    }
+    if (action == "path") {
+        std::printf("%s\n", path.c_str());
+        return 0;
+    }
+    cache_ttls ttls;
+    if (!read_ttls(s, ttls)) return 2;
+    response_cache cache;
+    if (!cache.open(path)) {
+        std::fprintf(stderr, "oxmeta: %s\n", cache.error().c_str());
+        return 1;
+    }
+    for (const std::string &note : cache.notes()) std::fprintf(stderr, "oxmeta: warning: %s\n", note.c_str());
+    if (action == "clear") {
+        const auto before = cache.stats(unix_now(), ttls);
+        if (!cache.clear()) {
+            std::fprintf(stderr, "oxmeta: clearing the cache failed: %s\n", cache.error().c_str());
+            return 1;
+        }
+        std::printf("removed %lld replies from %s\n", static_cast<long long>(before.replies), path.c_str());
+        return 0;
+    }
+    const auto st = cache.stats(unix_now(), ttls);
+    std::printf("path\t%s\nreplies\t%lld\nfresh\t%lld\nbytes\t%lld\noldest\t%s\nnewest\t%s\n", path.c_str(),
+                static_cast<long long>(st.replies), static_cast<long long>(st.fresh), static_cast<long long>(st.bytes),
+                when(st.oldest).c_str(), when(st.newest).c_str());
+    for (const auto &c : st.services)
+        std::printf("%s\t%lld replies, %lld bytes\n", c.service.c_str(), static_cast<long long>(c.replies),
+                    static_cast<long long>(c.bytes));
+    return 0;
+}
+
+void add_cache_options(CLI::App *cmd) {
+    cmd->add_option("--cache", g_scan.cache_path, "The cache file (default: $XDG_CACHE_HOME/oxmeta/cache.sqlite3)")
+        ->option_text("PATH")
+        ->check(non_empty());
+    cmd->add_option("--cache-ttl", g_scan.cache_ttl,
+                    "How long replies stay fresh: search=1d,detail=7d,missing=1h (units s, m, h, d)")
+        ->option_text("SPEC")
+        ->check(non_empty());
+}
+
+}  // namespace
+
+void add_scan_commands(CLI::App &app, operation &op, settings &s) {
+    CLI::App *scan = app.add_subcommand("scan", "Media files under folders, matched to TMDb (needs TMDB_API_KEY or --tmdb-key)");
+    scan->add_option("dir", g_scan.dirs, "Folders (or files) to scan")->required();
+    scan->add_option("--max-depth", g_scan.max_depth, "Read folders at most N levels below each DIR (default: all)")
+        ->option_text("N")
+        ->check(whole_number(0, 10000));
+    scan->add_option("--ext", g_scan.extensions, "Extensions taken, comma-separated (default: 3gp,avi,divx,flv,iso,"
+                                                  "m2ts,m4v,mkv,mov,mp4,mpeg,mpg,mts,ogm,ogv,rmvb,ts,vob,webm,wmv)")
+        ->option_text("LIST")
+        ->check(non_empty());
+    scan->add_flag("--extras", g_scan.extras, "Take samples, trailers and extras too");
+    scan->add_option("--jobs", g_scan.jobs, "Requests in flight at once (default 4)")->option_text("N")->check(whole_number(1, 64));
+    scan->add_option("--rate", g_scan.rate, "Requests a second per service (default TMDb 20, OMDb 5, iTunes 0.3)")
+        ->option_text("N")
+        ->check(CLI::Range(0.01, 1000.0));
+    add_cache_options(scan);
+    scan->add_flag("--no-cache", g_scan.no_cache, "Neither read nor write the response cache");
+    scan->add_flag("--refresh", g_scan.refresh, "Ask the services again, and keep their new replies");
+    scan->add_flag("--quiet,-q", g_scan.quiet, "No progress line and no summary");
+    scan->footer("Exit status: 0 every file matched, 1 some did not (or a folder could not be read), 2 usage.\n"
+                 "Example: oxmeta --offline scan tool/recordings/sample-tree");
+    scan->callback([&op] {
+        op = {"scan", operation::service::tmdb, nullptr, nullptr, run_scan};
+        op.whole_run_deadline = false;
+    });
+
+    static std::string action;
+    CLI::App *cache = app.add_subcommand("cache", "The response cache of scan: stats, clear or path");
+    cache->add_option("action", action, "stats, clear or path")->required()->check(CLI::IsMember({"stats", "clear", "path"}));
+    add_cache_options(cache);
+    cache->footer("Example: oxmeta cache stats");
+    cache->callback([&op, &s] {
+        op = {"cache", operation::service::local, nullptr, [&s](const output_choice &) { return run_cache(s, action); }};
+    });
+}

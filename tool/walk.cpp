@@ -1,0 +1,105 @@
+#include "walk.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <utility>
+
+namespace {
+
+std::string lower(std::string text) {
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::string extension_of(const std::string &name) {
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? "" : lower(name.substr(dot + 1));
+}
+
+class walker {
+public:
+    walker(const walk_options &options, walk_result &out) : options_(options), out_(out) {}
+
+    void root(const std::string &path) {
+        struct stat info {};
+        if (stat(path.c_str(), &info) != 0) {
+            problem(path, errno);
+            return;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            folder(path, info, 0);
+        } else {
+            out_.files.push_back(path);
+        }
+    }
+
+private:
+    void problem(const std::string &path, int error) {
+        out_.problems.push_back("cannot read " + path + ": " + std::strerror(error));
+    }
+
+    bool wanted(const std::string &name) const {
+        const std::string ext = extension_of(name);
+        return std::find(options_.extensions.begin(), options_.extensions.end(), ext) != options_.extensions.end();
+    }
+
+    void folder(const std::string &path, const struct stat &info, int depth) {
+        // A folder reached twice (a link back up, or two links to one
+        // folder) is read once.
+        if (!seen_.insert({info.st_dev, info.st_ino}).second) return;
+        DIR *dir = opendir(path.c_str());
+        if (!dir) {
+            problem(path, errno);
+            return;
+        }
+        std::vector<std::string> names;
+        errno = 0;
+        while (const dirent *entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        const int read_error = errno;
+        closedir(dir);
+        if (read_error) problem(path, read_error);
+        std::sort(names.begin(), names.end());
+        const std::string prefix = path.empty() || path.back() == '/' ? path : path + "/";
+        for (const std::string &name : names) {
+            const std::string child = prefix + name;
+            struct stat child_info {};
+            if (stat(child.c_str(), &child_info) != 0) {
+                // A dangling link is no media file; anything else is told.
+                if (errno != ENOENT) problem(child, errno);
+                continue;
+            }
+            if (S_ISDIR(child_info.st_mode)) {
+                if (options_.max_depth < 0 || depth < options_.max_depth) folder(child, child_info, depth + 1);
+            } else if (S_ISREG(child_info.st_mode) && wanted(name)) {
+                out_.files.push_back(child);
+            }
+        }
+    }
+
+    const walk_options &options_;
+    walk_result &out_;
+    std::set<std::pair<dev_t, ino_t>> seen_;
+};
+
+}  // namespace
+
+std::vector<std::string> default_video_extensions() {
+    return {"3gp", "avi", "divx", "flv", "iso", "m2ts", "m4v", "mkv", "mov", "mp4", "mpeg",
+            "mpg", "mts", "ogm", "ogv", "rmvb", "ts", "vob", "webm", "wmv"};
+}
+
+walk_result find_media_files(const std::vector<std::string> &roots, const walk_options &options) {
+    walk_result out;
+    walker w(options, out);
+    for (const std::string &root : roots) w.root(root);
+    return out;
+}

@@ -1,0 +1,24 @@
+// Finding the media files under folders: a recursive walk that follows
+// symbolic links but never into a folder it has been in, and tells what it
+// could not read instead of stopping.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct walk_options {
+    int max_depth = -1;                   // folders read below each root; -1: all
+    std::vector<std::string> extensions;  // lower case, without the dot
+};
+
+struct walk_result {
+    std::vector<std::string> files;     // in walk order, names sorted within a folder
+    std::vector<std::string> problems;  // "cannot read DIR: reason"
+};
+
+// The video extensions taken by default.
+std::vector<std::string> default_video_extensions();
+
+// Every file under roots whose extension is listed; a root that is a file is
+// taken whatever its extension.
+walk_result find_media_files(const std::vector<std::string> &roots, const walk_options &options);
