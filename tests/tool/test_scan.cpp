@@ -1,0 +1,337 @@
+// `oxmeta scan` over a tree of empty files named like real releases,
+// against a server on 127.0.0.1 that plays TMDb and counts what it is
+// asked: each show searched once, a rescan sending nothing, the rate kept,
+// workers in flight at once without crossing results, error replies never
+// cached, a damaged cache rebuilt, an interrupted scan resumed; and `oxmeta
+// cache`.
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <set>
+
+#include "../match/replies.h"
+#include "harness.h"
+
+namespace tool_test {
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+struct film {
+    int id;
+    const char *title;
+    const char *date;
+};
+
+const film kFilms[] = {
+    {949, "Heat", "1995-12-15"},
+    {1091, "The Thing", "1982-06-25"},
+};
+
+struct show {
+    int id;
+    const char *name;
+    const char *date;
+};
+
+const show kShows[] = {
+    {57243, "Doctor Who", "2005-03-26"},
+    {30991, "Cowboy Bebop", "1998-04-03"},
+    {2224, "The Daily Show", "1996-07-22"},
+};
+
+// The tree, and what each of its media files must come out as: the TMDb
+// id ("" unmatched) and the episode id.
+struct tree_file {
+    const char *path;
+    const char *id;
+    const char *episode_id;
+};
+
+const tree_file kTree[] = {
+    {"Movies/Heat (1995)/Heat.1995.1080p.BluRay.x264-GRP.mkv", "949", ""},
+    {"Movies/The.Thing.1982.720p.BluRay.x264.mkv", "1091", ""},
+    {"Movies/Zorblax.Quintessence.2017.1080p.WEB.mkv", "", ""},
+    {"TV/Doctor Who (2005)/Season 01/Doctor.Who.2005.S01E01.Rose.720p.mkv", "57243", "101"},
+    {"TV/Doctor Who (2005)/Season 01/Doctor.Who.2005.S01E02.The.End.of.the.World.720p.mkv", "57243", "102"},
+    {"TV/Doctor Who (2005)/Season 02/Doctor.Who.2005.S02E01.New.Earth.720p.mkv", "57243", "201"},
+    {"Anime/Cowboy Bebop/[Fansub] Cowboy Bebop - 05 [1080p].mkv", "30991", ""},
+    {"TV/The Daily Show/The.Daily.Show.2024.01.15.720p.WEB.h264-GRP.mkv", "2224", ""},
+};
+// Left out: a sample, a trailer, and files that are no video.
+const char *const kIgnored[] = {
+    "Movies/Heat (1995)/Sample/heat.1995.sample.mkv",
+    "Movies/Heat (1995)/Heat.1995.Trailer.mkv",
+    "Movies/Heat (1995)/heat.nfo",
+    "TV/notes.txt",
+};
+// Searches: Heat, The Thing, three for Zorblax, one per show; 3 episodes.
+constexpr int kColdRequests = 2 + 3 + 3 + 3;
+
+class ScanTest : public LoopbackTest {
+protected:
+    void SetUp() override {
+        tree = scratch_dir("scan-tree");
+        cache_dir = scratch_dir("scan-cache");
+        for (const tree_file &f : kTree) touch(f.path);
+        for (const char *path : kIgnored) touch(path);
+        set_handler([this](const httplib::Request &req, httplib::Response &res) { answer(req, res); });
+    }
+    void TearDown() override {
+        LoopbackTest::TearDown();
+        fs::remove_all(tree);
+        fs::remove_all(cache_dir);
+    }
+
+    void touch(const std::string &relative) {
+        fs::create_directories((tree / relative).parent_path());
+        write_file(tree / relative, "");
+    }
+
+    // TMDb as far as the tree needs it.
+    void answer(const httplib::Request &req, httplib::Response &res) {
+        {
+            std::lock_guard<std::mutex> hold(log_mutex);
+            arrivals.push_back(clock_type::now());
+        }
+        const int now = ++in_flight;
+        for (int seen = max_in_flight; now > seen && !max_in_flight.compare_exchange_weak(seen, now);) {
+        }
+        if (delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+        --in_flight;
+        const std::string query = req.get_param_value("query");
+        if (failing_query == query && failures_left > 0) {
+            --failures_left;
+            res.status = 500;
+            res.set_content(R"({"status_code":11,"status_message":"Internal error."})", "application/json");
+            return;
+        }
+        if (req.path == "/3/search/movie") {
+            std::vector<replies::item> items;
+            for (const film &f : kFilms)
+                if (query == f.title && (req.get_param_value("year").empty() || req.get_param_value("year") == std::string(f.date, 4)))
+                    items.push_back({f.id, f.title, f.title, f.date, 40, 5000});
+            for (const replies::item &extra : extra_films)
+                if (query == extra.title) items.push_back(extra);
+            res.set_content(replies::search_page(false, items), "application/json");
+        } else if (req.path == "/3/search/tv") {
+            std::vector<replies::item> items;
+            for (const show &s : kShows)
+                if (query == s.name) items.push_back({s.id, s.name, s.name, s.date, 60, 900, "GB"});
+            res.set_content(replies::search_page(true, items), "application/json");
+        } else if (int id = 0, season = 0, episode = 0;
+                   std::sscanf(req.path.c_str(), "/3/tv/%d/season/%d/episode/%d", &id, &season, &episode) == 3) {
+            res.set_content(replies::episode_reply(season * 100 + episode, ("Episode " + std::to_string(episode)).c_str(),
+                                                   "2005-03-26", season, episode),
+                            "application/json");
+        } else {
+            res.status = 404;
+            res.set_content(R"({"status_code":34,"status_message":"The resource you requested could not be found."})",
+                            "application/json");
+        }
+    }
+
+    outcome scan(std::vector<std::string> extra = {}, const run_options &options = {}) {
+        std::vector<std::string> args = {"--tmdb-key", "SECRET-KEY", "--json", "scan", "--cache",
+                                         (cache_dir / "cache.sqlite3").string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(tree.string());
+        return run(args, options);
+    }
+
+    int requests_for(const std::string &path, const std::string &query = "") {
+        int n = 0;
+        for (int i = 0; i < calls(); ++i) {
+            const seen r = request(static_cast<size_t>(i));
+            n += r.path == path && (query.empty() || r.param("query") == query);
+        }
+        return n;
+    }
+
+    // Every media file once, each with its own pick and episode.
+    void expect_every_file_as_named(const outcome &o) {
+        std::map<std::string, std::pair<std::string, std::string>> got;
+        for (const std::string &line : lines_of(o.out)) {
+            const json_doc doc(line);
+            ASSERT_NE(doc.doc, nullptr) << line;
+            const std::string input = yyjson_get_str(doc.get("input"));
+            yyjson_val *pick = doc.get("pick");
+            yyjson_val *episode = yyjson_obj_get(pick, "episode");
+            const auto number = [](yyjson_val *v) { return v ? std::to_string(yyjson_get_int(v)) : std::string(); };
+            got[input] = {number(yyjson_obj_get(pick, "id")), number(yyjson_obj_get(episode, "id"))};
+        }
+        EXPECT_EQ(got.size(), std::size(kTree)) << o.out;
+        for (const tree_file &f : kTree) {
+            const auto found = got.find((tree / f.path).string());
+            ASSERT_NE(found, got.end()) << f.path;
+            EXPECT_EQ(found->second.first, f.id) << f.path;
+            EXPECT_EQ(found->second.second, f.episode_id) << f.path;
+        }
+    }
+
+    fs::path tree;
+    fs::path cache_dir;
+    std::mutex log_mutex;
+    std::vector<clock_type::time_point> arrivals;
+    std::atomic<int> in_flight{0};
+    std::atomic<int> max_in_flight{0};
+    int delay_ms = 0;
+    std::string failing_query;
+    std::atomic<int> failures_left{0};
+    std::vector<replies::item> extra_films;
+};
+
+TEST_F(ScanTest, EachShowIsSearchedOnceAndARescanAsksNothing) {
+    const outcome cold = scan();
+    EXPECT_EQ(cold.status, 1) << cold.err;  // Zorblax is not matched
+    expect_every_file_as_named(cold);
+    EXPECT_EQ(requests_for("/3/search/tv", "Doctor Who"), 1);
+    EXPECT_EQ(calls(), kColdRequests);
+    EXPECT_TRUE(contains(cold.err, "oxmeta: scan: 8 files, 7 matched, 1 unmatched; 11 requests sent, 0 cache hits"))
+        << cold.err;
+
+    const outcome warm = scan();
+    EXPECT_EQ(warm.status, 1);
+    EXPECT_EQ(calls(), kColdRequests);  // nothing asked again
+    EXPECT_EQ(warm.out, cold.out);
+    EXPECT_TRUE(contains(warm.err, "0 requests sent, 11 cache hits")) << warm.err;
+
+    const outcome refreshed = scan({"--refresh"});
+    EXPECT_EQ(refreshed.out, cold.out);
+    EXPECT_EQ(calls(), 2 * kColdRequests);
+
+    // --no-cache neither reads nor writes it.
+    const outcome uncached = scan({"--no-cache"});
+    EXPECT_EQ(calls(), 3 * kColdRequests);
+    EXPECT_EQ(uncached.out, cold.out);
+}
+
+TEST_F(ScanTest, WorkersFetchAtOnceAndResultsNeverCross) {
+    // Twelve films more, each its own title and id; replies take a while and
+    // arrive in any order.
+    static const char *const titles[] = {"Alpha", "Bravo", "Charlie", "Delta", "Echo", "Foxtrot",
+                                         "Golf",  "Hotel", "India",   "Juliett", "Kilo", "Lima"};
+    std::map<std::string, std::string> expected;
+    for (int k = 0; k < 12; ++k) {
+        extra_films.push_back({5000 + k, titles[k], titles[k], "2001-05-05", 10.0 + k, 100});
+        const std::string path = "Films/" + std::string(titles[k]) + ".2001.1080p.mkv";
+        touch(path);
+        expected[(tree / path).string()] = std::to_string(5000 + k);
+    }
+    delay_ms = 100;
+    const auto timed = [&](const char *jobs) {
+        const auto start = clock_type::now();
+        const outcome o = scan({"--no-cache", "--jobs", jobs});
+        return std::make_pair(o, std::chrono::duration<double>(clock_type::now() - start).count());
+    };
+    const auto [four, four_s] = timed("4");
+    EXPECT_GE(max_in_flight, 3);
+    max_in_flight = 0;
+    const auto [one, one_s] = timed("1");
+    EXPECT_EQ(max_in_flight, 1);
+    EXPECT_EQ(four.out, one.out);
+    EXPECT_LT(four_s, one_s);
+    for (const std::string &line : lines_of(four.out)) {
+        const json_doc doc(line);
+        const auto found = expected.find(yyjson_get_str(doc.get("input")));
+        if (found == expected.end()) continue;
+        EXPECT_EQ(std::to_string(yyjson_get_int(yyjson_obj_get(doc.get("pick"), "id"))), found->second) << line;
+    }
+}
+
+TEST_F(ScanTest, TheRateIsKept) {
+    const outcome o = scan({"--no-cache", "--rate", "5", "--jobs", "4"});
+    expect_every_file_as_named(o);
+    std::lock_guard<std::mutex> hold(log_mutex);
+    ASSERT_EQ(arrivals.size(), static_cast<size_t>(kColdRequests));
+    // At most 5 a second: in any second, counted from any arrival, no more
+    // than 5 (a little slack for the way to the server).
+    for (size_t i = 0; i < arrivals.size(); ++i) {
+        size_t within = 0;
+        for (size_t j = i; j < arrivals.size() && arrivals[j] - arrivals[i] < std::chrono::milliseconds(950); ++j)
+            ++within;
+        EXPECT_LE(within, 5u) << "from request " << i;
+    }
+}
+
+TEST_F(ScanTest, ErrorRepliesAreNotCached) {
+    failing_query = "Heat";
+    failures_left = 1;
+    const outcome failed = scan({"--retries", "0"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_TRUE(contains(failed.err, "Heat.1995.1080p.BluRay.x264-GRP.mkv: TMDb HTTP 500")) << failed.err;
+    const int after_first = calls();
+    const outcome again = scan();
+    expect_every_file_as_named(again);
+    EXPECT_EQ(requests_for("/3/search/movie", "Heat"), 2);  // asked again: the 500 was not kept
+    EXPECT_EQ(calls(), after_first + 1);
+}
+
+TEST_F(ScanTest, ADamagedCacheIsMovedAsideAndMadeAnew) {
+    write_file(cache_dir / "cache.sqlite3", std::string(4096, 'x'));
+    const outcome o = scan();
+    expect_every_file_as_named(o);
+    EXPECT_TRUE(contains(o.err, "was damaged or not oxmeta's; moved aside to")) << o.err;
+    int aside = 0;
+    for (const auto &entry : fs::directory_iterator(cache_dir))
+        aside += entry.path().filename().string().rfind("cache.sqlite3.bad-", 0) == 0;
+    EXPECT_EQ(aside, 1);
+    scan();
+    EXPECT_EQ(calls(), kColdRequests);  // the new cache serves the second scan
+}
+
+TEST_F(ScanTest, AnInterruptedScanLeavesACacheTheNextOneUses) {
+    delay_ms = 150;
+    start();
+    const std::string cache = (cache_dir / "cache.sqlite3").string();
+    // With job control on, a background job takes SIGINT as from Ctrl-C.
+    const outcome killed = run_shell("set -m; oxmeta --base-url " + base() + " --tmdb-key K --json scan --jobs 1 --cache '" +
+                                     cache + "' '" + tree.string() + "' > /dev/null & pid=$!; sleep 1; kill -INT $pid;"
+                                     " wait $pid; echo $?");
+    const int sent_before = calls();
+    EXPECT_GT(sent_before, 0);
+    EXPECT_LT(sent_before, kColdRequests) << killed.out;
+    EXPECT_NE(killed.out, "0\n");
+    delay_ms = 0;
+    const outcome resumed = scan();
+    expect_every_file_as_named(resumed);
+    // What the first scan fetched before it was stopped is not asked again;
+    // only the one request in flight when it stopped is sent once more.
+    EXPECT_LE(calls(), kColdRequests + 1);
+    EXPECT_LT(calls() - sent_before, kColdRequests);
+}
+
+TEST_F(ScanTest, CacheCommandsTellAndClear) {
+    scan();
+    const std::string cache = (cache_dir / "cache.sqlite3").string();
+    const outcome path = run_tool({"cache", "path", "--cache", cache});
+    EXPECT_EQ(path.out, cache + "\n");
+    const outcome stats = run_tool({"cache", "stats", "--cache", cache});
+    ASSERT_EQ(stats.status, 0) << stats.err;
+    EXPECT_TRUE(contains(stats.out, "replies\t11\n")) << stats.out;
+    EXPECT_TRUE(contains(stats.out, "tmdb\t11 replies")) << stats.out;
+    const outcome cleared = run_tool({"cache", "clear", "--cache", cache});
+    EXPECT_TRUE(contains(cleared.out, "removed 11 replies")) << cleared.out;
+    EXPECT_TRUE(contains(run_tool({"cache", "stats", "--cache", cache}).out, "replies\t0\n"));
+    // The default place follows XDG_CACHE_HOME.
+    run_options options;
+    options.env["XDG_CACHE_HOME"] = cache_dir.string();
+    EXPECT_EQ(run_tool({"cache", "path"}, options).out, (cache_dir / "oxmeta" / "cache.sqlite3").string() + "\n");
+}
+
+TEST_F(ScanTest, UsageAndWalkProblems) {
+    const outcome missing = run_tool({"--tmdb-key", "K", "scan", "/no/such/folder"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_TRUE(contains(missing.err, "no such file or folder: /no/such/folder")) << missing.err;
+    EXPECT_EQ(run_tool({"--tmdb-key", "K", "scan", "--cache-ttl", "search=soon", tree.string()}).status, 2);
+    // A link back up is walked once; --max-depth 0 reads the folder alone.
+    fs::create_symlink(tree, tree / "TV" / "loop");
+    const outcome looped = scan();
+    expect_every_file_as_named(looped);
+    const outcome shallow = scan({"--max-depth", "0"});
+    EXPECT_EQ(shallow.out, "");
+    EXPECT_TRUE(contains(shallow.err, "0 files")) << shallow.err;
+}
+
+}  // namespace
+}  // namespace tool_test
