@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for one profile:
-#   build  the library and the oxmeta tool: g++, CMake, pkg-config, yyjson >= 0.12,
+#   build  the library and the oxmeta tool: g++, CMake, pkg-config, yyjson >= 0.12, SQLite,
 #          CLI11, libcurl (OpenSSL), utf8proc, toml++, help2man and CA certificates
 #   test   all of build, and what the test command uses besides: clang with its
 #          sanitizer and libFuzzer runtimes, GoogleTest, Google Benchmark,
@@ -25,7 +25,7 @@ want() { for p in "$@"; do installed "$p" || need_apt+=("$p"); done; }
 command -v g++ >/dev/null 2>&1 || need_apt+=(g++)
 command -v cmake >/dev/null 2>&1 || need_apt+=(cmake)
 command -v pkg-config >/dev/null 2>&1 || need_apt+=(pkg-config)
-want libcli11-dev libcurl4-openssl-dev libutf8proc-dev libtomlplusplus-dev help2man ca-certificates
+want libcli11-dev libcurl4-openssl-dev libsqlite3-dev libutf8proc-dev libtomlplusplus-dev help2man ca-certificates
 
 if [ "$profile" = test ]; then
   command -v clang++ >/dev/null 2>&1 || need_apt+=(clang)

@@ -517,7 +517,8 @@ void add_scan_commands(CLI::App &app, operation &op, settings &s) {
     scan->add_flag("--refresh", g_scan.refresh, "Ask the services again, and keep their new replies");
     scan->add_flag("--quiet,-q", g_scan.quiet, "No progress line and no summary");
     scan->footer("Exit status: 0 every file matched, 1 some did not (or a folder could not be read), 2 usage.\n"
-                 "Example: oxmeta --offline scan tool/recordings/sample-tree");
+                 "Example: mkdir -p Films && touch Films/Blade.Runner.1982.Final.Cut.1080p.BluRay.x264-GRP.mkv && "
+                 "oxmeta --offline scan Films");
     scan->callback([&op] {
         op = {"scan", operation::service::tmdb, nullptr, nullptr, run_scan};
         op.whole_run_deadline = false;

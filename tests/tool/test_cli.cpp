@@ -18,7 +18,7 @@ TEST(ToolCli, UsageErrorsSayWhatWasWrong) {
         std::string message;
     };
     const usage_case cases[] = {
-        {{}, "oxmeta: 'oxmeta' needs a command: tmdb, omdb, itunes, parse, match, completion"},
+        {{}, "oxmeta: 'oxmeta' needs a command: tmdb, omdb, itunes, parse, match, scan, cache, completion"},
         {{"tmdb"}, "oxmeta: 'oxmeta tmdb' needs a command: search, search-movie, search-tv, episode, movie, discover-movie"},
         {{"tmdb", "search"}, "oxmeta: query is required"},
         {{"tmdb", "search", ""}, "oxmeta: query must not be empty"},
@@ -100,12 +100,14 @@ std::vector<std::string> examples_of(const std::string &help) {
     return examples;
 }
 
-// Runs a command line as printed, with the tool first on PATH and a home of its own.
-outcome run_example(const std::string &example) {
+// Runs a command line as printed, with the tool first on PATH and a home of
+// its own, in that home or (for the README's, which may run the project's
+// scripts) in the project's folder.
+outcome run_example(const std::string &example, bool in_project = false) {
     const fs::path home = scratch_dir("home");
     run_options options;
     options.env["HOME"] = home.string();
-    options.cwd = home.string();
+    options.cwd = in_project ? fs::path(OXMETA_README).parent_path().string() : home.string();
     outcome o = run_shell("set -o pipefail; " + example, options);
     fs::remove_all(home);
     return o;
@@ -147,7 +149,7 @@ TEST(ToolCli, EveryReadmeExampleRuns) {
             continue;
         const std::string example = std::regex_replace(m[1].str(), std::regex("^bash scripts/oxmeta\\.sh"), "oxmeta");
         ++examples;
-        const outcome o = run_example(example);
+        const outcome o = run_example(example, example.find("scripts/") != std::string::npos);
         EXPECT_EQ(o.status, 0) << example << "\n" << o.err;
     }
     EXPECT_GE(examples, 7);
