@@ -50,6 +50,8 @@ build/bench/bench/oxmeta_name_bench --benchmark_min_time=0.001 --benchmark_filte
 tail -n 1 build/bench/name-smoke.txt
 build/bench/bench/oxmeta_match_bench --benchmark_min_time=0.001 > build/bench/match-smoke.txt
 tail -n 1 build/bench/match-smoke.txt
+OXMETA_SCAN_BENCH_FILES=300 build/bench/bench/oxmeta_scan_bench > build/bench/scan-smoke.txt
+tail -n 2 build/bench/scan-smoke.txt
 
 # One closing line for all the test runs above.
 awk '{total += $NF; failed += $(NF - 5)} END {printf "%d passed, %d failed\n", total - failed, failed}' "$summary"

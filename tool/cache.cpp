@@ -122,6 +122,9 @@ bool response_cache::open_file(const std::string &path) {
         return false;
     }
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    // In WAL mode NORMAL keeps the file consistent through a crash; only the
+    // last replies written may be lost, and they are fetched again.
+    exec("PRAGMA synchronous = NORMAL");
     return true;
 }
 

@@ -102,17 +102,18 @@ void print_json_line(const match_outcome &o) {
 // id:score pairs.
 std::vector<std::string> tsv_cells(const match_outcome &o) {
     const oxmeta_name &n = o.name;
-    std::string episodes;
-    for (int i = 0; i < n.episode_count; ++i) episodes += (i ? "," : "") + std::to_string(n.episodes[i]);
     std::vector<std::string> cells = {o.input,          n.kind,   n.title, year_text(n.year),
-                                      n.season >= 0 ? std::to_string(n.season) : "", episodes, match_verdict(o)};
+                                      n.season >= 0 ? std::to_string(n.season) : "", episodes_text(n),
+                                      match_verdict(o)};
     const match_candidate none{"", "", -1, -1};
     const match_candidate &best = o.candidates.empty() ? none : o.candidates.front();
     cells.insert(cells.end(), {best.id, best.title, year_text(best.year),
                                best.score >= 0 ? std::to_string(best.score) : "", o.episode_id, o.episode_title});
     std::string others;
-    for (size_t i = 1; i < o.candidates.size(); ++i)
-        others += (i > 1 ? "," : "") + o.candidates[i].id + ":" + std::to_string(o.candidates[i].score);
+    for (size_t i = 1; i < o.candidates.size(); ++i) {
+        if (i > 1) others += ',';
+        others.append(o.candidates[i].id).append(":").append(std::to_string(o.candidates[i].score));
+    }
     cells.push_back(others);
     return cells;
 }
@@ -123,7 +124,7 @@ void print_block(const match_outcome &o, bool truncate) {
     std::string said = std::string(n.kind) + " \xE2\x80\x9C" + n.title + "\xE2\x80\x9D";
     if (n.year > 0) said += " " + std::to_string(n.year);
     if (n.season >= 0) said += " season " + std::to_string(n.season);
-    for (int i = 0; i < n.episode_count; ++i) said += (i ? "," : " episode ") + std::to_string(n.episodes[i]);
+    if (n.episode_count > 0) said.append(n.episode_count > 1 ? " episodes " : " episode ").append(episodes_text(n));
     rows table{{"", "id", "title", "year", "score", "episode"}, {}};
     for (size_t i = 0; i < o.candidates.size(); ++i) {
         const match_candidate &c = o.candidates[i];

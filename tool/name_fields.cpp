@@ -9,14 +9,6 @@ namespace {
 
 std::string number_text(int value) { return value >= 0 ? std::to_string(value) : ""; }
 
-std::string episodes_text(const oxmeta_name &n) {
-    std::string text;
-    for (int i = 0; i < n.episode_count; ++i) {
-        if (i) text += ',';
-        text += std::to_string(n.episodes[i]);
-    }
-    return text;
-}
 
 // The fields of a parsed name, in the order both outputs give them: the
 // JSON key, the table's header, what kind of value, and where it is.
@@ -76,6 +68,15 @@ void append_list(std::string &out, std::string_view value) {
 }
 
 }  // namespace
+
+std::string episodes_text(const oxmeta_name &n) {
+    std::string text;
+    for (int i = 0; i < n.episode_count; ++i) {
+        if (i) text += ',';
+        text += std::to_string(n.episodes[i]);
+    }
+    return text;
+}
 
 void append_name_members(std::string &out, const oxmeta_name &n) {
     for (const name_field &f : kFields) {

@@ -10,4 +10,6 @@
 // Appends every field as a member ("kind":"movie",...) to an open object.
 void append_name_members(std::string &out, const oxmeta_name &n);
 std::vector<std::string> name_headers();
+// The episode numbers, comma-separated: "1,2".
+std::string episodes_text(const oxmeta_name &n);
 std::vector<std::string> name_cells(const oxmeta_name &n);

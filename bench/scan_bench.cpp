@@ -1,0 +1,242 @@
+// `oxmeta scan` over a generated library of empty files (10,000 by
+// default: a few hundred films and shows, most files episodes), against a
+// TMDb played by a server on 127.0.0.1. A cold scan first, for the requests
+// it sends a file; then, alternately in one loop, a warm scan (every reply
+// from the cache), `oxmeta parse -` of the same paths, and a walk of the
+// same folders that takes no file, so that the scan's cost beyond walking
+// and parsing is measured side by side on a shared, noisy machine.
+//   OXMETA_SCAN_BENCH_FILES=N  files in the library (default 10000)
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <httplib.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "replies.h"
+
+extern char **environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using clock_type = std::chrono::steady_clock;
+
+constexpr const char *kWords[] = {"Amber", "Broken", "Crimson", "Distant", "Silent", "Golden", "Hidden",  "Iron",
+                                  "Jade",  "Last",   "Lonely",  "Midnight", "Northern", "Open",  "Pale",    "Quiet",
+                                  "River", "Shadow", "Tide",    "Winter"};
+constexpr const char *kNouns[] = {"Harbor", "Crown", "Signal", "Garden", "Ferry", "Empire", "Ocean", "City",
+                                  "Storm",  "Glass", "Night",  "Dawn",   "Road",  "Fields", "House", "Light"};
+
+struct library {
+    fs::path root;
+    fs::path names;  // one path a line, for `oxmeta parse -`
+    size_t files = 0;
+};
+
+// Films of two words and a year; shows of two words, four seasons of twelve.
+library make_library(size_t count, const std::string &tag) {
+    library lib;
+    lib.root = fs::temp_directory_path() / ("oxmeta-scan-bench-" + tag + "-" + std::to_string(getpid()));
+    fs::create_directories(lib.root);
+    lib.names = lib.root.string() + ".names";
+    std::ofstream names(lib.names);
+    const size_t films = tag == "films" ? count : std::max<size_t>(1, count / 40);
+    std::vector<std::string> paths;
+    for (size_t k = 0; k < films && paths.size() < count; ++k) {
+        const std::string title = std::string(kWords[k % 20]) + "." + kNouns[(k / 20) % 16];
+        const std::string folder = "Films/" + title + "." + std::to_string(1990 + k % 30);
+        paths.push_back(folder + "/" + title + "." + std::to_string(1990 + k % 30) + ".1080p.BluRay.x264-GRP.mkv");
+    }
+    for (size_t show = 0; paths.size() < count; ++show) {
+        const std::string title = std::string(kNouns[show % 16]) + "." + kWords[(show / 16) % 20];
+        for (int season = 1; season <= 4 && paths.size() < count; ++season)
+            for (int episode = 1; episode <= 12 && paths.size() < count; ++episode) {
+                char name[160];
+                std::snprintf(name, sizeof name, "TV/%s/Season %02d/%s.S%02dE%02d.720p.WEB.h264-GRP.mkv", title.c_str(),
+                              season, title.c_str(), season, episode);
+                paths.push_back(name);
+            }
+    }
+    for (const std::string &p : paths) {
+        const fs::path file = lib.root / p;
+        fs::create_directories(file.parent_path());
+        std::ofstream(file).close();
+        names << file.string() << '\n';
+    }
+    lib.files = paths.size();
+    return lib;
+}
+
+// Not a type httplib compresses: compressing each reply would make the
+// server, not the scan, the slow side of the cold run.
+constexpr const char *kType = "application/octet-stream";
+
+// TMDb for the library: every film and show exists, every episode too.
+class fake_tmdb {
+public:
+    fake_tmdb() {
+        server_.Get(".*", [this](const httplib::Request &req, httplib::Response &res) {
+            ++requests;
+            if (delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms.load()));
+            const std::string query = req.get_param_value("query");
+            const int id = static_cast<int>(std::hash<std::string>{}(query) % 900000) + 1000;
+            if (req.path == "/3/search/movie") {
+                const std::string year = req.get_param_value("year");
+                res.set_content(replies::search_page(false, {{id, query.c_str(), query.c_str(),
+                                                              (year.empty() ? "2000" : year + "-06-01").c_str(), 20, 500}}),
+                                kType);
+            } else if (req.path == "/3/search/tv") {
+                res.set_content(replies::search_page(true, {{id, query.c_str(), query.c_str(), "2010-01-01", 20, 500, "US"}}),
+                                kType);
+            } else {
+                res.set_content(replies::episode_reply(id, "An Episode", "2011-01-01", 1, 1), kType);
+            }
+        });
+        server_.set_tcp_nodelay(true);  // no 40 ms waits for the acknowledgement of a small write
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~fake_tmdb() {
+        server_.stop();
+        thread_.join();
+    }
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    std::atomic<long> requests{0};
+    std::atomic<int> delay_ms{0};
+
+private:
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+};
+
+// Runs args with stdin from input and stdout, stderr to /dev/null; seconds, or -1.
+double run_command(const std::vector<std::string> &args, const std::string &input = "/dev/null") {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char *> argv;
+    for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto start = clock_type::now();
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+    return WIFEXITED(status) && WEXITSTATUS(status) <= 1 ? seconds : -1;
+}
+
+library g_lib;
+fake_tmdb *g_server = nullptr;
+std::string g_cache;
+double g_cold_requests_per_file = 0;
+double g_cold_s = 0;
+
+std::vector<std::string> scan_args(const std::vector<std::string> &extra) {
+    std::vector<std::string> args = {OXMETA_TOOL, "--base-url", g_server->base(), "--tmdb-key", "K", "scan",
+                                     "--quiet", "--cache", g_cache, "--rate", "1000"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(g_lib.root.string());
+    return args;
+}
+
+void BM_WarmScan(benchmark::State &state) {
+    double scan_s = 0, parse_s = 0, walk_s = 0;
+    long rounds = 0;
+    const long before = g_server->requests;
+    for (auto _ : state) {
+        const double scan = run_command(scan_args({}));
+        const double parse = run_command({OXMETA_TOOL, "parse", "-", "--json"}, g_lib.names.string());
+        const double walk = run_command(scan_args({"--ext", "none"}));
+        if (scan < 0 || parse < 0 || walk < 0) {
+            state.SkipWithError("a run failed");
+            break;
+        }
+        scan_s += scan;
+        parse_s += parse;
+        walk_s += walk;
+        ++rounds;
+        state.SetIterationTime(scan);
+    }
+    const double files = static_cast<double>(g_lib.files) * static_cast<double>(rounds);
+    state.counters["files"] = static_cast<double>(g_lib.files);
+    state.counters["warm_us_per_file"] = scan_s / files * 1e6;
+    state.counters["beyond_walk_us_per_file"] = (scan_s - walk_s) / files * 1e6;
+    state.counters["parse_us_per_file"] = parse_s / files * 1e6;
+    state.counters["warm_over_parse"] = scan_s / parse_s;
+    state.counters["warm_requests"] = static_cast<double>(g_server->requests - before);
+    state.counters["cold_requests_per_file"] = g_cold_requests_per_file;
+    state.counters["cold_s"] = g_cold_s;
+}
+
+// A cold scan of 24 films against replies that each take 100 ms: four
+// jobs beside one, alternately.
+void BM_ColdJobs(benchmark::State &state) {
+    const library films = make_library(24, "films");
+    double one_s = 0, four_s = 0;
+    g_server->delay_ms = 100;
+    for (auto _ : state) {
+        const auto run = [&](const char *jobs) {
+            return run_command({OXMETA_TOOL, "--base-url", g_server->base(), "--tmdb-key", "K", "scan", "--quiet",
+                                "--no-cache", "--rate", "1000", "--jobs", jobs, films.root.string()});
+        };
+        const double four = run("4");
+        const double one = run("1");
+        if (one < 0 || four < 0) {
+            state.SkipWithError("a run failed");
+            break;
+        }
+        one_s += one;
+        four_s += four;
+        state.SetIterationTime(four);
+    }
+    g_server->delay_ms = 0;
+    state.counters["one_job_over_four"] = one_s / four_s;
+    std::error_code ec;
+    fs::remove_all(films.root, ec);
+    fs::remove(films.names, ec);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const char *count = std::getenv("OXMETA_SCAN_BENCH_FILES");
+    g_lib = make_library(count && *count ? std::strtoul(count, nullptr, 10) : 10000, "library");
+    fake_tmdb server;
+    g_server = &server;
+    g_cache = g_lib.root.string() + ".cache.sqlite3";
+    // The cold scan fills the cache.
+    g_cold_s = run_command(scan_args({"--jobs", "4"}));
+    if (g_cold_s < 0) {
+        std::fprintf(stderr, "the cold scan failed\n");
+        return 1;
+    }
+    g_cold_requests_per_file = static_cast<double>(server.requests) / static_cast<double>(g_lib.files);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RegisterBenchmark("BM_WarmScan", BM_WarmScan)->UseManualTime()->Iterations(3);
+    benchmark::RegisterBenchmark("BM_ColdJobs", BM_ColdJobs)->UseManualTime()->Iterations(2);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ec;
+    fs::remove_all(g_lib.root, ec);
+    for (const char *suffix : {".names", ".cache.sqlite3", ".cache.sqlite3-wal", ".cache.sqlite3-shm"})
+        fs::remove(g_lib.root.string() + suffix, ec);
+    return 0;
+}
