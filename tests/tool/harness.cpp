@@ -151,8 +151,10 @@ outcome run_child(const std::vector<std::string> &args, const run_options &optio
         // stdin from /dev/null; stdout as asked; stderr to a file.
         const int stdin_fd = open(options.input ? in.c_str() : "/dev/null", O_RDONLY);
         dup2(stdin_fd, 0);
-        const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(err_fd, 2);
+        if (!(options.err_on_terminal && options.out == stdout_to::terminal)) {
+            const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(err_fd, 2);
+        }
         if (options.out == stdout_to::file) {
             dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         } else if (options.out == stdout_to::dev_full) {

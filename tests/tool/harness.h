@@ -35,6 +35,7 @@ struct run_options {
     std::map<std::string, std::optional<std::string>> env;
     stdout_to out = stdout_to::file;
     unsigned short columns = 80;  // of the terminal
+    bool err_on_terminal = false; // with stdout_to::terminal: stderr there too (in out)
     std::string program;          // run by this name looked up on PATH (else the built tool)
     std::string shell;            // run this bash command line instead, with the tool first on PATH
     std::string cwd;

@@ -189,6 +189,7 @@ TEST_F(ScanTest, EachShowIsSearchedOnceAndARescanAsksNothing) {
     EXPECT_EQ(calls(), kColdRequests);
     EXPECT_TRUE(contains(cold.err, "oxmeta: scan: 8 files, 7 matched, 1 unmatched; 11 requests sent, 0 cache hits"))
         << cold.err;
+    EXPECT_EQ(cold.err.find('\r'), std::string::npos);  // no progress line when stderr is not a terminal
 
     const outcome warm = scan();
     EXPECT_EQ(warm.status, 1);
@@ -317,6 +318,26 @@ TEST_F(ScanTest, CacheCommandsTellAndClear) {
     run_options options;
     options.env["XDG_CACHE_HOME"] = cache_dir.string();
     EXPECT_EQ(run_tool({"cache", "path"}, options).out, (cache_dir / "oxmeta" / "cache.sqlite3").string() + "\n");
+}
+
+TEST_F(ScanTest, OnATerminalOneProgressLineIsRedrawnAndCleared) {
+    delay_ms = 60;  // long enough for a few redraws
+    run_options terminal;
+    terminal.out = stdout_to::terminal;
+    terminal.err_on_terminal = true;
+    terminal.columns = 200;
+    const outcome o = run({"--tmdb-key", "K", "scan", "--no-cache", "--jobs", "2", tree.string()}, terminal);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(contains(o.out, "\r\x1b[Kscan: ")) << o.out;
+    EXPECT_TRUE(contains(o.out, " files, ")) << o.out;
+    EXPECT_TRUE(contains(o.out, " in flight, ")) << o.out;
+    // Cleared at the end: nothing of it after the last clearing, and the
+    // summary on a line of its own.
+    const std::string after = o.out.substr(o.out.rfind("\r\x1b[K"));
+    EXPECT_FALSE(contains(after, " in flight")) << after;
+    EXPECT_TRUE(contains(o.out, "\noxmeta: scan: 8 files")) << o.out;
+    const outcome quiet = run({"--tmdb-key", "K", "scan", "--no-cache", "--quiet", tree.string()}, terminal);
+    EXPECT_FALSE(contains(quiet.out, "scan: ")) << quiet.out;
 }
 
 TEST_F(ScanTest, UsageAndWalkProblems) {
