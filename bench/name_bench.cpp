@@ -18,8 +18,7 @@
 #include <vector>
 
 #include "oxmeta_dl.h"
-
-extern char **environ;
+#include "run_command.h"
 
 namespace {
 
@@ -67,24 +66,6 @@ void BM_ParseName(benchmark::State &state) {
     state.counters["names_per_s"] = static_cast<double>(names) / parse_s;
     state.counters["floor_names_per_s"] = static_cast<double>(names) / floor_s;
     state.counters["parse_over_floor"] = parse_s / floor_s;
-}
-
-// Runs program with stdin from input and stdout to /dev/null; its seconds.
-double run_command(const std::vector<std::string> &args, const std::string &input) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    std::vector<char *> argv;
-    for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    const auto start = clock_type::now();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds_since(start) : -1;
 }
 
 void BM_ToolParse(benchmark::State &state) {

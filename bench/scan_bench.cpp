@@ -7,10 +7,7 @@
 // and parsing is measured side by side on a shared, noisy machine.
 //   OXMETA_SCAN_BENCH_FILES=N  files in the library (default 10000)
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <httplib.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,8 +21,7 @@
 #include <vector>
 
 #include "replies.h"
-
-extern char **environ;
+#include "run_command.h"
 
 namespace {
 
@@ -122,26 +118,6 @@ private:
     int port_ = 0;
 };
 
-// Runs args with stdin from input and stdout, stderr to /dev/null; seconds, or -1.
-double run_command(const std::vector<std::string> &args, const std::string &input = "/dev/null") {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char *> argv;
-    for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    const auto start = clock_type::now();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
-    return WIFEXITED(status) && WEXITSTATUS(status) <= 1 ? seconds : -1;
-}
-
 library g_lib;
 fake_tmdb *g_server = nullptr;
 std::string g_cache;
@@ -161,9 +137,9 @@ void BM_WarmScan(benchmark::State &state) {
     long rounds = 0;
     const long before = g_server->requests;
     for (auto _ : state) {
-        const double scan = run_command(scan_args({}));
-        const double parse = run_command({OXMETA_TOOL, "parse", "-", "--json"}, g_lib.names.string());
-        const double walk = run_command(scan_args({"--ext", "none"}));
+        const double scan = run_command(scan_args({}), "/dev/null", 1, true);
+        const double parse = run_command({OXMETA_TOOL, "parse", "-", "--json"}, g_lib.names.string(), 1, true);
+        const double walk = run_command(scan_args({"--ext", "none"}), "/dev/null", 1, true);
         if (scan < 0 || parse < 0 || walk < 0) {
             state.SkipWithError("a run failed");
             break;
@@ -194,7 +170,8 @@ void BM_ColdJobs(benchmark::State &state) {
     for (auto _ : state) {
         const auto run = [&](const char *jobs) {
             return run_command({OXMETA_TOOL, "--base-url", g_server->base(), "--tmdb-key", "K", "scan", "--quiet",
-                                "--no-cache", "--rate", "1000", "--jobs", jobs, films.root.string()});
+                                "--no-cache", "--rate", "1000", "--jobs", jobs, films.root.string()},
+                               "/dev/null", 1, true);
         };
         const double four = run("4");
         const double one = run("1");
@@ -222,7 +199,7 @@ int main(int argc, char **argv) {
     g_server = &server;
     g_cache = g_lib.root.string() + ".cache.sqlite3";
     // The cold scan fills the cache.
-    g_cold_s = run_command(scan_args({"--jobs", "4"}));
+    g_cold_s = run_command(scan_args({"--jobs", "4"}), "/dev/null", 1, true);
     if (g_cold_s < 0) {
         std::fprintf(stderr, "the cold scan failed\n");
         return 1;
