@@ -430,9 +430,13 @@ int run_scan(const run_context &run) {
 
     const double seconds = std::chrono::duration<double>(clock_type::now() - scan.start).count();
     const size_t unmatched = files.size() - scan.matched;
-    if (!g_scan.quiet)
-        std::fprintf(stderr, "oxmeta: scan: %zu files, %zu matched, %zu unmatched; %ld requests sent, %ld cache hits; %.2f s\n",
-                     files.size(), scan.matched, unmatched, scan.counters.sent.load(), pool.cache_hits(), seconds);
+    if (!g_scan.quiet) {
+        const long sent = scan.counters.sent.load();
+        std::fprintf(stderr, "oxmeta: scan: %zu %s, %zu matched, %zu unmatched; %ld %s sent, %ld cache %s; %.2f s\n",
+                     files.size(), files.size() == 1 ? "file" : "files", scan.matched, unmatched, sent,
+                     sent == 1 ? "request" : "requests", pool.cache_hits(), pool.cache_hits() == 1 ? "hit" : "hits",
+                     seconds);
+    }
     return unmatched == 0 && found.problems.empty() ? 0 : 1;
 }
 

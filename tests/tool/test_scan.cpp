@@ -97,7 +97,7 @@ protected:
         const int now = ++in_flight;
         for (int seen = max_in_flight; now > seen && !max_in_flight.compare_exchange_weak(seen, now);) {
         }
-        if (delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+        if (delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms.load()));
         --in_flight;
         const std::string query = req.get_param_value("query");
         if (failing_query == query && failures_left > 0) {
@@ -175,7 +175,7 @@ protected:
     std::vector<clock_type::time_point> arrivals;
     std::atomic<int> in_flight{0};
     std::atomic<int> max_in_flight{0};
-    int delay_ms = 0;
+    std::atomic<int> delay_ms{0};
     std::string failing_query;
     std::atomic<int> failures_left{0};
     std::vector<replies::item> extra_films;
