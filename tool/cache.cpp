@@ -13,17 +13,15 @@
 #include <filesystem>
 #include <string_view>
 
+#include "cli.h"
+#include "config.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr const char *kSchemaVersion = "1";
 constexpr int kBusyTimeoutMs = 10000;  // another scan writing at the same moment
-
-std::string env_text(const char *name) {
-    const char *value = std::getenv(name);
-    return value ? value : "";
-}
 
 // A prepared statement, finalised with it.
 class statement {
@@ -60,13 +58,9 @@ int64_t ttl_of(std::string_view key, int status, const cache_ttls &ttls) {
 
 }  // namespace
 
-bool parse_cache_ttls(const std::string &spec, cache_ttls &ttls, std::string *error) {
+bool parse_cache_ttls(const std::string &text, cache_ttls &ttls, std::string *error) {
     cache_ttls parsed = ttls;
-    size_t at = 0;
-    while (at <= spec.size()) {
-        size_t comma = spec.find(',', at);
-        if (comma == std::string::npos) comma = spec.size();
-        const std::string item = spec.substr(at, comma - at);
+    for (const std::string &item : comma_list(text)) {
         const size_t eq = item.find('=');
         const std::string kind = item.substr(0, eq);
         int64_t *slot = kind == "search" ? &parsed.search : kind == "detail" ? &parsed.detail
@@ -84,18 +78,12 @@ bool parse_cache_ttls(const std::string &spec, cache_ttls &ttls, std::string *er
             return false;
         }
         *slot = number * scale;
-        at = comma + 1;
     }
     ttls = parsed;
     return true;
 }
 
-std::string default_cache_path() {
-    const std::string xdg = env_text("XDG_CACHE_HOME");
-    if (!xdg.empty() && xdg[0] == '/') return xdg + "/oxmeta/cache.sqlite3";
-    const std::string home = env_text("HOME");
-    return home.empty() ? "" : home + "/.cache/oxmeta/cache.sqlite3";
-}
+std::string default_cache_path() { return user_file("XDG_CACHE_HOME", ".cache", "cache.sqlite3"); }
 
 bool cacheable_status(int status) { return (status >= 200 && status <= 299) || status == 404; }
 

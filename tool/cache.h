@@ -19,8 +19,8 @@ struct cache_ttls {
 };
 
 // Reads "search=12h,detail=7d,missing=30m" (units s, m, h, d) into ttls;
-// false with *error set on a wrong spec (ttls then unchanged).
-bool parse_cache_ttls(const std::string &spec, cache_ttls &ttls, std::string *error);
+// false with *error set when the text is not such a list (ttls then unchanged).
+bool parse_cache_ttls(const std::string &text, cache_ttls &ttls, std::string *error);
 
 // The default cache file: $XDG_CACHE_HOME/oxmeta/cache.sqlite3, else
 // ~/.cache/oxmeta/cache.sqlite3 ("" when neither variable is set).

@@ -205,3 +205,13 @@ int report_parse_error(CLI::App &app, const CLI::ParseError &e) {
     std::fprintf(stderr, "oxmeta: %s\nRun '%s --help' for usage.\n", message.c_str(), command_path(at).c_str());
     return 2;
 }
+
+std::vector<std::string> comma_list(const std::string &text) {
+    std::vector<std::string> items;
+    for (size_t at = 0;;) {
+        const size_t comma = text.find(',', at);
+        items.push_back(text.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+        if (comma == std::string::npos) return items;
+        at = comma + 1;
+    }
+}

@@ -23,6 +23,9 @@ CLI::Validator http_address();
 // A size in bytes: "1048576", "512K", "32M", "1GiB" (binary units).
 CLI::Validator byte_size();
 
+// The items of a comma-separated list, as written (an empty item stays).
+std::vector<std::string> comma_list(const std::string &text);
+
 // The closest of candidates to word when it is close enough to be a typo, or "".
 std::string closest(const std::string &word, const std::vector<std::string> &candidates);
 

@@ -20,11 +20,6 @@ bool is_known(std::string_view key) {
     return false;
 }
 
-std::string env_or_empty(const char *name) {
-    const char *value = std::getenv(name);
-    return value ? value : "";
-}
-
 bool fail(const std::string &path, const std::string &message) {
     std::fprintf(stderr, "oxmeta: %s: %s\n", path.c_str(), message.c_str());
     return false;
@@ -64,6 +59,18 @@ bool read_text(const toml::table &table, const char *key, std::string &out, bool
 
 }  // namespace
 
+std::string env_or_empty(const char *name) {
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string user_file(const char *xdg_variable, const char *home_folder, const char *name) {
+    const std::string xdg = env_or_empty(xdg_variable);
+    if (!xdg.empty() && xdg[0] == '/') return xdg + "/oxmeta/" + name;
+    const std::string home = env_or_empty("HOME");
+    return home.empty() ? "" : home + "/" + home_folder + "/oxmeta/" + name;
+}
+
 std::optional<output_format> parse_format(const std::string &name) {
     if (name == "table") return output_format::table;
     if (name == "tsv") return output_format::tsv;
@@ -71,12 +78,7 @@ std::optional<output_format> parse_format(const std::string &name) {
     return std::nullopt;
 }
 
-std::string default_config_path() {
-    const std::string xdg = env_or_empty("XDG_CONFIG_HOME");
-    if (!xdg.empty() && xdg[0] == '/') return xdg + "/oxmeta/config.toml";
-    const std::string home = env_or_empty("HOME");
-    return home.empty() ? "" : home + "/.config/oxmeta/config.toml";
-}
+std::string default_config_path() { return user_file("XDG_CONFIG_HOME", ".config", "config.toml"); }
 
 bool apply_config(settings &s, const given_on_command_line &given) {
     const bool chosen = !s.config_path.empty();

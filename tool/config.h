@@ -36,6 +36,13 @@ struct given_on_command_line {
     bool format, language, timeout, retries, deadline, max_reply_size;
 };
 
+// The value of an environment variable, or "" when it is not set.
+std::string env_or_empty(const char *name);
+
+// The tool's file called name: $XDG_VARIABLE/oxmeta/NAME when that variable
+// holds an absolute path, else ~/HOME_FOLDER/oxmeta/NAME ("" without HOME).
+std::string user_file(const char *xdg_variable, const char *home_folder, const char *name);
+
 // The default config file's path ("" when neither XDG_CONFIG_HOME nor HOME is set).
 std::string default_config_path();
 

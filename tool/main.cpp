@@ -62,11 +62,6 @@ std::string shipped_recordings(const char *argv0) {
     return installed.string();
 }
 
-std::string from_env(const char *name) {
-    const char *value = std::getenv(name);
-    return value ? value : "";
-}
-
 // Sets the key the operation's service needs; false (after saying so) when
 // there is none. Replayed requests carry no credential, so any key does.
 bool set_key(const operation &op, const settings &s, bool replaying) {
@@ -81,7 +76,7 @@ bool set_key(const operation &op, const settings &s, bool replaying) {
     const source src = op.needs == operation::service::tmdb
                            ? source{s.tmdb_key, "TMDB_API_KEY", "--tmdb-key", "TMDb", oxmeta_tmdb_set_key}
                            : source{s.omdb_key, "OMDB_API_KEY", "--omdb-key", "OMDb", oxmeta_omdb_set_key};
-    std::string key = src.option.empty() ? from_env(src.env) : src.option;
+    std::string key = src.option.empty() ? env_or_empty(src.env) : src.option;
     if (key.empty() && replaying) key = "offline";
     if (key.empty()) {
         std::fprintf(stderr, "oxmeta: no %s key: set %s, pass %s or put it in %s (or use --offline)\n", src.service,

@@ -10,10 +10,14 @@
 #include "name_fields.h"
 #include "rows.h"
 
-match_outcome match_file(const std::string &path) {
+match_outcome match_file(const std::string &path, const oxmeta_name *parsed) {
     match_outcome o{path, {}, 0, {}, {}, {}, {}};
-    o.name.size = sizeof o.name;
-    oxmeta_parse_name(path.c_str(), &o.name);
+    if (parsed) {
+        o.name = *parsed;
+    } else {
+        o.name.size = sizeof o.name;
+        oxmeta_parse_name(path.c_str(), &o.name);
+    }
     o.rc = oxmeta_tmdb_match(path.c_str());
     if (o.rc != OXMETA_OK) o.error = oxmeta_last_error();
     if (!o.stored()) return o;

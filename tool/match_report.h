@@ -29,8 +29,9 @@ struct match_outcome {
     bool stored() const { return rc == OXMETA_OK || rc == OXMETA_E_NOT_FOUND; }
 };
 
-// Matches path with oxmeta_tmdb_match and reads back what it stored.
-match_outcome match_file(const std::string &path);
+// Matches path with oxmeta_tmdb_match and reads back what it stored;
+// parsed, when given, is what oxmeta_parse_name already said of path.
+match_outcome match_file(const std::string &path, const oxmeta_name *parsed = nullptr);
 
 // "matched", "unmatched" or "failed".
 const char *match_verdict(const match_outcome &o);

@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "cli.h"
 #include "json_line.h"
 
 namespace {
@@ -55,14 +56,15 @@ const name_field kFields[] = {
 #undef OX_NUMBER
 
 // "en,fr" as ["en","fr"].
-void append_list(std::string &out, std::string_view value) {
+void append_list(std::string &out, const std::string &value) {
     out += '[';
-    for (size_t at = 0; at < value.size();) {
-        size_t comma = value.find(',', at);
-        if (comma == std::string_view::npos) comma = value.size();
-        if (at) out += ',';
-        append_json_string(out, value.substr(at, comma - at));
-        at = comma + 1;
+    if (!value.empty()) {
+        bool first = true;
+        for (const std::string &item : comma_list(value)) {
+            if (!first) out += ',';
+            first = false;
+            append_json_string(out, item);
+        }
     }
     out += ']';
 }

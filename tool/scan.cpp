@@ -25,12 +25,14 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cache.h"
 #include "cli.h"
 #include "commands.h"
 #include "credentials.h"
+#include "malloc_copy.h"
 #include "match_report.h"
 #include "walk.h"
 
@@ -144,22 +146,16 @@ private:
     long cache_hits_ = 0;
 };
 
-char *copy_text(const std::string &text) {
-    char *p = static_cast<char *>(std::malloc(text.size() + 1));
-    if (p) std::memcpy(p, text.c_str(), text.size() + 1);
-    return p;
-}
-
 // The transport the library is given during a scan: answers from the pool.
 int serve(void *ctx, const char *url, char **body, int *http_status, char **err) {
     auto *pool = static_cast<reply_pool *>(ctx);
     const std::optional<reply> r = pool->find(url);
     if (!r || r->failed) {
-        *err = copy_text(r ? r->error : "not fetched yet");
+        *err = malloc_copy(r ? r->error : "not fetched yet");
         return -1;
     }
     *http_status = r->status;
-    *body = copy_text(r->body);
+    *body = malloc_copy(r->body);
     return 0;
 }
 
@@ -210,22 +206,6 @@ struct scan_options {
 
 scan_options g_scan;
 
-std::vector<std::string> extension_list(const std::string &spec) {
-    std::vector<std::string> list;
-    size_t at = 0;
-    while (at <= spec.size()) {
-        size_t comma = spec.find(',', at);
-        if (comma == std::string::npos) comma = spec.size();
-        std::string ext = spec.substr(at, comma - at);
-        if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
-        for (char &c : ext)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (!ext.empty()) list.push_back(ext);
-        at = comma + 1;
-    }
-    return list;
-}
-
 std::string cache_file(const settings &s) {
     if (!g_scan.cache_path.empty()) return g_scan.cache_path;
     if (!s.cache_path.empty()) return s.cache_path;
@@ -234,8 +214,9 @@ std::string cache_file(const settings &s) {
 
 bool read_ttls(const settings &s, cache_ttls &ttls) {
     std::string error;
-    for (const std::string *spec : {&s.cache_ttl, const_cast<const std::string *>(&g_scan.cache_ttl)}) {
-        if (!spec->empty() && !parse_cache_ttls(*spec, ttls, &error)) {
+    // The config file's list first; the command line's overrides it.
+    for (const std::string &list : {s.cache_ttl, g_scan.cache_ttl}) {
+        if (!list.empty() && !parse_cache_ttls(list, ttls, &error)) {
             std::fprintf(stderr, "oxmeta: %s\n", error.c_str());
             return false;
         }
@@ -355,17 +336,20 @@ int run_scan(const run_context &run) {
     if (!read_ttls(s, ttls)) return 2;
     walk_options walk;
     walk.max_depth = g_scan.max_depth;
-    walk.extensions = g_scan.extensions.empty() ? default_video_extensions() : extension_list(g_scan.extensions);
+    walk.extensions = g_scan.extensions.empty() ? default_video_extensions() : extensions_from(comma_list(g_scan.extensions));
     const walk_result found = find_media_files(g_scan.dirs, walk);
     for (const std::string &problem : found.problems) std::fprintf(stderr, "oxmeta: warning: %s\n", problem.c_str());
 
     // Samples, trailers and extras stay out unless asked for.
     std::vector<std::string> files;
+    std::vector<oxmeta_name> names;
     for (const std::string &path : found.files) {
         oxmeta_name n;
         n.size = sizeof n;
         oxmeta_parse_name(path.c_str(), &n);
-        if (g_scan.extras || !n.is_extra) files.push_back(path);
+        if (!g_scan.extras && n.is_extra) continue;
+        files.push_back(path);
+        names.push_back(n);
     }
 
     // Replayed scans keep no cache: recordings are their own.
@@ -402,7 +386,7 @@ int run_scan(const run_context &run) {
         std::vector<size_t> still;
         const bool last_pass = pass + 1 == kMaxPasses;
         for (size_t i : pending) {
-            match_outcome o = match_file(files[i]);
+            match_outcome o = match_file(files[i], &names[i]);
             if (pool.take_missed() && !last_pass) {
                 still.push_back(i);
                 continue;
@@ -495,7 +479,7 @@ void add_cache_options(CLI::App *cmd) {
         ->check(non_empty());
     cmd->add_option("--cache-ttl", g_scan.cache_ttl,
                     "How long replies stay fresh: search=1d,detail=7d,missing=1h (units s, m, h, d)")
-        ->option_text("SPEC")
+        ->option_text("KIND=TIME,...")
         ->check(non_empty());
 }
 

@@ -97,6 +97,15 @@ std::vector<std::string> default_video_extensions() {
             "mpg", "mts", "ogm", "ogv", "rmvb", "ts", "vob", "webm", "wmv"};
 }
 
+std::vector<std::string> extensions_from(const std::vector<std::string> &items) {
+    std::vector<std::string> list;
+    for (const std::string &item : items) {
+        const std::string ext = lower(!item.empty() && item[0] == '.' ? item.substr(1) : item);
+        if (!ext.empty()) list.push_back(ext);
+    }
+    return list;
+}
+
 walk_result find_media_files(const std::vector<std::string> &roots, const walk_options &options) {
     walk_result out;
     walker w(options, out);

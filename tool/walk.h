@@ -19,6 +19,9 @@ struct walk_result {
 // The video extensions taken by default.
 std::vector<std::string> default_video_extensions();
 
+// The extensions of a list such as "mkv,.MP4": lower case, without dots.
+std::vector<std::string> extensions_from(const std::vector<std::string> &items);
+
 // Every file under roots whose extension is listed; a root that is a file is
 // taken whatever its extension.
 walk_result find_media_files(const std::vector<std::string> &roots, const walk_options &options);

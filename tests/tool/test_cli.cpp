@@ -250,6 +250,17 @@ TEST(ToolCli, TheInstalledToolAnswersFromItsInstalledRecordings) {
     const outcome o = run_tool({"--offline", "tmdb", "find", "tt0083658"}, options);
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_TRUE(contains(o.out, "Installed Copy")) << o.out;
+    // Matching a file, and scanning a folder of one, from the installed recordings.
+    const outcome match =
+        run_tool({"--offline", "--json", "match", "Blade.Runner.1982.Final.Cut.1080p.BluRay.x264-GRP.mkv"}, options);
+    EXPECT_EQ(match.status, 0) << match.err;
+    EXPECT_TRUE(contains(match.out, R"("pick":{"id":78,)")) << match.out;
+    const fs::path films = prefix / "Films";
+    fs::create_directories(films);
+    write_file(films / "Doctor.Who.2005.S01E01.Rose.720p.mkv", "");
+    const outcome scan = run_tool({"--offline", "scan", films.string()}, options);
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    EXPECT_TRUE(contains(scan.out, "\tmatched\t57243\tDoctor Who\t2005\t")) << scan.out;
     EXPECT_TRUE(fs::exists(prefix / "share" / "man" / "man1" / "oxmeta.1"));
     fs::remove_all(prefix);
 }
