@@ -286,6 +286,8 @@ OXMETA_API int oxmeta_itunes_lookup(int64_t id);
 #define OXMETA_NAME_TEXT      256 /* bytes of a title or an episode title */
 #define OXMETA_NAME_TAG        48 /* bytes of a tag */
 #define OXMETA_NAME_EPISODES   16 /* episode numbers kept */
+#define OXMETA_NAME_SEASONS    16 /* season numbers kept */
+#define OXMETA_NAME_ID         16 /* bytes of an IMDb id */
 
 typedef struct oxmeta_name {
     uint32_t size;                           /* sizeof(oxmeta_name), set by the caller */
@@ -315,13 +317,21 @@ typedef struct oxmeta_name {
     int proper;                              /* PROPER tags (0 when none) */
     int repack;                              /* REPACK and RERIP tags (0 when none) */
     int is_extra;                            /* 1: a sample, trailer or extra; else 0 */
+    /* Added in the record's second version. */
+    int season_count;                        /* how many of seasons[] hold a number */
+    int seasons[OXMETA_NAME_SEASONS];        /* every season named: "S01-S04", "Seasons 1 & 2" */
+    int tmdb_id;                             /* "[tmdbid-680]", "{tmdb-680}" */
+    int tvdb_id;                             /* "[tvdbid-81189]", "{tvdb-81189}" */
+    char imdb_id[OXMETA_NAME_ID];            /* "tt0110912": "[imdbid-tt0110912]", or bare */
 } oxmeta_name;
 
 /* Parses path (UTF-8; '/' and '\\' separate folders) into *out. A pure
  * function: no lock, no state, no allocation, no file read; safe from any
  * number of threads at once, and bounded in time and output for any input.
  * OXMETA_OK, or OXMETA_E_INVALID_ARG for a NULL path or out, or an
- * out->size smaller than the first version of the record (*out untouched). */
+ * out->size smaller than the first version of the record (*out untouched).
+ * Only the first out->size bytes are written: a host built against the
+ * first version (every field up to is_extra) gets those fields alone. */
 OXMETA_API int oxmeta_parse_name(const char *path, oxmeta_name *out);
 
 /* ===================================================================== */

@@ -1,5 +1,6 @@
 // oxmeta_parse_name: a path's components read as release names, then put
 // together: the file name first, the folders above it for what it lacks.
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -162,6 +163,28 @@ void fill(const component &f, const component *show, const component *tags_from,
     n.proper = f.proper;
     n.repack = f.repack;
     n.is_extra = extra || f.is_extra ? 1 : 0;
+    if (n.season >= 0) {
+        n.season_count = 1;
+        n.seasons[0] = n.season;
+    }
+}
+
+// The ids of the file name, or of the nearest folder that gives each.
+void fill_ids(const component &file, const std::string_view *folders, int count, oxmeta_name &n) {
+    n.tmdb_id = file.tmdb_id;
+    n.tvdb_id = file.tvdb_id;
+    std::string_view imdb = file.imdb_id;
+    alignas(component) unsigned char storage[sizeof(component)];
+    for (int i = 0; i < count && (n.tmdb_id < 0 || n.tvdb_id < 0 || imdb.empty()); ++i) {
+        if (!may_hold_id(folders[i])) continue;
+        component &folder = *new (storage) component;
+        scan_ids(folders[i], folder);
+        if (n.tmdb_id < 0) n.tmdb_id = folder.tmdb_id;
+        if (n.tvdb_id < 0) n.tvdb_id = folder.tvdb_id;
+        if (imdb.empty()) imdb = folder.imdb_id;
+        if (!imdb.empty()) write_text(imdb, n.imdb_id, sizeof n.imdb_id);
+    }
+    if (!file.imdb_id.empty()) write_text(file.imdb_id, n.imdb_id, sizeof n.imdb_id);
 }
 
 // When the file's name has no title of its own, the whole name cleaned.
@@ -231,6 +254,7 @@ void parse(std::string_view path, oxmeta_name &n) {
         }
     }
     fill(file, show, tags_from, extra, n);
+    fill_ids(file, folders, count, n);
     fallback_title(parts.file.empty() && count > 0 ? folders[0] : parts.file, n);
 }
 
@@ -238,22 +262,36 @@ void parse(std::string_view path, oxmeta_name &n) {
 
 namespace {
 
-// The size of the record's first version: every field up to is_extra.
-constexpr uint32_t kFirstVersionSize = static_cast<uint32_t>(sizeof(oxmeta_name));
+// The size of the record's first version (every field up to is_extra): a
+// constant, not sizeof, so that fields added later do not move it.
+constexpr uint32_t kFirstVersionSize = 1212;
+static_assert(offsetof(oxmeta_name, season_count) == kFirstVersionSize, "the first version ends at is_extra");
 
 void clear(oxmeta_name &n) {
     std::memset(&n, 0, sizeof n);
     n.year = n.year_end = n.season = n.absolute_episode = n.part = -1;
+    n.tmdb_id = n.tvdb_id = -1;
+}
+
+void parse_into(const char *path, oxmeta_name &n) {
+    clear(n);
+    oxnames::parse(path, n);
 }
 
 }  // namespace
 
 extern "C" OXMETA_API int oxmeta_parse_name(const char *path, oxmeta_name *out) {
     if (!path || !out || out->size < kFirstVersionSize) return OXMETA_E_INVALID_ARG;
-    // Every field this version knows is within out->size: fill them in place.
     const uint32_t size = out->size;
-    clear(*out);
-    oxnames::parse(path, *out);
+    if (size >= sizeof(oxmeta_name)) {
+        // Every field this version knows is within out->size: fill them in place.
+        parse_into(path, *out);
+    } else {
+        // A host built against an earlier version: only its bytes are written.
+        oxmeta_name whole;
+        parse_into(path, whole);
+        std::memcpy(out, &whole, size);
+    }
     out->size = size;
     return OXMETA_OK;
 }

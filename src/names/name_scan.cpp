@@ -234,6 +234,53 @@ bool take_release_group(component &c, info *infos) {
     return true;
 }
 
+// "tt0110912": an IMDb id, seven or eight digits.
+bool is_imdb_id(std::string_view lower) {
+    return (lower.size() == 9 || lower.size() == 10) && lower[0] == 't' && lower[1] == 't' &&
+           all_digits(lower.substr(2));
+}
+
+// The number of "tmdbid-680", "tmdb-680", "tmdbid=680" after its prefix
+// ("tmdb"), or -1.
+int id_after(std::string_view lower, std::string_view prefix) {
+    if (lower.size() <= prefix.size() + 1 || lower.substr(0, prefix.size()) != prefix) return -1;
+    std::string_view rest = lower.substr(prefix.size());
+    if (rest.substr(0, 2) == "id") rest.remove_prefix(2);
+    if (rest.empty() || (rest[0] != '-' && rest[0] != '=' && rest[0] != ':')) return -1;
+    rest.remove_prefix(1);
+    if (rest.empty() || rest.size() > 9 || !all_digits(rest)) return -1;
+    int value = 0;
+    for (char ch : rest) value = value * 10 + (ch - '0');
+    return value;
+}
+
+// Ids of the databases ("[tmdbid-680]", "{imdb-tt0110912}", "tt0110912"):
+// kept in their fields, dropped from every other.
+void take_ids(component &c) {
+    for (int i = 0; i < c.count; ++i) {
+        const std::string_view lower = c.lower(i);
+        if (lower.size() < 6 || (lower[0] != 't' && lower[0] != 'i')) continue;
+        token &t = c.tokens[i];
+        int value = -1;
+        if ((value = id_after(lower, "tmdb")) >= 0) {
+            if (c.tmdb_id < 0) c.tmdb_id = value;
+        } else if ((value = id_after(lower, "tvdb")) >= 0) {
+            if (c.tvdb_id < 0) c.tvdb_id = value;
+        } else if (lower.substr(0, 4) == "imdb" && lower.size() > 6) {
+            std::string_view rest = lower.substr(4);
+            if (rest.substr(0, 2) == "id") rest.remove_prefix(2);
+            if (rest.empty() || (rest[0] != '-' && rest[0] != '=' && rest[0] != ':') || !is_imdb_id(rest.substr(1)))
+                continue;
+            if (c.imdb_id.empty()) c.imdb_id = t.text.substr(t.text.size() - rest.size() + 1);
+        } else if (is_imdb_id(lower)) {
+            if (c.imdb_id.empty()) c.imdb_id = t.text.view();
+        } else {
+            continue;
+        }
+        t.dropped = true;
+    }
+}
+
 // The extension, when it is a container's: "mkv".
 std::string_view take_container(std::string_view &text) {
     const size_t dot = text.rfind('.');
@@ -273,6 +320,23 @@ std::string_view lower_into(std::string_view text, char *buffer, size_t size) {
     return {buffer, text.size()};
 }
 
+bool may_hold_id(std::string_view text) {
+    for (size_t i = 0; i + 2 < text.size(); ++i) {
+        const char a = static_cast<char>(text[i] | 0x20), b = static_cast<char>(text[i + 1] | 0x20);
+        if ((a == 'd' && b == 'b') || (a == 't' && b == 't' && is_digit(text[i + 2]))) return true;
+    }
+    return false;
+}
+
+void scan_ids(std::string_view text, component &c) {
+    if (text.size() > kMaxComponent) text = text.substr(0, kMaxComponent);
+    c.count = 0;
+    c.base = text.data();
+    lower_into(text, c.lowered, sizeof c.lowered);
+    tokenize(text, c);
+    take_ids(c);
+}
+
 void scan_component(std::string_view text, bool is_file, component &c) {
     // Reset in place: one pass of stores, no temporary to copy.
     new (static_cast<component_fields *>(&c)) component_fields();
@@ -285,6 +349,7 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     c.base = text.data();
     lower_into(text, c.lowered, sizeof c.lowered);
     tokenize(text, c);
+    take_ids(c);
     drop_noise(c, is_file);
 
     info infos[kMaxTokens];

@@ -80,6 +80,9 @@ struct component_fields {
     int language_count = 0;
     std::string_view subtitles[kMaxLanguages];
     int subtitle_count = 0;
+    int tmdb_id = -1;            // "[tmdbid-680]", "{tmdb-680}"
+    int tvdb_id = -1;            // "[tvdbid-81189]"
+    std::string_view imdb_id;    // "tt0110912"
     int proper = 0;
     int repack = 0;
     bool is_extra = false;
@@ -103,6 +106,12 @@ struct component : component_fields {
 
 // Reads text (a file name when is_file: its extension is the container).
 void scan_component(std::string_view text, bool is_file, component &out);
+
+// True when text may hold an id ("tmdbid-", "{imdb-", "tt0110912"): a
+// quick test before a folder is read for its ids alone.
+bool may_hold_id(std::string_view text);
+// Reads the ids of text into out (its other fields are left alone).
+void scan_ids(std::string_view text, component &out);
 
 // Lower-cases ASCII letters of text into buffer (at most size bytes); the
 // lower-case view, or "" when text does not fit.

@@ -3,6 +3,7 @@
 // the record's size rule, and inputs no parser should trip on.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -33,6 +34,12 @@ oxmeta_name parse(const std::string &path) {
 
 std::string number(int value) { return value >= 0 ? std::to_string(value) : ""; }
 
+std::string numbers(const int *values, int count) {
+    std::string list;
+    for (int i = 0; i < count; ++i) list += (i ? "," : "") + std::to_string(values[i]);
+    return list;
+}
+
 // A field of the record as the corpus writes it.
 std::string field_text(const oxmeta_name &n, const std::string &field) {
     if (field == "kind") return n.kind;
@@ -40,11 +47,8 @@ std::string field_text(const oxmeta_name &n, const std::string &field) {
     if (field == "year") return number(n.year);
     if (field == "year_end") return number(n.year_end);
     if (field == "season") return number(n.season);
-    if (field == "episodes") {
-        std::string list;
-        for (int i = 0; i < n.episode_count; ++i) list += (i ? "," : "") + std::to_string(n.episodes[i]);
-        return list;
-    }
+    if (field == "episodes") return numbers(n.episodes, n.episode_count);
+    if (field == "seasons") return numbers(n.seasons, n.season_count);
     if (field == "absolute") return number(n.absolute_episode);
     if (field == "date") return n.date;
     if (field == "episode_title") return n.episode_title;
@@ -64,6 +68,9 @@ std::string field_text(const oxmeta_name &n, const std::string &field) {
     if (field == "proper") return std::to_string(n.proper);
     if (field == "repack") return std::to_string(n.repack);
     if (field == "extra") return std::to_string(n.is_extra);
+    if (field == "tmdb_id") return number(n.tmdb_id);
+    if (field == "tvdb_id") return number(n.tvdb_id);
+    if (field == "imdb_id") return n.imdb_id;
     ADD_FAILURE() << "unknown field " << field;
     return "";
 }
@@ -152,7 +159,7 @@ TEST(ParseName, ArgumentsAndTheRecordsSize) {
     n.size = sizeof n;
     EXPECT_EQ(library().oxmeta_parse_name(nullptr, &n), OXMETA_E_INVALID_ARG);
     EXPECT_EQ(library().oxmeta_parse_name("x.mkv", nullptr), OXMETA_E_INVALID_ARG);
-    n.size = sizeof n - 1;
+    n.size = 1211;  // below the first version of the record
     std::memset(n.title, 'Q', sizeof n.title);
     EXPECT_EQ(library().oxmeta_parse_name("x.mkv", &n), OXMETA_E_INVALID_ARG);
     EXPECT_EQ(n.title[0], 'Q');  // untouched
@@ -170,6 +177,21 @@ TEST(ParseName, ArgumentsAndTheRecordsSize) {
     EXPECT_STREQ(bigger.known.title, "Heat");
     EXPECT_EQ(bigger.known.size, sizeof bigger);
     EXPECT_EQ(bigger.added_later, 77);
+    // A host built against the first version of the record (every field up
+    // to is_extra) gets those fields, and not a byte past them is written.
+    const size_t first_version = offsetof(oxmeta_name, season_count);
+    EXPECT_EQ(first_version, 1212u);
+    oxmeta_name older;
+    std::memset(&older, 0x5A, sizeof older);
+    older.size = static_cast<uint32_t>(first_version);
+    EXPECT_EQ(library().oxmeta_parse_name("Show.S02E05.720p.mkv", &older), OXMETA_OK);
+    EXPECT_STREQ(older.title, "Show");
+    EXPECT_EQ(older.season, 2);
+    EXPECT_EQ(older.is_extra, 0);
+    const auto *tail = reinterpret_cast<const unsigned char *>(&older) + first_version;
+    for (size_t i = 0; i < sizeof older - first_version; ++i) ASSERT_EQ(tail[i], 0x5A) << "byte " << first_version + i;
+    older.size = static_cast<uint32_t>(first_version - 1);
+    EXPECT_EQ(library().oxmeta_parse_name("x.mkv", &older), OXMETA_E_INVALID_ARG);
     // Every none is as documented: "" and -1.
     const oxmeta_name empty = parse("");
     EXPECT_STREQ(empty.kind, "movie");

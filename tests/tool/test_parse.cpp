@@ -12,12 +12,12 @@
 namespace tool_test {
 namespace {
 
-const char *const kKeys[] = {"input",        "kind",          "title",         "year",           "year_end",
-                             "season",       "episodes",      "absolute_episode", "date",        "episode_title",
-                             "part",         "country",       "screen_size",   "source",         "video_codec",
-                             "audio_codec",  "audio_channels", "hdr",          "edition",        "release_group",
-                             "container",    "languages",     "subtitles",     "proper",         "repack",
-                             "is_extra"};
+const char *const kKeys[] = {"input",         "kind",           "title",         "year",          "year_end",
+                             "season",        "seasons",        "episodes",      "absolute_episode", "date",
+                             "episode_title", "part",           "country",       "screen_size",   "source",
+                             "video_codec",   "audio_codec",    "audio_channels", "hdr",          "edition",
+                             "release_group", "container",      "languages",     "subtitles",     "proper",
+                             "repack",        "is_extra",       "tmdb_id",       "imdb_id",       "tvdb_id"};
 
 TEST(ToolParse, StdinGivesOneJsonLinePerName) {
     run_options options;
@@ -90,7 +90,7 @@ TEST(ToolParse, FormatsFollowWhereOutputGoes) {
     const auto lines = lines_of(rows.out);
     ASSERT_EQ(lines.size(), 2u) << rows.out;
     EXPECT_EQ(lines[0].rfind("movie\tHeat\t1995\t", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1].rfind("episode\tShow\t\t\t1\t2\t", 0), 0u) << lines[1];  // no year, no range
+    EXPECT_EQ(lines[1].rfind("episode\tShow\t\t\t1\t1\t2\t", 0), 0u) << lines[1];  // no year, no range
     // --json anywhere: JSON Lines.
     const outcome json = run_tool({"parse", name, "--json"});
     EXPECT_EQ(yyjson_get_int(json_doc(json.out).get("year")), 1995) << json.out;
