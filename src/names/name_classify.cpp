@@ -25,6 +25,20 @@ int whole_number(std::string_view t, size_t max_digits) {
 
 bool is_year(int value) { return value >= kMinYear && value <= kMaxYear; }
 
+// A date token: out is set when year, month and day make a real date.
+bool set_date(info &out, int year, int month, int day) {
+    constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (!is_year(year) || month < 1 || month > 12 || day < 1 || day > kDays[month - 1]) return false;
+    out.what = kind::date;
+    out.strong = true;
+    out.value = year;
+    const int digits[] = {year / 1000, year / 100 % 10, year / 10 % 10, year % 10, -1,
+                          month / 10,  month % 10,      -1,             day / 10, day % 10};
+    for (int k = 0; k < 10; ++k) out.date[k] = digits[k] < 0 ? '-' : static_cast<char>('0' + digits[k]);
+    out.date[10] = 0;
+    return true;
+}
+
 bool read_more_episodes(std::string_view t, size_t at, episode_list &list) {
     while (at < t.size()) {
         bool range = false;
@@ -68,6 +82,7 @@ constexpr phrase_heads make_phrase_heads() {
     return heads;
 }
 constexpr phrase_heads kPhraseHeads = make_phrase_heads();
+static_assert(kPhraseHeads.count < 32, "room for every phrase head");
 
 constexpr byte_table make_phrase_starts() {
     byte_table t{};
@@ -145,6 +160,13 @@ bool is_dash(std::string_view t) {
     return true;
 }
 
+// Season numbers: adds value once.
+void add_season(component &c, int value) {
+    for (int i = 0; i < c.season_count; ++i)
+        if (c.seasons[i] == value) return;
+    if (value >= 0 && c.season_count < kMaxEpisodes) c.seasons[c.season_count++] = value;
+}
+
 // Episode numbers: adds value, or the range from the last one added to value.
 void add_episode(component &c, int value, bool range) {
     if (value < 0) return;
@@ -156,13 +178,31 @@ void add_episode(component &c, int value, bool range) {
     if (c.episode_count < kMaxEpisodes) c.episodes[c.episode_count++] = value;
 }
 
-// "s01e02", "s1e2e3", "s01e01-e03", "s01e01-03", "s01" (season only).
-bool parse_season_episode(std::string_view t, int &season, episode_list &list) {
+// "s01e02", "s1e2e3", "s01e01-e03", "s01e01-03", "s02xe05", "s2013e05" (a
+// year for a season), "s01" (season only), "s01-s04" (a season range, its
+// last in season_end), "s02d1" (a season's disc).
+bool parse_season_episode(std::string_view t, int &season, episode_list &list, int *season_end) {
     if (t.size() < 2 || t[0] != 's' || !is_digit(t[1])) return false;
     size_t at = 1;
     season = read_number(t, at, 3);
-    if (season < 0) return false;
+    if (season < 0) {
+        at = 1;
+        season = read_number(t, at, 4);
+        if (!is_year(season)) return false;
+    }
     if (at == t.size()) return true;
+    if (t[at] == '-' && at + 2 < t.size() && t[at + 1] == 's' && is_digit(t[at + 2])) {
+        size_t end_at = at + 2;
+        const int last = read_number(t, end_at, 3);
+        if (end_at != t.size() || last < season || last - season >= kMaxEpisodes) return false;
+        if (season_end) *season_end = last;
+        return true;
+    }
+    if (t[at] == 'd' && at + 1 < t.size() && is_digit(t[at + 1])) {
+        size_t disc_at = at + 1;
+        return read_number(t, disc_at, 2) >= 0 && disc_at == t.size();
+    }
+    if (t[at] == 'x' && at + 1 < t.size() && t[at + 1] == 'e') ++at;
     if (t[at] != 'e' || at + 1 >= t.size() || !is_digit(t[at + 1])) return false;
     ++at;
     if (!list.add(read_number(t, at, 4), false)) return false;
@@ -229,8 +269,10 @@ void classify_into(const component &c, int i, info &out) {
     int season = -1;
     episode_list list;
     list.count = 0;
-    if (parse_season_episode(lower, season, list) || parse_cross(lower, season, list)) {
+    int season_end = -1;
+    if (parse_season_episode(lower, season, list, &season_end) || parse_cross(lower, season, list)) {
         out.what = kind::marker;
+        out.value_end = season_end;
         out.strong = true;
         out.season = season;
         out.episodes = list;
@@ -250,29 +292,87 @@ void classify_into(const component &c, int i, info &out) {
         return;
     }
     const char first_char = lower[0];
-    const bool may_be_season = first_char == 's' || first_char == 't';
-    for (std::string_view s : kSeasonWords) {
-        if (!may_be_season) break;
-        if (same(lower, s) && !next.empty() && whole_number(next, 3) >= 0) {
+    // "Season 2", "Staffel 2", "Saison III", "Season 1-3", "Seasons 1 & 2", "season2".
+    if (kSeasonStarts.of[static_cast<unsigned char>(first_char)]) {
+        for (std::string_view s : kSeasonWords) {
+            if (same(lower, s) && !next.empty()) {
+                int value = whole_number(next, 4);
+                if (value < 0) value = roman(next);
+                episode_list range;
+                range.count = 0;
+                if (value < 0 && parse_range(next, range) && range.count > 1) {
+                    value = range.values[0];
+                    out.value_end = range.values[range.count - 1];
+                }
+                if (value < 0) break;
+                out.what = kind::marker;
+                out.strong = true;
+                out.season = value;
+                out.length = 2;
+                // "Seasons 1 & 2", "Season 1 to 3".
+                if (out.value_end < 0 && i + 3 < c.count) {
+                    const std::string_view joiner = c.lower(i + 2);
+                    const int last = whole_number(c.lower(i + 3), 3);
+                    if ((same(joiner, "&") || same(joiner, "and") || same(joiner, "to") || same(joiner, "+")) &&
+                        last > value && last - value < kMaxEpisodes) {
+                        out.value_end = last;
+                        out.length = 4;
+                    }
+                }
+                return;
+            }
+            if (lower.size() > s.size() && lower.substr(0, s.size()) == s && whole_number(lower.substr(s.size()), 3) >= 0) {
+                out.what = kind::marker;  // "season2"
+                out.strong = true;
+                out.season = whole_number(lower.substr(s.size()), 3);
+                return;
+            }
+        }
+    }
+    // "Episode 5", "Folge 5", "Ep.05", "Episodes 1-3"; Spanish "Cap.205" is season 2, episode 5.
+    if (kEpisodeStarts.of[static_cast<unsigned char>(first_char)] && !next.empty() && one_of(lower, kEpisodeWords)) {
+        const bool cap = lower.substr(0, 3) == "cap";
+        const int compact = cap ? whole_number(next, 4) : -1;
+        if (compact >= 100 && next.size() >= 3 && compact % 100 > 0) {
             out.what = kind::marker;
             out.strong = true;
-            out.season = whole_number(next, 3);
+            out.season = compact / 100;
+            out.length = 2;
+            list.add(compact % 100, false);
+            // "Cap.205_207": up to another episode of the same season.
+            const int last = i + 2 < c.count ? whole_number(c.lower(i + 2), 4) : -1;
+            if (last > compact && last / 100 == compact / 100) {
+                list.add(last % 100, true);
+                out.length = 3;
+            }
+            out.episodes = list;
+            return;
+        }
+        if (parse_range(next, list)) {
+            out.what = kind::marker;
+            out.strong = true;
+            out.episodes = list;
             out.length = 2;
             return;
         }
-        if (lower.size() > s.size() && lower.substr(0, s.size()) == s && whole_number(lower.substr(s.size()), 3) >= 0) {
-            out.what = kind::marker;  // "season2"
-            out.strong = true;
-            out.season = whole_number(lower.substr(s.size()), 3);
-            return;
-        }
+        list.count = 0;
     }
-    if ((same(lower, "episode") || same(lower, "episodes") || same(lower, "ep")) && !next.empty() && parse_range(next, list)) {
-        out.what = kind::marker;
-        out.strong = true;
-        out.episodes = list;
-        out.length = 2;
-        return;
+    // "3 of 6", "Part 3 of 6": an episode of a mini-series.
+    {
+        const bool part_word = same(lower, "part") || same(lower, "pt");
+        const int at = part_word ? i + 1 : i;
+        const int value = at < c.count ? whole_number(c.lower(at), 2) : -1;
+        if (value > 0 && at + 2 < c.count && same(c.lower(at + 1), "of")) {
+            const int total = whole_number(c.lower(at + 2), 2);
+            if (total >= value && total > 1) {
+                out.what = kind::marker;
+                out.strong = true;
+                list.add(value, false);
+                out.episodes = list;
+                out.length = static_cast<uint8_t>(at + 3 - i);
+                return;
+            }
+        }
     }
     if (same(lower, "specials")) {
         out.what = kind::marker;
@@ -316,24 +416,25 @@ void classify_into(const component &c, int i, info &out) {
         const int value = whole_number(lower, 4);
         if (lower.size() == 4 && is_year(value)) {
             // "2015.03.12": a date in three tokens.
-            if (i + 2 < c.count && c.tokens[i + 1].text.size() == 2 && c.tokens[i + 2].text.size() == 2) {
-                const int month = whole_number(c.tokens[i + 1].text, 2);
-                const int day = whole_number(c.tokens[i + 2].text, 2);
-                if (month >= 1 && month <= 12 && day >= 1 && day <= 31) {
-                    out.what = kind::date;
-                    out.strong = true;
-                    out.length = 3;
-                    std::memcpy(out.date, lower.data(), 4);
-                    out.date[4] = '-';
-                    std::memcpy(out.date + 5, c.tokens[i + 1].text.data(), 2);
-                    out.date[7] = '-';
-                    std::memcpy(out.date + 8, c.tokens[i + 2].text.data(), 2);
-                    return;
-                }
+            if (i + 2 < c.count && c.tokens[i + 1].text.size() == 2 && c.tokens[i + 2].text.size() == 2 &&
+                set_date(out, value, whole_number(c.tokens[i + 1].text, 2), whole_number(c.tokens[i + 2].text, 2))) {
+                out.length = 3;
+                return;
             }
             out.what = kind::year;
             out.value = value;
             return;
+        }
+        // "27.11.2017" (the day first), "11.27.2017" (the month first when
+        // the day could not be a month).
+        if (lower.size() <= 2 && i + 2 < c.count && c.tokens[i + 1].text.size() <= 2 &&
+            c.tokens[i + 2].text.size() == 4) {
+            const int second = whole_number(c.tokens[i + 1].text, 2);
+            const int year = whole_number(c.tokens[i + 2].text, 4);
+            if (is_year(year) && (set_date(out, year, second, value) || set_date(out, year, value, second))) {
+                out.length = 3;
+                return;
+            }
         }
         const std::string_view channels = channels_of(lower, next);
         if (!channels.empty()) {
@@ -346,12 +447,37 @@ void classify_into(const component &c, int i, info &out) {
         out.value = value;
         return;
     }
+    // "2017-11-27", and "11-27-2017" or "27-11-2017".
     if (lower.size() == 10 && lower[4] == '-' && lower[7] == '-' && all_digits(lower.substr(0, 4)) &&
-        all_digits(lower.substr(5, 2)) && all_digits(lower.substr(8, 2)) && is_year(whole_number(lower.substr(0, 4), 4))) {
-        out.what = kind::date;
-        out.strong = true;
-        std::memcpy(out.date, lower.data(), 10);
+        all_digits(lower.substr(5, 2)) && all_digits(lower.substr(8, 2))) {
+        if (set_date(out, whole_number(lower.substr(0, 4), 4), whole_number(lower.substr(5, 2), 2),
+                     whole_number(lower.substr(8, 2), 2)))
+            return;
+    }
+    if (lower.size() == 10 && lower[2] == '-' && lower[5] == '-' && all_digits(lower.substr(0, 2)) &&
+        all_digits(lower.substr(3, 2)) && all_digits(lower.substr(6, 4))) {
+        const int first = whole_number(lower.substr(0, 2), 2), second = whole_number(lower.substr(3, 2), 2);
+        const int year = whole_number(lower.substr(6, 4), 4);
+        if (set_date(out, year, first, second) || set_date(out, year, second, first)) return;
+    }
+    // A date's shape that is no date ("2021-00-99"): its year, if it has one.
+    if (lower.size() == 10 && lower[4] == '-' && lower[7] == '-' && is_year(whole_number(lower.substr(0, 4), 4))) {
+        out.what = kind::year;
+        out.value = whole_number(lower.substr(0, 4), 4);
         return;
+    }
+    // "105-108": a range of numbered episodes, read as its first.
+    {
+        const size_t dash = lower.find('-');
+        if (dash != std::string_view::npos && dash > 0 && dash <= 4 && lower.size() - dash - 1 <= 4) {
+            const int from = whole_number(lower.substr(0, dash), 4);
+            const int to = whole_number(lower.substr(dash + 1), 4);
+            if (from >= 0 && to > from && !(is_year(from) && is_year(to))) {
+                out.what = kind::number;
+                out.value = from;
+                return;
+            }
+        }
     }
     if (lower.size() == 9 && lower[4] == '-' && all_digits(lower.substr(0, 4)) && all_digits(lower.substr(5))) {
         const int from = whole_number(lower.substr(0, 4), 4);

@@ -60,7 +60,7 @@ struct info {
     bool subtitles;   // a language tagged as its subtitles' ("ENG.SUBS", "HebSubs")
     const word *w;
     int value;        // a number, a year, a part
-    int value_end;    // a range's last year
+    int value_end;    // a range's last year; a marker's last season ("S01-S04")
     int season;
     text_ref channels;
     episode_list episodes;  // read only for markers
@@ -70,10 +70,13 @@ struct info {
 bool all_digits(std::string_view t);
 // The dash that separates words: "-", or an en or em dash.
 bool is_dash(std::string_view t);
+// Adds value to c's seasons, once.
+void add_season(component &c, int value);
 // Adds value to c's episodes, or (range) every number from the last one added to value.
 void add_episode(component &c, int value, bool range);
 // "s01e02", "s1e2e3", "s01e01-e03", "s01" (season only).
-bool parse_season_episode(std::string_view t, int &season, episode_list &list);
+// season_end (when given) receives the last season of "s01-s04".
+bool parse_season_episode(std::string_view t, int &season, episode_list &list, int *season_end = nullptr);
 // "1x02", "1x02-03".
 bool parse_cross(std::string_view t, int &season, episode_list &list);
 // "e05", "ep05", "e01-e03".

@@ -98,19 +98,83 @@ void write_joined(const std::string_view *items, int count, std::string_view sep
 // The tags of the file, and where it gives none, of its folder.
 std::string_view either(std::string_view file, std::string_view folder) { return file.empty() ? folder : file; }
 
-void fill(const component &f, const component *show, const component *tags_from, bool extra, oxmeta_name &n) {
-    const bool episode = f.has_episode() || (f.leading_number >= 0 && show && f.season < 0 && show->season >= 0);
+bool all_digits_text(std::string_view t) {
+    if (t.empty()) return false;
+    for (char ch : t)
+        if (ch < '0' || ch > '9') return false;
+    return true;
+}
+
+// The file's own reading of a bare number: an episode placed by the folders.
+struct placed_episode {
+    int episode = -1;
+    span title;          // what names the show in the file (empty: the folders)
+    span episode_title;
+};
+
+placed_episode place_number(const component &f, const component *show, bool in_season_folder) {
+    placed_episode p;
+    p.title = f.title;
+    if (f.has_episode()) return p;
+    const int folder_season = show ? show->season : -1;
+    // "Season 02/05 - Name.mkv": the number is the episode, the rest its name.
+    if (f.leading_number >= 0 && show && (folder_season >= 0 || f.season >= 0)) {
+        p.episode = f.leading_number;
+        p.title = {};
+        p.episode_title = f.after_leading;
+        return p;
+    }
+    // "Show.S02.720p.HDTV/show.205.mkv", "Season 2/Show 205.mkv": the
+    // season's number then the episode's, where a folder gives the season.
+    if (f.season < 0 && folder_season > 0 && f.title.end - f.title.begin >= 2) {
+        const std::string_view last = f.tokens[f.title.end - 1].text;
+        int value = -1;
+        if ((last.size() == 3 || last.size() == 4) && all_digits_text(last)) {
+            value = 0;
+            for (char ch : last) value = value * 10 + (ch - '0');
+        }
+        if (value > 0 && value / 100 == folder_season && value % 100 > 0) {
+            p.episode = value % 100;
+            p.title.end = f.title.end - 1;
+            return p;
+        }
+    }
+    // "03 - Title - Episode Name.mkv", "003. Title - Episode Name.mkv".
+    if (f.leading_number >= 0 && f.year < 0 && !f.after_leading.empty()) {
+        const int begin = f.after_leading.begin;
+        const bool parted = f.tokens[begin].dash_before || f.tokens[begin - 1].dot_after;
+        int dash = -1;
+        for (int i = begin + 1; i < f.after_leading.end && dash < 0; ++i)
+            if (f.tokens[i].dash_before) dash = i;
+        if (parted && dash > 0) {
+            p.episode = f.leading_number;
+            p.title = {begin, dash};
+            p.episode_title = {dash, f.after_leading.end};
+            return p;
+        }
+    }
+    // "Show (2008)/Season 1/Episode Title.mkv": under a season folder, a
+    // file is an episode, and its words are the episode's name.
+    if (in_season_folder && !f.is_show() && show) {
+        p.episode_title = f.title;
+        p.title = {};
+        p.episode = 0;  // an episode, its number unknown
+    }
+    return p;
+}
+
+void fill(const component &f, const component *show, const component *tags_from, bool extra, bool in_season_folder,
+          oxmeta_name &n) {
+    const placed_episode placed = place_number(f, show, in_season_folder);
+    const bool episode = f.is_show() || placed.episode >= 0;
     // Which component names the title, its year and its country.
     const component *named_by = &f;
-    span title = f.title;
-    if (f.episode_count == 0 && f.absolute_episode < 0 && !f.date[0] && f.leading_number >= 0 && show &&
-        (show->season >= 0 || f.season >= 0)) {
-        // "Season 02/05 - Name.mkv": the number is the episode, the rest its name.
+    span title = placed.title;
+    if (placed.episode > 0) {
         n.episode_count = 1;
-        n.episodes[0] = f.leading_number;
-        write_words(f, f.after_leading, n.episode_title, sizeof n.episode_title);
-        title = {};
+        n.episodes[0] = placed.episode;
     }
+    if (placed.episode >= 0) write_words(f, placed.episode_title, n.episode_title, sizeof n.episode_title);
     // "Dark City (1998)/file.mkv": a folder that gives a year names the film
     // better than a file name that gives none.
     const bool folder_names_film = !episode && f.year < 0 && show && !show->season_folder && show->year > 0 &&
@@ -126,9 +190,21 @@ void fill(const component &f, const component *show, const component *tags_from,
         n.year = show->year;
         n.year_end = show->year_end;
     }
+    if (n.year < 0 && named_by != &f && f.year > 0) {
+        n.year = f.year;
+        n.year_end = f.year_end;
+    }
     write_text(either(named_by->country, show ? show->country : std::string_view()), n.country, sizeof n.country);
 
     n.season = f.season >= 0 ? f.season : (episode && show ? show->season : -1);
+    const component *seasons = f.season_count > 0 ? &f : (episode && show && f.season < 0 ? show : nullptr);
+    if (seasons && seasons->season_count > 0) {
+        n.season_count = seasons->season_count;
+        std::memcpy(n.seasons, seasons->seasons, sizeof(int) * static_cast<size_t>(seasons->season_count));
+    } else if (n.season >= 0) {
+        n.season_count = 1;
+        n.seasons[0] = n.season;
+    }
     if (f.episode_count > 0) {
         n.episode_count = f.episode_count;
         std::memcpy(n.episodes, f.episodes, sizeof(int) * static_cast<size_t>(f.episode_count));
@@ -139,7 +215,7 @@ void fill(const component &f, const component *show, const component *tags_from,
     n.absolute_episode = f.absolute_episode;
     write_text(f.date, n.date, sizeof n.date);
     n.part = f.part;
-    write_text(n.episode_count > 0 || f.absolute_episode >= 0 || f.date[0] ? "episode" : "movie", n.kind, sizeof n.kind);
+    write_text(episode ? "episode" : "movie", n.kind, sizeof n.kind);
 
     const component &t = tags_from ? *tags_from : f;
     write_text(either(f.screen_size, t.screen_size), n.screen_size, sizeof n.screen_size);
@@ -163,10 +239,6 @@ void fill(const component &f, const component *show, const component *tags_from,
     n.proper = f.proper;
     n.repack = f.repack;
     n.is_extra = extra || f.is_extra ? 1 : 0;
-    if (n.season >= 0) {
-        n.season_count = 1;
-        n.seasons[0] = n.season;
-    }
 }
 
 // The ids of the file name, or of the nearest folder that gives each.
@@ -187,36 +259,92 @@ void fill_ids(const component &file, const std::string_view *folders, int count,
     if (!file.imdb_id.empty()) write_text(file.imdb_id, n.imdb_id, sizeof n.imdb_id);
 }
 
-// When the file's name has no title of its own, the whole name cleaned.
-void fallback_title(std::string_view file, oxmeta_name &n) {
-    if (n.title[0]) return;
-    field_writer w(n.title, sizeof n.title);
-    bool space = false;
-    for (size_t i = 0; i < file.size() && i < kMaxComponent; ++i) {
-        const unsigned char ch = static_cast<unsigned char>(file[i]);
-        if (ch == '.' || ch == '_' || ch == ' ' || ch < 0x20 || ch == 0x7F) {
-            space = w.length() > 0;
-            continue;
-        }
-        if (space && !w.append(" ")) return;
-        space = false;
-        const size_t len = utf8_sequence(file, i);
-        if (!w.append(file.substr(i, len ? len : 1))) return;
-        if (len > 1) i += len - 1;
+// A token no person named a file with: a hash ("3f9c0a77e1d04b6f") or a
+// run of digits ("190312", "00001").
+bool meaningless(std::string_view t) {
+    if (all_digits_text(t)) return true;
+    if (t.size() < 8) return false;
+    int digits = 0, letters = 0;
+    bool hex = true;
+    for (char ch : t) {
+        const char lower = static_cast<char>(ch | 0x20);
+        if (ch >= '0' && ch <= '9') ++digits;
+        else if (lower >= 'a' && lower <= 'z') ++letters;
+        else return false;
+        hex = hex && ((ch >= '0' && ch <= '9') || (lower >= 'a' && lower <= 'f'));
     }
+    return digits >= 2 && letters >= 2 && (hex || t.size() >= 16);
+}
+
+bool same_letters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size() || a.empty()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
+    return true;
+}
+
+// "1080p" and "x264" written backwards: a name reversed.
+bool reversed_tags(const component &f) {
+    int found = 0;
+    for (int i = 0; i < f.count; ++i) {
+        const std::string_view t = f.tokens[i].text;
+        if (t.size() < 3 || t.size() > 8) continue;
+        char buffer[8];
+        for (size_t k = 0; k < t.size(); ++k) {
+            const char ch = t[t.size() - 1 - k];
+            buffer[k] = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+        }
+        const word *w = find_word({buffer, t.size()});
+        if (w && !w->weak && w->what != field::other) ++found;
+    }
+    return found >= 2;
+}
+
+// A file name with no usable title of its own inside a release folder:
+// a hash, digits, the group's abbreviation ("grp-sf1080p") or prefix
+// ("grp-some.film.2010"), or a name written backwards.
+bool title_unusable(const component &f, const component &folder) {
+    if (folder.title.empty() || folder.season_folder) return false;
+    if (!(folder.strong_tags || folder.year > 0 || folder.is_show())) return false;
+    if (f.title.empty()) return !f.is_show();
+    bool all_meaningless = true;
+    for (int i = f.title.begin; i < f.title.end && all_meaningless; ++i)
+        all_meaningless = f.tokens[i].dropped || meaningless(f.tokens[i].text);
+    if (all_meaningless && !f.is_show()) return true;
+    // The group in front: "grp-some.film.2010.1080p", "grp-sf1080p".
+    const std::string_view first = f.tokens[f.title.begin].text;
+    const size_t dash = first.find('-');
+    if (dash != std::string_view::npos && !folder.release_group.empty() &&
+        same_letters(first.substr(0, dash), folder.release_group))
+        return true;
+    return !f.strong_tags && f.year < 0 && !f.is_show() && reversed_tags(f);
+}
+
+// How many folders a disc's structure takes: "VIDEO_TS" one, "BDMV" one,
+// "BDMV/STREAM" two; 0 when the file is not in one.
+int disc_depth(const std::string_view *folders, int count) {
+    char buffer[16];
+    const std::string_view first = count > 0 ? lower_into(folders[0], buffer, sizeof buffer) : std::string_view();
+    if (first == "video_ts" || first == "bdmv") return 1;
+    if (first == "stream" && count > 1) {
+        char second[16];
+        if (lower_into(folders[1], second, sizeof second) == "bdmv") return 2;
+    }
+    return 0;
 }
 
 }  // namespace
 
 void parse(std::string_view path, oxmeta_name &n) {
     const path_parts parts = split_path(path);
-    component file;
-    scan_component(parts.file, true, file);
+    alignas(component) unsigned char file_storage[sizeof(component)];
+    component *file = new (file_storage) component;
+    scan_component(parts.file, true, *file);
 
     // The folders above, leaving out extras folders (flagging the file) and
     // folders that say nothing ("Movies", "TV Shows").
     bool extra = false;
-    std::string_view folders[kMaxFolders];
+    std::string_view all_folders[kMaxFolders];
     int count = 0;
     for (int i = 0; i < parts.folder_count; ++i) {
         if (named(parts.folders[i], kExtraFolders)) {
@@ -224,38 +352,72 @@ void parse(std::string_view path, oxmeta_name &n) {
             if (i == 0) continue;
         }
         if (named(parts.folders[i], kGenericFolders)) break;
-        folders[count++] = parts.folders[i];
+        all_folders[count++] = parts.folders[i];
+    }
+    const std::string_view *folders = all_folders;
+
+    // Folder components are built only when read, each in a slot of its own.
+    alignas(component) unsigned char slots[3][sizeof(component)];
+    int used = 0;
+    auto read_folder = [&](std::string_view text) {
+        component *c = new (slots[used++]) component;
+        scan_component(text, false, *c);
+        return c;
+    };
+    component *parent = nullptr;
+
+    // A disc's structure ("Film (2010)/VIDEO_TS/VTS_01_1.VOB") or a file
+    // name with no title of its own in a release folder: the folder names
+    // the file, and the file keeps its container and its extra flag.
+    const int disc = disc_depth(folders, count);
+    bool folder_is_file = disc > 0 && count > disc;
+    if (disc > 0) {
+        folders += disc;
+        count -= disc;
+    }
+    if (!folder_is_file && count > 0 && !file->season_folder &&
+        (file->title.empty() || !file->strong_tags || file->tokens[file->title.begin].text.find('-') !=
+                                                          std::string_view::npos)) {
+        parent = read_folder(folders[0]);
+        folder_is_file = title_unusable(*file, *parent);
+    }
+    if (folder_is_file) {
+        const std::string_view container = file->container;
+        const bool file_extra = file->is_extra;
+        component *named = parent ? parent : read_folder(folders[0]);
+        named->container = container;
+        named->is_extra = named->is_extra || file_extra;
+        file = named;
+        parent = nullptr;
+        ++folders;
+        --count;
     }
 
     // The folders are read only for what the file name lacks: a title, a
     // year, a season, or the place of a bare number ("05 - Name.mkv").
-    const bool complete = !file.title.empty() && file.leading_number < 0 &&
-                          (file.has_episode() ? file.season >= 0 && file.year >= 0 : file.year >= 0);
-    // Folder components are built only when read.
-    alignas(component) unsigned char parent_storage[sizeof(component)];
-    alignas(component) unsigned char grandparent_storage[sizeof(component)];
+    const bool complete = !file->title.empty() && file->leading_number < 0 &&
+                          (file->has_episode() ? file->season >= 0 && file->year >= 0 : file->year >= 0);
     const component *show = nullptr;
     const component *tags_from = nullptr;
+    bool in_season_folder = false;
     if (count > 0 && !complete) {
-        component &parent = *new (parent_storage) component;
-        scan_component(folders[0], false, parent);
-        show = &parent;
-        tags_from = &parent;
-        if (parent.season_folder) {
+        if (!parent) parent = read_folder(folders[0]);
+        show = parent;
+        tags_from = parent;
+        if (parent->season_folder) {
+            in_season_folder = true;
             if (count > 1) {
-                component &grandparent = *new (grandparent_storage) component;
-                scan_component(folders[1], false, grandparent);
-                grandparent.season = parent.season;
+                component &grandparent = *read_folder(folders[1]);
+                grandparent.season = parent->season;
                 grandparent.season_folder = false;
                 show = &grandparent;
             } else {
-                parent.title = {};  // only a season: no title from it
+                parent->title = {};  // only a season: no title from it
             }
         }
     }
-    fill(file, show, tags_from, extra, n);
-    fill_ids(file, folders, count, n);
-    fallback_title(parts.file.empty() && count > 0 ? folders[0] : parts.file, n);
+    fill(*file, show, tags_from, extra, in_season_folder, n);
+    fill_ids(*file, folders, count, n);
 }
 
 }  // namespace oxnames

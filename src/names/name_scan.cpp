@@ -55,8 +55,32 @@ void apply_tag(component &c, const info &in) {
     case field::proper: ++c.proper; break;
     case field::repack: ++c.repack; break;
     case field::extra: c.is_extra = true; break;
+    case field::pack: c.pack = true; break;
     case field::other: break;
     }
+}
+
+bool is_marker_text(std::string_view lower) {
+    int season = -1;
+    episode_list list;
+    list.count = 0;
+    return parse_season_episode(lower, season, list) || parse_cross(lower, season, list) ||
+           parse_episode_only(lower, list);
+}
+
+// Where the dash before a marker inside t is ("Name-s02-e05": 4), or npos
+// when t is a marker itself or holds none after its first piece.
+size_t dash_before_marker(const component &c, std::string_view t) {
+    const size_t first_dash = t.find('-');
+    if (first_dash == std::string_view::npos || first_dash == 0 || t.size() > 64) return std::string_view::npos;
+    const std::string_view lower(c.lowered + (t.data() - c.base), t.size());
+    if (is_marker_text(lower)) return std::string_view::npos;
+    for (size_t dash = first_dash; dash != std::string_view::npos; dash = lower.find('-', dash + 1)) {
+        const size_t next = lower.find('-', dash + 1);
+        const std::string_view piece = lower.substr(dash + 1, next == std::string_view::npos ? next : next - dash - 1);
+        if (!piece.empty() && is_marker_text(piece)) return dash;
+    }
+    return std::string_view::npos;
 }
 
 // Splits text into tokens: separators, brackets (their tokens share a
@@ -109,6 +133,12 @@ void tokenize(std::string_view text, component &c) {
         while (!t.empty() && t.front() == '-') {
             dash = true;
             t.remove_prefix(1);
+        }
+        // "Show_Name-s02-e05", "Show-2x05": a marker joined to the words by
+        // dashes is read as a token of its own; the rest after it.
+        if (const size_t cut = dash_before_marker(c, t); cut != std::string_view::npos) {
+            i = static_cast<size_t>(t.data() - text.data()) + cut;
+            t = t.substr(0, cut);
         }
         bool dash_after = false;
         while (!t.empty() && t.back() == '-') {
@@ -281,6 +311,88 @@ void take_ids(component &c) {
     }
 }
 
+// "sample-some.film.2010.mkv": a sample named first; "._Name.mkv": the
+// resource file a Mac leaves beside a video. Both are extras.
+bool take_extra_prefix(std::string_view &text) {
+    if (text.size() > 2 && text[0] == '.' && text[1] == '_') {
+        text.remove_prefix(2);
+        return true;
+    }
+    char buffer[8];
+    const std::string_view head = lower_into(text.substr(0, 7), buffer, sizeof buffer);
+    if (text.size() > 7 && (head == "sample-" || head == "sample_")) {
+        text.remove_prefix(7);
+        return true;
+    }
+    return false;
+}
+
+// text cut to at most max bytes, at a character boundary.
+std::string_view cut_at_character(std::string_view text, size_t max) {
+    if (text.size() <= max) return text;
+    size_t end = max;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+bool is_article(std::string_view lower) {
+    constexpr std::string_view kArticles[] = {"a", "an", "das", "der", "die", "el", "il", "l", "la", "le", "les", "the"};
+    return one_of(lower, kArticles);
+}
+
+// An unknown word in capitals ("STV", "DL"): a tag when it sits among tags.
+bool capital_word(std::string_view t) {
+    if (t.size() < 2 || t.size() > 8) return false;
+    bool letter = false;
+    for (char ch : t) {
+        if (ch >= 'a' && ch <= 'z') return false;
+        if (!(ch >= 'A' && ch <= 'Z') && !is_digit(ch)) return false;
+        letter = letter || (ch >= 'A' && ch <= 'Z');
+    }
+    return letter;
+}
+
+// "Amelie.FRENCH.2001", "Some.Film.LIMITED.DVDRip", "Die.Hard.German.DL.1080p":
+// the tags just before where the title ends (a year, a marker, a strong
+// tag) belong to the release, and so does an unknown word in capitals
+// between them. The title keeps at least one word, and more than an article.
+int trim_trailing_tags(const component &c, const info *infos, int from, int end) {
+    if (end >= c.count && end == c.count) {
+        // No year and no strong tag: nothing marks where the tags begin.
+        return end;
+    }
+    while (end - 1 > from) {
+        int head = end - 1;
+        while (head > from && infos[head].length == 0) --head;
+        const bool tag = infos[head].length > 0 && head + infos[head].length == end && infos[head].what == kind::tag &&
+                         !c.tokens[head].dropped;
+        bool sandwiched = false;
+        if (!tag && head == end - 1 && capital_word(c.tokens[head].text) && head - 1 > from) {
+            // An unknown capital word counts when a tag stands before it.
+            int before = head - 1;
+            while (before > from && infos[before].length == 0) --before;
+            sandwiched = infos[before].what == kind::tag && before + infos[before].length == head;
+        }
+        if (!tag && !sandwiched) break;
+        // A short tag counts in capitals only ("ITA", "DC"; not "Vie", "Fin").
+        if (tag && head == end - 1 && c.tokens[head].text.size() <= 3 && !capital_word(c.tokens[head].text)) break;
+        // "Blade Runner The Final Cut", "Mélancolie ou la Vie": after an article, title words.
+        if (head <= from || is_article(c.lower(head - 1))) break;
+        end = head;
+    }
+    return end;
+}
+
+// Anime openings and endings: "NCOP", "NCED2", and "OP1", "ED" after a dash.
+bool opening_or_ending(std::string_view lower, bool dash_before) {
+    if (lower.size() >= 4 && (lower.substr(0, 4) == "ncop" || lower.substr(0, 4) == "nced")) {
+        return lower.size() == 4 || all_digits(lower.substr(4));
+    }
+    if (!dash_before || lower.size() < 2 || lower.size() > 4) return false;
+    if (lower.substr(0, 2) != "op" && lower.substr(0, 2) != "ed") return false;
+    return lower.size() == 2 || all_digits(lower.substr(2));
+}
+
 // The extension, when it is a container's: "mkv".
 std::string_view take_container(std::string_view &text) {
     const size_t dot = text.rfind('.');
@@ -341,11 +453,13 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     // Reset in place: one pass of stores, no temporary to copy.
     new (static_cast<component_fields *>(&c)) component_fields();
     c.count = 0;
-    if (text.size() > kMaxComponent) text = text.substr(0, kMaxComponent);
     if (is_file) {
+        // The extension first, so that an overlong name keeps it.
         c.container = take_container(text);
         if (take_extra_suffix(text)) c.is_extra = true;
+        if (take_extra_prefix(text)) c.is_extra = true;
     }
+    text = cut_at_character(text, kMaxComponent);
     c.base = text.data();
     lower_into(text, c.lowered, sizeof c.lowered);
     tokenize(text, c);
@@ -375,9 +489,25 @@ void scan_component(std::string_view text, bool is_file, component &c) {
         while (from > 0 && infos[from].length == 0) --from;
         classify_from(from);
     }
+    int first_kept = 0;
+    while (first_kept < c.count && c.tokens[first_kept].dropped) ++first_kept;
+    // "[x265 10bit] Title 1080p": leading bracket groups that tag something
+    // are not the title, when words follow outside brackets.
+    int title_from = first_kept;
+    while (title_from < c.count && c.tokens[title_from].group) {
+        const int n = group_length(c, title_from);
+        bool tags = false;
+        for (int k = title_from; k < title_from + n; ++k)
+            tags = tags || (infos[k].length > 0 && infos[k].what != kind::plain && infos[k].what != kind::number);
+        bool words_follow = false;
+        for (int k = title_from + n; k < c.count && !words_follow; ++k)
+            words_follow = !c.tokens[k].group && !c.tokens[k].dropped && infos[k].what == kind::plain;
+        if (!tags || !words_follow) break;
+        title_from += n;
+    }
     int first_marker = c.count;
-    for (int i = 0; i < c.count; ++i)
-        if (infos[i].length > 0 && infos[i].strong) {
+    for (int i = title_from; i < c.count; ++i)
+        if (infos[i].length > 0 && infos[i].strong && !c.tokens[i].dropped) {
             first_marker = i;
             break;
         }
@@ -386,9 +516,7 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     // before it, one in brackets first ("2001 A Space Odyssey 1968", "1917").
     int year_at = -1;
     int bracketed_year_at = -1;
-    int first_kept = 0;
-    while (first_kept < c.count && c.tokens[first_kept].dropped) ++first_kept;
-    for (int i = first_kept + 1; i < first_marker; ++i) {
+    for (int i = title_from + 1; i < first_marker; ++i) {
         if (infos[i].length == 0 || (infos[i].what != kind::year && infos[i].what != kind::year_range)) continue;
         year_at = i;
         if (c.tokens[i].group) bracketed_year_at = i;
@@ -399,21 +527,40 @@ void scan_component(std::string_view text, bool is_file, component &c) {
         c.year_end = infos[year_at].value_end;
     }
     int title_end = year_at >= 0 ? year_at : first_marker;
+    // "Leon (The Professional) (1994)", "Film (Director, 1972)", "Title (BD
+    // 1080p FLAC)": an aside in brackets after the title ends it.
+    for (int i = title_from + 1; i < title_end; ++i) {
+        if (!c.tokens[i].group || c.tokens[i].group == c.tokens[title_from].group) continue;
+        if (group_length(c, i) == 1 && one_of(c.tokens[i].text, kCountries)) c.country = c.tokens[i].text;
+        // A year in the aside ("Film (Director, 1972)") is the year.
+        for (int k = i; c.year < 0 && k < c.count && c.tokens[k].group == c.tokens[i].group; ++k)
+            if (infos[k].length > 0 && infos[k].what == kind::year) c.year = infos[k].value;
+        title_end = i;
+        break;
+    }
+    title_end = trim_trailing_tags(c, infos, title_from, title_end);
 
     // Markers, parts, dates, and the tags after the title.
     int last_marker_end = -1;
-    for (int i = first_kept; i < c.count; ++i) {
+    for (int i = 0; i < c.count; ++i) {
         const info &in = infos[i];
         if (in.length == 0 || c.tokens[i].dropped) continue;
-        const bool after_title = i >= title_end;
+        const bool after_title = i >= title_end || i < title_from;
         switch (in.what) {
         case kind::marker:
-            if (in.season >= 0 && c.season < 0) c.season = in.season;
+            if (i < title_from) break;
+            if (in.season >= 0) {
+                if (c.season < 0) c.season = in.season;
+                const int last = in.value_end > in.season ? in.value_end : in.season;
+                for (int s = in.season; s <= last; ++s) add_season(c, s);
+            }
             for (int e = 0; e < in.episodes.count; ++e) add_episode(c, in.episodes.values[e], in.episodes.ranges[e]);
             last_marker_end = i + in.length;
             break;
         case kind::date:
+            if (i < title_from) break;
             if (!c.date[0]) std::memcpy(c.date, in.date, sizeof c.date);
+            if (c.year < 0) c.year = in.value;  // a daily show's year is its date's
             last_marker_end = i + in.length;
             break;
         case kind::part:
@@ -425,6 +572,13 @@ void scan_component(std::string_view text, bool is_file, component &c) {
         default: break;
         }
     }
+    // "Show.S01E01.2008.1080p", "Show - Season 2 (2016)": a year right after
+    // the marker is the show's.
+    if (c.year < 0 && last_marker_end > 0 && last_marker_end < c.count && infos[last_marker_end].length > 0 &&
+        infos[last_marker_end].what == kind::year) {
+        c.year = infos[last_marker_end].value;
+        ++last_marker_end;
+    }
     // "Title S2 - 05": a season marker, then the episode after a dash.
     if (c.season >= 0 && c.episode_count == 0 && last_marker_end > 0 && last_marker_end < c.count &&
         infos[last_marker_end].what == kind::number && c.tokens[last_marker_end].dash_before &&
@@ -432,9 +586,14 @@ void scan_component(std::string_view text, bool is_file, component &c) {
         add_episode(c, infos[last_marker_end].value, false);
         ++last_marker_end;
     }
-    // A sample is one wherever it stands.
+    // A sample is one wherever it stands; anime openings and endings are extras.
     for (int i = first_kept; i < c.count; ++i) {
-        if (same(c.lower(i), "sample")) c.is_extra = true;
+        const std::string_view lower = c.lower(i);
+        if (same(lower, "sample")) c.is_extra = true;
+        if (i > title_from && i < title_end && opening_or_ending(lower, c.tokens[i].dash_before)) {
+            c.is_extra = true;
+            title_end = i;
+        }
     }
 
     // Numbered releases without a season: "Title - 05", "[Group] Title 05 [1080p]":
@@ -443,18 +602,24 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     if (c.episode_count == 0 && !c.date[0]) {
         const bool fansub = !c.release_group.empty() && first_kept < c.count &&
                             c.tokens[first_kept].text.data() > c.release_group.data();
-        int after_dash = -1, ending = -1;
-        for (int i = first_kept + 1; i < title_end; ++i) {
-            if (infos[i].what != kind::number || infos[i].length == 0 || c.tokens[i].text.size() > 4 ||
+        int after_dash = -1, ending = -1, range = -1;
+        for (int i = title_from + 1; i < title_end; ++i) {
+            const bool ranged = c.tokens[i].text.find('-') != std::string_view::npos;
+            if (infos[i].what != kind::number || infos[i].length == 0 || c.tokens[i].text.size() > (ranged ? 9u : 4u) ||
                 c.tokens[i].group != 0)
                 continue;
-            const bool ends = i + 1 >= c.count || i + 1 == title_end || c.tokens[i + 1].group != 0 ||
-                              c.tokens[i + 1].dash_before;
+            // "03.5": a recap between episodes, read as the episode before it.
+            const bool half = c.tokens[i].dot_after && i + 1 < c.count && c.tokens[i + 1].text.size() == 1 &&
+                              infos[i + 1].what == kind::number;
+            const int after = half ? i + 2 : i + 1;
+            const bool ends = after >= c.count || after >= title_end || c.tokens[after].group != 0 ||
+                              c.tokens[after].dash_before;
             if (!ends) continue;
             if (c.tokens[i].dash_before) after_dash = i;
+            if (ranged) range = i;
             ending = i;
         }
-        const int at = after_dash >= 0 ? after_dash : (fansub && c.season < 0 ? ending : -1);
+        const int at = after_dash >= 0 ? after_dash : range >= 0 ? range : (fansub && c.season < 0 ? ending : -1);
         if (at >= 0 && c.season < 0) {
             c.absolute_episode = infos[at].value;
         } else if (at >= 0) {
@@ -471,27 +636,33 @@ void scan_component(std::string_view text, bool is_file, component &c) {
             title_end = at;
         }
     }
-    // "show.102.hdtv": a bare season and episode, only where nothing else fits.
-    if (!c.has_episode() && c.season < 0 && c.year < 0 && first_marker < c.count && title_end - 1 > first_kept) {
-        const int i = title_end - 1;
-        const std::string_view t = c.tokens[i].text;
+    // "show.102.hdtv", "Show [205]": a bare season and episode, only where nothing else fits.
+    if (!c.has_episode() && c.season < 0 && c.year < 0) {
+        int i = -1;
+        if (first_marker < c.count && title_end - 1 > title_from) i = title_end - 1;
+        for (int k = title_from + 1; k < c.count && i < 0; ++k)
+            if (c.tokens[k].group && group_length(c, k) == 1 && (k == 0 || c.tokens[k - 1].group != c.tokens[k].group))
+                i = infos[k].what == kind::number ? k : -1;
+        const std::string_view t = i >= 0 ? c.tokens[i].text.view() : std::string_view();
         const bool year_like = t.size() == 4 && infos[i].value >= 1900 && infos[i].value < 2100;
-        if (infos[i].what == kind::number && (t.size() == 3 || t.size() == 4) && t[0] != '0' && !year_like &&
+        if (i >= 0 && infos[i].what == kind::number && (t.size() == 3 || t.size() == 4) && t[0] != '0' && !year_like &&
             infos[i].value % 100 > 0) {
             c.season = infos[i].value / 100;
+            add_season(c, c.season);
             add_episode(c, infos[i].value % 100, false);
-            title_end = i;
+            if (i < title_end) title_end = i;
         }
     }
-    // "05 - Name": a number first, for a season folder to place.
-    if (first_kept < c.count && infos[first_kept].what == kind::number && c.tokens[first_kept].text.size() <= 3) {
-        c.leading_number = infos[first_kept].value;
-        c.after_leading = {first_kept + 1, title_end};
+    // "05 - Name", "003. Title - Name": a number first, for a season folder
+    // (or the dash after it) to place.
+    if (title_from < c.count && infos[title_from].what == kind::number && c.tokens[title_from].text.size() <= 3) {
+        c.leading_number = infos[title_from].value;
+        c.after_leading = {title_from + 1, title_end};
     }
 
-    // The title, without a trailing country code ("The Office (US)").
-    c.title = {first_kept, title_end};
-    if (title_end - first_kept >= 2) {
+    // The title, without a trailing country code ("The Office US").
+    c.title = {title_from, title_end};
+    if (title_end - title_from >= 2 && c.country.empty()) {
         const std::string_view last = c.tokens[title_end - 1].text;
         for (std::string_view country : kCountries)
             if (last == country) {
@@ -520,6 +691,8 @@ void scan_component(std::string_view text, bool is_file, component &c) {
             c.season = infos[first_kept].season;
         }
     }
+    // What a reader needs to tell whether the title is the name's own.
+    c.strong_tags = first_marker < c.count;
 }
 
 }  // namespace oxnames

@@ -62,6 +62,8 @@ struct component_fields {
     int year = -1;
     int year_end = -1;
     int season = -1;
+    int seasons[kMaxEpisodes] = {};  // every season named ("S01-S04")
+    int season_count = 0;
     int episodes[kMaxEpisodes] = {};
     int episode_count = 0;
     int absolute_episode = -1;
@@ -87,8 +89,12 @@ struct component_fields {
     int repack = 0;
     bool is_extra = false;
     bool season_folder = false;  // "Season 2", "S02", "Specials": nothing but a season
+    bool pack = false;           // "Complete Series": every season, none named
+    bool strong_tags = false;    // a marker or a strong tag: a release's name
 
     bool has_episode() const { return episode_count > 0 || absolute_episode >= 0 || date[0] != 0; }
+    // An episode, or a season or a pack of them.
+    bool is_show() const { return has_episode() || season >= 0 || pack; }
 };
 
 struct component : component_fields {

@@ -62,6 +62,11 @@ bool field_writer::append(std::string_view text) {
             continue;
         }
         const size_t n = utf8_sequence(text, at);
+        if (n == 2 && byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0) {  // C1 controls too
+            if (!put(" ")) return false;
+            at += 2;
+            continue;
+        }
         if (!put(n ? text.substr(at, n) : std::string_view("\xEF\xBF\xBD"))) return false;
         at += n ? n : 1;
     }
