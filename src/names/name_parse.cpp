@@ -119,7 +119,10 @@ placed_episode place_number(const component &f, const component *show, bool in_s
     const int folder_season = show ? show->season : -1;
     // "Season 02/05 - Name.mkv": the number is the episode, the rest its name.
     if (f.leading_number >= 0 && show && (folder_season >= 0 || f.season >= 0)) {
-        p.episode = f.leading_number;
+        const int season = f.season >= 0 ? f.season : folder_season;
+        // "Season 1/101.avi": the season's number, then the episode's.
+        const bool compact = f.leading_number >= 100 && season > 0 && f.leading_number / 100 == season;
+        p.episode = compact ? f.leading_number % 100 : f.leading_number;
         p.title = {};
         p.episode_title = f.after_leading;
         return p;

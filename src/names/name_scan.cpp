@@ -254,6 +254,8 @@ bool take_release_group(component &c, info *infos) {
     for (int k = 0; k < last && !release; ++k)
         release = infos[k].length > 0 && (infos[k].strong || infos[k].what == kind::year ||
                                           infos[k].what == kind::year_range);
+    // "Bluray-1080p": a tag after the dash is no group.
+    if (find_word(lower.substr(dash + 1))) return false;
     const std::string_view whole_text = t.text;
     t.text = whole_text.substr(0, dash);
     if (!release && !release_like(c, last)) {

@@ -213,6 +213,7 @@ bool clean_utf8(const char *text, size_t capacity) {
         if (c < 0x20 || c == 0x7F) return false;
         size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
         if (len == 0 || c > 0xF4 || i + len > n) return false;
+        if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) return false;  // a C1 control
         for (size_t k = 1; k < len; ++k)
             if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
         i += len;
@@ -244,6 +245,7 @@ TEST(ParseName, HostileInputsGiveCleanBoundedFields) {
         std::string(3000, '[') + "x",
         std::string(3000, ')') + "x",
         "Title\x1b]0;pwned\x07.2010.mkv",
+        "Title\xc2\x9b" "31m\xc2\x85Next.2010.mkv",
         "Bad\xff\xfe.Bytes\xc3.2010.mkv",
         "\xe5\x8d\x83\xe3\x81",
         std::string("Nul\0Inside.mkv", 14),
@@ -272,6 +274,34 @@ TEST(ParseName, HostileInputsGiveCleanBoundedFields) {
     const oxmeta_name cut = parse(long_title + " (2001).mkv");
     EXPECT_EQ(cut.year, 2001);
     EXPECT_GT(std::strlen(cut.title), 60u);
+}
+
+// Faults found in review, each with the input that showed it.
+TEST(ParseName, ReviewFaultsStayMended) {
+    // A daily show's date fills its field exactly, terminated.
+    oxmeta_name daily;
+    std::memset(&daily, 0x5A, sizeof daily);
+    daily.size = sizeof daily;
+    ASSERT_EQ(library().oxmeta_parse_name("Show.2015.03.12.mkv", &daily), OXMETA_OK);
+    EXPECT_EQ(std::string(daily.date, strnlen(daily.date, sizeof daily.date)), "2015-03-12");
+    EXPECT_EQ(daily.year, 2015);
+    // Dates that are no dates are not an episode's.
+    for (const char *name : {"Film.2021-00-99.mkv", "Film.2021-13-01.mkv", "Film.2021-02-30.mkv", "Show.31.02.2019.mkv"}) {
+        const oxmeta_name n = parse(name);
+        EXPECT_STREQ(n.date, "") << name;
+        EXPECT_STREQ(n.kind, "movie") << name;
+    }
+    // A name with no title gives none, rather than its own markers.
+    for (const char *name : {"S01E01.mkv", "1080p.mkv", "[ABCD1234].mkv"}) EXPECT_STREQ(parse(name).title, "") << name;
+    // An overlong name is cut at a character boundary and keeps its extension.
+    std::string overlong = "Title";
+    while (overlong.size() < 1500) overlong += ".\xe5\x8d\x83\xe5\x8d\x83";
+    for (const std::string &name : {overlong + ".mkv", overlong + "-GRP.mkv", "x" + overlong + ".mkv"}) {
+        const oxmeta_name n = parse(name);
+        EXPECT_STREQ(n.container, "mkv") << name.size();
+        for (const char *text : {n.title, n.release_group, n.episode_title})
+            EXPECT_EQ(std::string(text).find("\xef\xbf\xbd"), std::string::npos) << name.size();
+    }
 }
 
 TEST(ParseName, ManyThreadsAtOnceGiveTheSameAnswers) {
