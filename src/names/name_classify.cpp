@@ -191,8 +191,9 @@ bool parse_season_episode(std::string_view t, int &season, episode_list &list, i
         if (!is_year(season)) return false;
     }
     if (at == t.size()) return true;
-    if (t[at] == '-' && at + 2 < t.size() && t[at + 1] == 's' && is_digit(t[at + 2])) {
-        size_t end_at = at + 2;
+    // "s01-s04", "s01-04".
+    if (t[at] == '-' && at + 2 < t.size() && (t[at + 1] == 's' || is_digit(t[at + 1]))) {
+        size_t end_at = t[at + 1] == 's' ? at + 2 : at + 1;
         const int last = read_number(t, end_at, 3);
         if (end_at != t.size() || last < season || last - season >= kMaxEpisodes) return false;
         if (season_end) *season_end = last;
@@ -357,7 +358,18 @@ void classify_into(const component &c, int i, info &out) {
         }
         list.count = 0;
     }
-    // "3 of 6", "Part 3 of 6": an episode of a mini-series.
+    // "3 of 6", "2of9", "Part 3 of 6": an episode of a mini-series.
+    if (const size_t of = lower.find("of"); of > 0 && of != std::string_view::npos && of + 2 < lower.size()) {
+        const int value = whole_number(lower.substr(0, of), 2);
+        const int total = whole_number(lower.substr(of + 2), 2);
+        if (value > 0 && total >= value && total > 1) {
+            out.what = kind::marker;
+            out.strong = true;
+            list.add(value, false);
+            out.episodes = list;
+            return;
+        }
+    }
     {
         const bool part_word = same(lower, "part") || same(lower, "pt");
         const int at = part_word ? i + 1 : i;

@@ -5,6 +5,7 @@
 #include <new>
 #include <string_view>
 
+#include "name_classify.h"
 #include "name_scan.h"
 #include "name_text.h"
 #include "oxmeta.h"
@@ -108,6 +109,7 @@ bool all_digits_text(std::string_view t) {
 // The file's own reading of a bare number: an episode placed by the folders.
 struct placed_episode {
     int episode = -1;
+    int last_episode = -1;  // of a range
     span title;          // what names the show in the file (empty: the folders)
     span episode_title;
 };
@@ -120,11 +122,21 @@ placed_episode place_number(const component &f, const component *show, bool in_s
     // "Season 02/05 - Name.mkv": the number is the episode, the rest its name.
     if (f.leading_number >= 0 && show && (folder_season >= 0 || f.season >= 0)) {
         const int season = f.season >= 0 ? f.season : folder_season;
-        // "Season 1/101.avi": the season's number, then the episode's.
+        // "Season 1/101.avi", "Season 08/0823.avi": the season's number, then the episode's.
         const bool compact = f.leading_number >= 100 && season > 0 && f.leading_number / 100 == season;
         p.episode = compact ? f.leading_number % 100 : f.leading_number;
+        // "1017-1018.avi": two episodes.
+        if (f.leading_last > f.leading_number)
+            p.last_episode = compact && f.leading_last / 100 == season ? f.leading_last % 100 : f.leading_last;
         p.title = {};
         p.episode_title = f.after_leading;
+        // "03 - Show - Episode Name": the show named again before the episode's name.
+        for (int i = f.after_leading.begin + 1; i < f.after_leading.end; ++i)
+            if (f.tokens[i].dash_before && (f.tokens[f.after_leading.begin].dash_before ||
+                                            f.tokens[f.after_leading.begin - 1].dot_after)) {
+                p.episode_title.begin = i;
+                break;
+            }
         return p;
     }
     // "Show.S02.720p.HDTV/show.205.mkv", "Season 2/Show 205.mkv": the
@@ -169,13 +181,18 @@ placed_episode place_number(const component &f, const component *show, bool in_s
 void fill(const component &f, const component *show, const component *tags_from, bool extra, bool in_season_folder,
           oxmeta_name &n) {
     const placed_episode placed = place_number(f, show, in_season_folder);
-    const bool episode = f.is_show() || placed.episode >= 0;
+    // "Firefly - The Complete Series/Firefly - Disc 1.iso": a file in a
+    // season's or a show's pack is of the show.
+    const bool in_pack = show && !show->season_folder && (show->pack || (show->season >= 0 && !show->has_episode()));
+    const bool episode = f.is_show() || placed.episode >= 0 || in_pack;
     // Which component names the title, its year and its country.
     const component *named_by = &f;
     span title = placed.title;
     if (placed.episode > 0) {
         n.episode_count = 1;
         n.episodes[0] = placed.episode;
+        for (int e = placed.episode + 1; e <= placed.last_episode && n.episode_count < OXMETA_NAME_EPISODES; ++e)
+            n.episodes[n.episode_count++] = e;
     }
     if (placed.episode >= 0) write_words(f, placed.episode_title, n.episode_title, sizeof n.episode_title);
     // "Dark City (1998)/file.mkv": a folder that gives a year names the film
@@ -262,11 +279,21 @@ void fill_ids(const component &file, const std::string_view *folders, int count,
     if (!file.imdb_id.empty()) write_text(file.imdb_id, n.imdb_id, sizeof n.imdb_id);
 }
 
+bool same_letters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size() || a.empty()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
+    return true;
+}
+
 // A token no person named a file with: a hash ("3f9c0a77e1d04b6f") or a
 // run of digits ("190312", "00001").
 bool meaningless(std::string_view t) {
     if (all_digits_text(t)) return true;
-    if (t.size() < 8) return false;
+    // "title_t01", "B3_t00": the names a disc ripper gives.
+    if (t.size() == 3 && (t[0] | 0x20) == 't' && all_digits_text(t.substr(1))) return true;
+    if (t.size() == 5 && same_letters(t, "title")) return true;
+    if (t.size() < 4) return false;
     int digits = 0, letters = 0;
     bool hex = true;
     for (char ch : t) {
@@ -276,29 +303,33 @@ bool meaningless(std::string_view t) {
         else return false;
         hex = hex && ((ch >= '0' && ch <= '9') || (lower >= 'a' && lower <= 'f'));
     }
-    return digits >= 2 && letters >= 2 && (hex || t.size() >= 16);
+    return digits >= 1 && letters >= 1 && ((hex && t.size() >= 4 && digits + letters >= 4) || t.size() >= 16);
 }
 
-bool same_letters(std::string_view a, std::string_view b) {
-    if (a.size() != b.size() || a.empty()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
-    return true;
-}
-
-// "1080p" and "x264" written backwards: a name reversed.
+// "1080p", "x264" and "S03E06" written backwards: a name reversed.
 bool reversed_tags(const component &f) {
     int found = 0;
     for (int i = 0; i < f.count; ++i) {
         const std::string_view t = f.tokens[i].text;
-        if (t.size() < 3 || t.size() > 8) continue;
-        char buffer[8];
-        for (size_t k = 0; k < t.size(); ++k) {
-            const char ch = t[t.size() - 1 - k];
-            buffer[k] = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+        for (size_t begin = 0; begin < t.size();) {
+            size_t end = t.find('-', begin);
+            if (end == std::string_view::npos) end = t.size();
+            const size_t n = end - begin;
+            if (n >= 3 && n <= 8) {
+                char buffer[8];
+                for (size_t k = 0; k < n; ++k) {
+                    const char ch = t[end - 1 - k];
+                    buffer[k] = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+                }
+                const std::string_view back(buffer, n);
+                const word *w = find_word(back);
+                int season = -1;
+                episode_list list;
+                list.count = 0;
+                if ((w && !w->weak && w->what != field::other) || parse_season_episode(back, season, list)) ++found;
+            }
+            begin = end + 1;
         }
-        const word *w = find_word({buffer, t.size()});
-        if (w && !w->weak && w->what != field::other) ++found;
     }
     return found >= 2;
 }
@@ -310,9 +341,15 @@ bool title_unusable(const component &f, const component &folder) {
     if (folder.title.empty() || folder.season_folder) return false;
     if (!(folder.strong_tags || folder.year > 0 || folder.is_show())) return false;
     if (f.title.empty()) return !f.is_show();
+    // A sample in a release's folder ("sample-bb.mkv"): the release names it.
+    if (f.is_extra && !f.is_show() && f.year < 0) return true;
     bool all_meaningless = true;
     for (int i = f.title.begin; i < f.title.end && all_meaningless; ++i)
         all_meaningless = f.tokens[i].dropped || meaningless(f.tokens[i].text);
+    // "B3_t00": a ripper's title number after a short prefix.
+    const std::string_view last = f.tokens[f.title.end - 1].text;
+    if (f.title.end - f.title.begin <= 2 && last.size() == 3 && (last[0] | 0x20) == 't' && all_digits_text(last.substr(1)))
+        all_meaningless = true;
     if (all_meaningless && !f.is_show()) return true;
     // The group in front: "grp-some.film.2010.1080p", "grp-sf1080p".
     const std::string_view first = f.tokens[f.title.begin].text;
@@ -320,19 +357,21 @@ bool title_unusable(const component &f, const component &folder) {
     if (dash != std::string_view::npos && !folder.release_group.empty() &&
         same_letters(first.substr(0, dash), folder.release_group))
         return true;
-    return !f.strong_tags && f.year < 0 && !f.is_show() && reversed_tags(f);
+    return f.year < 0 && !f.is_show() && reversed_tags(f);
 }
 
-// How many folders a disc's structure takes: "VIDEO_TS" one, "BDMV" one,
-// "BDMV/STREAM" two; 0 when the file is not in one.
+// How many folders a disc's structure takes: "VIDEO_TS", "BDMV" or
+// "HVDVD_TS" one, "BDMV/STREAM" (or PLAYLIST, CLIPINF ...) two; 0 when the
+// file is not in one.
 int disc_depth(const std::string_view *folders, int count) {
-    char buffer[16];
-    const std::string_view first = count > 0 ? lower_into(folders[0], buffer, sizeof buffer) : std::string_view();
-    if (first == "video_ts" || first == "bdmv") return 1;
-    if (first == "stream" && count > 1) {
-        char second[16];
-        if (lower_into(folders[1], second, sizeof second) == "bdmv") return 2;
-    }
+    constexpr std::string_view kDiscFolders[] = {"audio_ts", "bdmv", "hvdvd_ts", "video_ts"};
+    constexpr std::string_view kBlurayFolders[] = {"auxdata", "backup", "bdjo", "clipinf", "jar", "meta", "playlist",
+                                                   "stream"};
+    char first[16], second[16];
+    const std::string_view a = count > 0 ? lower_into(folders[0], first, sizeof first) : std::string_view();
+    if (!a.empty() && one_of(a, kDiscFolders)) return 1;
+    if (!a.empty() && count > 1 && one_of(a, kBlurayFolders) && lower_into(folders[1], second, sizeof second) == "bdmv")
+        return 2;
     return 0;
 }
 

@@ -255,7 +255,7 @@ bool take_release_group(component &c, info *infos) {
         release = infos[k].length > 0 && (infos[k].strong || infos[k].what == kind::year ||
                                           infos[k].what == kind::year_range);
     // "Bluray-1080p": a tag after the dash is no group.
-    if (find_word(lower.substr(dash + 1))) return false;
+    if (const word *w = find_word(lower.substr(dash + 1)); w && !w->weak) return false;
     const std::string_view whole_text = t.text;
     t.text = whole_text.substr(0, dash);
     if (!release && !release_like(c, last)) {
@@ -528,6 +528,19 @@ void scan_component(std::string_view text, bool is_file, component &c) {
         c.year = infos[year_at].value;
         c.year_end = infos[year_at].value_end;
     }
+    // "Avatar.3D.HSBS.2009", "Zwartboek.NLsubs.2006": a year among the
+    // first tags, before any marker, is the year too.
+    if (year_at < 0) {
+        for (int i = first_marker; i < c.count; ++i) {
+            if (infos[i].length == 0 || c.tokens[i].dropped) continue;
+            const kind what = infos[i].what;
+            if (what == kind::year) {
+                c.year = infos[i].value;
+                break;
+            }
+            if (what != kind::tag && !capital_word(c.tokens[i].text)) break;
+        }
+    }
     int title_end = year_at >= 0 ? year_at : first_marker;
     // "Leon (The Professional) (1994)", "Film (Director, 1972)", "Title (BD
     // 1080p FLAC)": an aside in brackets after the title ends it.
@@ -592,7 +605,7 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     for (int i = first_kept; i < c.count; ++i) {
         const std::string_view lower = c.lower(i);
         if (same(lower, "sample")) c.is_extra = true;
-        if (i > title_from && i < title_end && opening_or_ending(lower, c.tokens[i].dash_before)) {
+        if (i >= title_from && i < title_end && opening_or_ending(lower, c.tokens[i].dash_before || i == title_from)) {
             c.is_extra = true;
             title_end = i;
         }
@@ -605,7 +618,10 @@ void scan_component(std::string_view text, bool is_file, component &c) {
         const bool fansub = !c.release_group.empty() && first_kept < c.count &&
                             c.tokens[first_kept].text.data() > c.release_group.data();
         int after_dash = -1, ending = -1, range = -1;
-        for (int i = title_from + 1; i < title_end; ++i) {
+        // "Hunter x Hunter (2011) - 148": the number may follow the year.
+        const int numbers_end = year_at >= 0 && c.tokens[year_at].group ? first_marker : title_end;
+        for (int i = title_from + 1; i < numbers_end; ++i) {
+            if (i == year_at) continue;
             const bool ranged = c.tokens[i].text.find('-') != std::string_view::npos;
             if (infos[i].what != kind::number || infos[i].length == 0 || c.tokens[i].text.size() > (ranged ? 9u : 4u) ||
                 c.tokens[i].group != 0)
@@ -614,7 +630,7 @@ void scan_component(std::string_view text, bool is_file, component &c) {
             const bool half = c.tokens[i].dot_after && i + 1 < c.count && c.tokens[i + 1].text.size() == 1 &&
                               infos[i + 1].what == kind::number;
             const int after = half ? i + 2 : i + 1;
-            const bool ends = after >= c.count || after >= title_end || c.tokens[after].group != 0 ||
+            const bool ends = after >= c.count || after >= numbers_end || c.tokens[after].group != 0 ||
                               c.tokens[after].dash_before;
             if (!ends) continue;
             if (c.tokens[i].dash_before) after_dash = i;
@@ -630,12 +646,13 @@ void scan_component(std::string_view text, bool is_file, component &c) {
         if (at >= 0) {
             // "Title - 05 - Name": the episode's name.
             int e = at + 1;
-            if (e < title_end && c.tokens[e].dash_before && c.tokens[e].group == 0) {
+            const int names_end = numbers_end;
+            if (e < names_end && c.tokens[e].dash_before && c.tokens[e].group == 0) {
                 c.episode_title.begin = e;
-                while (e < title_end && c.tokens[e].group == 0) ++e;
+                while (e < names_end && c.tokens[e].group == 0) ++e;
                 c.episode_title.end = e;
             }
-            title_end = at;
+            if (at < title_end) title_end = at;
         }
     }
     // "show.102.hdtv", "Show [205]": a bare season and episode, only where nothing else fits.
@@ -657,9 +674,18 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     }
     // "05 - Name", "003. Title - Name": a number first, for a season folder
     // (or the dash after it) to place.
-    if (title_from < c.count && infos[title_from].what == kind::number && c.tokens[title_from].text.size() <= 3) {
-        c.leading_number = infos[title_from].value;
-        c.after_leading = {title_from + 1, title_end};
+    if (title_from < c.count && infos[title_from].what == kind::number && c.tokens[title_from].text.size() <= 9) {
+        const std::string_view t = c.tokens[title_from].text;
+        const size_t dash = t.find('-');
+        if (dash == std::string_view::npos ? t.size() <= 4 : dash <= 4) {
+            c.leading_number = infos[title_from].value;
+            if (dash != std::string_view::npos) {
+                int last = 0;
+                for (char ch : t.substr(dash + 1)) last = last * 10 + (ch - '0');
+                c.leading_last = last;
+            }
+            c.after_leading = {title_from + 1, title_end};
+        }
     }
 
     // The title, without a trailing country code ("The Office US").

@@ -68,6 +68,7 @@ struct component_fields {
     int episode_count = 0;
     int absolute_episode = -1;
     int leading_number = -1;     // "05 - Name": a number the name starts with
+    int leading_last = -1;       // "1017-1018": the last of a range it starts with
     span after_leading;          // what follows that number
     char date[11] = {};
     int part = -1;

@@ -490,8 +490,9 @@ inline constexpr std::string_view kExtraSuffixes[] = {
 
 // Extensions of video files (and of the subtitles that go beside them).
 inline constexpr std::string_view kContainers[] = {
-    "3gp", "ass", "asf", "avi", "divx", "flv", "idx", "iso", "m2ts", "m4v", "mk3d", "mkv", "mov", "mp4", "mpeg",
-    "mpg", "mts", "nfo", "ogm", "ogv", "rm", "rmvb", "srt", "ssa", "sub", "ts", "vob", "webm", "wmv", "wtv",
+    "3gp", "ass", "asf", "avi", "bdmv", "bup", "clpi", "divx", "evo", "flv", "idx", "ifo", "iso", "m2ts", "m4v",
+    "mk3d", "mkv", "mov", "mp4", "mpeg", "mpg", "mpls", "mts", "nfo", "ogm", "ogv", "rm", "rmvb", "srt", "ssa",
+    "sub", "ts", "vob", "webm", "wmv", "wtv",
 };
 
 // Words that name a season ("Season 2", "Staffel 2", "Sezon 2"), in ASCII
