@@ -29,6 +29,7 @@ bool is_year(int value) { return value >= kMinYear && value <= kMaxYear; }
 bool set_date(info &out, int year, int month, int day) {
     constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (!is_year(year) || month < 1 || month > 12 || day < 1 || day > kDays[month - 1]) return false;
+    if (month == 2 && day == 29 && (year % 4 != 0 || (year % 100 == 0 && year % 400 != 0))) return false;
     out.what = kind::date;
     out.strong = true;
     out.value = year;
@@ -296,7 +297,7 @@ void classify_into(const component &c, int i, info &out) {
     // "Season 2", "Staffel 2", "Saison III", "Season 1-3", "Seasons 1 & 2", "season2".
     if (kSeasonStarts.of[static_cast<unsigned char>(first_char)]) {
         for (std::string_view s : kSeasonWords) {
-            if (same(lower, s) && !next.empty()) {
+            if (same(lower, s) && !next.empty() && !c.tokens[i + 1].dash_before) {
                 int value = whole_number(next, 4);
                 if (value < 0) value = roman(next);
                 episode_list range;
@@ -314,7 +315,8 @@ void classify_into(const component &c, int i, info &out) {
                 if (out.value_end < 0 && i + 3 < c.count) {
                     const std::string_view joiner = c.lower(i + 2);
                     const int last = whole_number(c.lower(i + 3), 3);
-                    if ((same(joiner, "&") || same(joiner, "and") || same(joiner, "to") || same(joiner, "+")) &&
+                    constexpr std::string_view kJoiners[] = {"&", "+", "and", "en", "et", "i", "och", "og", "to", "und", "y"};
+                    if (one_of(joiner, kJoiners) &&
                         last > value && last - value < kMaxEpisodes) {
                         out.value_end = last;
                         out.length = 4;
@@ -359,7 +361,9 @@ void classify_into(const component &c, int i, info &out) {
         list.count = 0;
     }
     // "3 of 6", "2of9", "Part 3 of 6": an episode of a mini-series.
-    if (const size_t of = lower.find("of"); of > 0 && of != std::string_view::npos && of + 2 < lower.size()) {
+    const bool digit_first = is_digit(first_char);
+    if (const size_t of = digit_first ? lower.find("of") : std::string_view::npos;
+        of > 0 && of != std::string_view::npos && of + 2 < lower.size()) {
         const int value = whole_number(lower.substr(0, of), 2);
         const int total = whole_number(lower.substr(of + 2), 2);
         if (value > 0 && total >= value && total > 1) {
@@ -370,7 +374,7 @@ void classify_into(const component &c, int i, info &out) {
             return;
         }
     }
-    {
+    if (digit_first || first_char == 'p') {
         const bool part_word = same(lower, "part") || same(lower, "pt");
         const int at = part_word ? i + 1 : i;
         const int value = at < c.count ? whole_number(c.lower(at), 2) : -1;
@@ -479,7 +483,7 @@ void classify_into(const component &c, int i, info &out) {
         return;
     }
     // "105-108": a range of numbered episodes, read as its first.
-    {
+    if (digit_first) {
         const size_t dash = lower.find('-');
         if (dash != std::string_view::npos && dash > 0 && dash <= 4 && lower.size() - dash - 1 <= 4) {
             const int from = whole_number(lower.substr(0, dash), 4);

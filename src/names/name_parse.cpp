@@ -261,11 +261,13 @@ void fill(const component &f, const component *show, const component *tags_from,
     n.is_extra = extra || f.is_extra ? 1 : 0;
 }
 
-// The ids of the file name, or of the nearest folder that gives each.
-void fill_ids(const component &file, const std::string_view *folders, int count, oxmeta_name &n) {
-    n.tmdb_id = file.tmdb_id;
-    n.tvdb_id = file.tvdb_id;
-    std::string_view imdb = file.imdb_id;
+// The ids of the file name (own: its own reading, file: the component that
+// names it), or of the nearest folder that gives each.
+void fill_ids(const component &own, const component &file, const std::string_view *folders, int count,
+              oxmeta_name &n) {
+    n.tmdb_id = own.tmdb_id >= 0 ? own.tmdb_id : file.tmdb_id;
+    n.tvdb_id = own.tvdb_id >= 0 ? own.tvdb_id : file.tvdb_id;
+    std::string_view imdb = own.imdb_id.empty() ? file.imdb_id : own.imdb_id;
     alignas(component) unsigned char storage[sizeof(component)];
     for (int i = 0; i < count && (n.tmdb_id < 0 || n.tvdb_id < 0 || imdb.empty()); ++i) {
         if (!may_hold_id(folders[i])) continue;
@@ -273,10 +275,9 @@ void fill_ids(const component &file, const std::string_view *folders, int count,
         scan_ids(folders[i], folder);
         if (n.tmdb_id < 0) n.tmdb_id = folder.tmdb_id;
         if (n.tvdb_id < 0) n.tvdb_id = folder.tvdb_id;
-        if (imdb.empty()) imdb = folder.imdb_id;
-        if (!imdb.empty()) write_text(imdb, n.imdb_id, sizeof n.imdb_id);
+        if (imdb.empty()) imdb = folder.imdb_id;  // a view into the path, not into folder
     }
-    if (!file.imdb_id.empty()) write_text(file.imdb_id, n.imdb_id, sizeof n.imdb_id);
+    if (!imdb.empty()) write_text(imdb, n.imdb_id, sizeof n.imdb_id);
 }
 
 bool same_letters(std::string_view a, std::string_view b) {
@@ -334,30 +335,46 @@ bool reversed_tags(const component &f) {
     return found >= 2;
 }
 
-// A file name with no usable title of its own inside a release folder:
-// a hash, digits, the group's abbreviation ("grp-sf1080p") or prefix
-// ("grp-some.film.2010"), or a name written backwards.
+// A (non-empty) title no person gave: hashes and digits ("190312 04"), or a
+// ripper's title number after a short prefix ("B3_t00").
+bool meaningless_title(const component &f) {
+    bool all = true;
+    for (int i = f.title.begin; i < f.title.end && all; ++i) all = f.tokens[i].dropped || meaningless(f.tokens[i].text);
+    const std::string_view last = f.tokens[f.title.end - 1].text;
+    return all || (f.title.end - f.title.begin <= 2 && last.size() == 3 && (last[0] | 0x20) == 't' &&
+                   all_digits_text(last.substr(1)));
+}
+
+// Whether the file name may lack a usable title of its own: a hash,
+// digits, the group's abbreviation ("grp-sf1080p") or prefix
+// ("grp-some.film.2010"), a sample, or a name written backwards. Tells
+// from the file alone whether its folder is worth reading for it.
+bool may_lack_title(const component &f) {
+    if (f.title.empty()) return !f.is_show();
+    if (f.is_extra && !f.is_show() && f.year < 0) return true;
+    if (meaningless_title(f) && !f.is_show()) return true;
+    if (f.tokens[f.title.begin].text.find('-') != std::string_view::npos) return true;
+    return !f.strong_tags && f.year < 0 && !f.is_show();
+}
+
+// A file name with no usable title of its own inside a release folder.
 bool title_unusable(const component &f, const component &folder) {
     if (folder.title.empty() || folder.season_folder) return false;
+    // "1917 (2019)/1917 (2019) [1080p].mkv": the folder's own title.
+    if (!f.title.empty() && same_letters(f.tokens[f.title.begin].text, folder.tokens[folder.title.begin].text))
+        return false;
     if (!(folder.strong_tags || folder.year > 0 || folder.is_show())) return false;
     if (f.title.empty()) return !f.is_show();
     // A sample in a release's folder ("sample-bb.mkv"): the release names it.
     if (f.is_extra && !f.is_show() && f.year < 0) return true;
-    bool all_meaningless = true;
-    for (int i = f.title.begin; i < f.title.end && all_meaningless; ++i)
-        all_meaningless = f.tokens[i].dropped || meaningless(f.tokens[i].text);
-    // "B3_t00": a ripper's title number after a short prefix.
-    const std::string_view last = f.tokens[f.title.end - 1].text;
-    if (f.title.end - f.title.begin <= 2 && last.size() == 3 && (last[0] | 0x20) == 't' && all_digits_text(last.substr(1)))
-        all_meaningless = true;
-    if (all_meaningless && !f.is_show()) return true;
     // The group in front: "grp-some.film.2010.1080p", "grp-sf1080p".
     const std::string_view first = f.tokens[f.title.begin].text;
     const size_t dash = first.find('-');
     if (dash != std::string_view::npos && !folder.release_group.empty() &&
-        same_letters(first.substr(0, dash), folder.release_group))
+        (same_letters(first.substr(0, dash), folder.release_group) || (f.lower_case && dash >= 2 && dash <= 5)))
         return true;
-    return f.year < 0 && !f.is_show() && reversed_tags(f);
+    if (!f.strong_tags && f.year < 0 && !f.is_show() && reversed_tags(f)) return true;
+    return meaningless_title(f) && !f.is_show();
 }
 
 // How many folders a disc's structure takes: "VIDEO_TS", "BDMV" or
@@ -382,6 +399,7 @@ void parse(std::string_view path, oxmeta_name &n) {
     alignas(component) unsigned char file_storage[sizeof(component)];
     component *file = new (file_storage) component;
     scan_component(parts.file, true, *file);
+    const component *own = file;  // the file name's own reading
 
     // The folders above, leaving out extras folders (flagging the file) and
     // folders that say nothing ("Movies", "TV Shows").
@@ -393,6 +411,7 @@ void parse(std::string_view path, oxmeta_name &n) {
             if (i == 0) extra = true;
             if (i == 0) continue;
         }
+        if (i == 0 && named(parts.folders[i], kSubtitleFolders)) continue;
         if (named(parts.folders[i], kGenericFolders)) break;
         all_folders[count++] = parts.folders[i];
     }
@@ -417,9 +436,7 @@ void parse(std::string_view path, oxmeta_name &n) {
         folders += disc;
         count -= disc;
     }
-    if (!folder_is_file && count > 0 && !file->season_folder &&
-        (file->title.empty() || !file->strong_tags || file->tokens[file->title.begin].text.find('-') !=
-                                                          std::string_view::npos)) {
+    if (!folder_is_file && count > 0 && may_lack_title(*file)) {
         parent = read_folder(folders[0]);
         folder_is_file = title_unusable(*file, *parent);
     }
@@ -459,7 +476,7 @@ void parse(std::string_view path, oxmeta_name &n) {
         }
     }
     fill(*file, show, tags_from, extra, in_season_folder, n);
-    fill_ids(*file, folders, count, n);
+    fill_ids(*own, *file, folders, count, n);
 }
 
 }  // namespace oxnames

@@ -123,7 +123,8 @@ void tokenize(std::string_view text, component &c) {
             continue;
         }
         size_t j = i;
-        while (j < text.size() && kWordByte.of[static_cast<unsigned char>(text[j])]) ++j;
+        bool inner_dash = false;
+        while (j < text.size() && kWordByte.of[static_cast<unsigned char>(text[j])]) inner_dash |= text[j++] == '-';
         std::string_view t = text.substr(i, j - i);
         i = j;
         if (is_dash(t)) {
@@ -136,7 +137,8 @@ void tokenize(std::string_view text, component &c) {
         }
         // "Show_Name-s02-e05", "Show-2x05": a marker joined to the words by
         // dashes is read as a token of its own; the rest after it.
-        if (const size_t cut = dash_before_marker(c, t); cut != std::string_view::npos) {
+        if (const size_t cut = inner_dash ? dash_before_marker(c, t) : std::string_view::npos;
+            cut != std::string_view::npos) {
             i = static_cast<size_t>(t.data() - text.data()) + cut;
             t = t.substr(0, cut);
         }
@@ -338,8 +340,25 @@ std::string_view cut_at_character(std::string_view text, size_t max) {
 }
 
 bool is_article(std::string_view lower) {
-    constexpr std::string_view kArticles[] = {"a", "an", "das", "der", "die", "el", "il", "l", "la", "le", "les", "the"};
+    constexpr std::string_view kArticles[] = {"a", "an", "das", "der", "el", "il", "l", "la", "le", "les", "the"};
     return one_of(lower, kArticles);
+}
+
+// A tag that counts before a year in any case: an edition ("Special.Edition"),
+// a language's name ("German", not "Vie") or "Multi".
+bool spoken_tag(const word &w) {
+    return w.what == field::edition || (w.what == field::language && w.text.size() >= 4) || w.text == "multi";
+}
+
+// A word in capitals, as release tags are written ("FRENCH", "iTALiAN"):
+// two capitals at least, and no small letter but an i.
+bool shouted(std::string_view t) {
+    int capitals = 0;
+    for (char ch : t) {
+        if (ch >= 'A' && ch <= 'Z') ++capitals;
+        else if (ch >= 'a' && ch <= 'z' && ch != 'i') return false;
+    }
+    return capitals >= 2;
 }
 
 // An unknown word in capitals ("STV", "DL"): a tag when it sits among tags.
@@ -358,7 +377,7 @@ bool capital_word(std::string_view t) {
 // the tags just before where the title ends (a year, a marker, a strong
 // tag) belong to the release, and so does an unknown word in capitals
 // between them. The title keeps at least one word, and more than an article.
-int trim_trailing_tags(const component &c, const info *infos, int from, int end) {
+int trim_trailing_tags(const component &c, const info *infos, int from, int end, int year_end) {
     if (end >= c.count && end == c.count) {
         // No year and no strong tag: nothing marks where the tags begin.
         return end;
@@ -370,19 +389,35 @@ int trim_trailing_tags(const component &c, const info *infos, int from, int end)
                          !c.tokens[head].dropped;
         bool sandwiched = false;
         if (!tag && head == end - 1 && capital_word(c.tokens[head].text) && head - 1 > from) {
-            // An unknown capital word counts when a tag stands before it.
+            // An unknown capital word counts when a tag stands before it, or
+            // when it is a long one just before the tags ("Tropa.de.Elite.NACIONAL.1080p")
+            // in a name whose title is not in capitals.
             int before = head - 1;
             while (before > from && infos[before].length == 0) --before;
             sandwiched = infos[before].what == kind::tag && before + infos[before].length == head;
+            sandwiched = sandwiched || (end != year_end && c.tokens[head].text.size() >= 5 &&
+                                        !capital_word(c.tokens[from].text) && !c.lower_case);
         }
         if (!tag && !sandwiched) break;
-        // A short tag counts in capitals only ("ITA", "DC"; not "Vie", "Fin").
-        if (tag && head == end - 1 && c.tokens[head].text.size() <= 3 && !capital_word(c.tokens[head].text)) break;
+        const std::string_view text = c.tokens[head].text;
+        // A short tag counts in capitals only ("ITA", "DC"; not "Vie", "Fin"),
+        // unless the whole name is in lower case.
+        if (tag && head == end - 1 && text.size() <= 3 && !capital_word(text) && !c.lower_case) break;
+        // Just before the year, a tag counts when shouted ("Amelie.FRENCH.2001";
+        // not "The.Good.German.2006", "Step.Up.3D.2010").
+        if (end == year_end && !shouted(text) && !(tag && spoken_tag(*infos[head].w))) break;
         // "Blade Runner The Final Cut", "Mélancolie ou la Vie": after an article, title words.
         if (head <= from || is_article(c.lower(head - 1))) break;
         end = head;
     }
     return end;
+}
+
+// Whether tokens [from, to) hold a word that is not a number.
+bool words_before(const component &c, const info *infos, int from, int to) {
+    for (int i = from; i < to; ++i)
+        if (!c.tokens[i].dropped && infos[i].what == kind::plain) return true;
+    return false;
 }
 
 // Anime openings and endings: "NCOP", "NCED2", and "OP1", "ED" after a dash.
@@ -464,6 +499,7 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     text = cut_at_character(text, kMaxComponent);
     c.base = text.data();
     lower_into(text, c.lowered, sizeof c.lowered);
+    c.lower_case = std::memcmp(c.lowered, text.data(), text.size()) == 0;
     tokenize(text, c);
     take_ids(c);
     drop_noise(c, is_file);
@@ -553,7 +589,7 @@ void scan_component(std::string_view text, bool is_file, component &c) {
         title_end = i;
         break;
     }
-    title_end = trim_trailing_tags(c, infos, title_from, title_end);
+    title_end = trim_trailing_tags(c, infos, title_from, title_end, year_at >= 0 ? year_at : -1);
 
     // Markers, parts, dates, and the tags after the title.
     int last_marker_end = -1;
@@ -590,8 +626,9 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     // "Show.S01E01.2008.1080p", "Show - Season 2 (2016)": a year right after
     // the marker is the show's.
     if (c.year < 0 && last_marker_end > 0 && last_marker_end < c.count && infos[last_marker_end].length > 0 &&
-        infos[last_marker_end].what == kind::year) {
+        (infos[last_marker_end].what == kind::year || infos[last_marker_end].what == kind::year_range)) {
         c.year = infos[last_marker_end].value;
+        c.year_end = infos[last_marker_end].value_end;
         ++last_marker_end;
     }
     // "Title S2 - 05": a season marker, then the episode after a dash.
@@ -601,31 +638,52 @@ void scan_component(std::string_view text, bool is_file, component &c) {
         add_episode(c, infos[last_marker_end].value, false);
         ++last_marker_end;
     }
+    // "Show Complete Series", "The Complete Series": every season of a show.
+    for (int i = title_from + 1; i + 1 < c.count; ++i) {
+        if (!same(c.lower(i), "complete") || infos[i + 1].what == kind::marker) continue;
+        const std::string_view after = c.lower(i + 1);
+        if (!same(after, "series") && !same(after, "serie") && !same(after, "seasons")) continue;
+        c.pack = true;
+        const int begin = i > title_from + 1 && same(c.lower(i - 1), "the") ? i - 1 : i;
+        if (begin < title_end) title_end = begin;
+        break;
+    }
     // A sample is one wherever it stands; anime openings and endings are extras.
+    bool opening = false;
     for (int i = first_kept; i < c.count; ++i) {
         const std::string_view lower = c.lower(i);
         if (same(lower, "sample")) c.is_extra = true;
-        if (i >= title_from && i < title_end && opening_or_ending(lower, c.tokens[i].dash_before || i == title_from)) {
-            c.is_extra = true;
-            title_end = i;
+        if (opening_or_ending(lower, c.tokens[i].dash_before || i == title_from || c.tokens[i].group)) {
+            c.is_extra = opening = true;
+            if (i >= title_from && i < title_end) title_end = i;
         }
     }
 
     // Numbered releases without a season: "Title - 05", "[Group] Title 05 [1080p]":
     // the last number after a dash, else (a fansub release) the last number
     // that ends the title.
-    if (c.episode_count == 0 && !c.date[0]) {
+    if (c.episode_count == 0 && !c.date[0] && !opening) {
         const bool fansub = !c.release_group.empty() && first_kept < c.count &&
                             c.tokens[first_kept].text.data() > c.release_group.data();
-        int after_dash = -1, ending = -1, range = -1;
+        int after_dash = -1, ending = -1, range = -1, bracketed = -1, zeroed = -1;
         // "Hunter x Hunter (2011) - 148": the number may follow the year.
-        const int numbers_end = year_at >= 0 && c.tokens[year_at].group ? first_marker : title_end;
+        const int numbers_end = year_at >= 0 && !c.tokens[year_at].group ? title_end : first_marker;
         for (int i = title_from + 1; i < numbers_end; ++i) {
             if (i == year_at) continue;
-            const bool ranged = c.tokens[i].text.find('-') != std::string_view::npos;
-            if (infos[i].what != kind::number || infos[i].length == 0 || c.tokens[i].text.size() > (ranged ? 9u : 4u) ||
-                c.tokens[i].group != 0)
+            const std::string_view t = c.tokens[i].text;
+            const bool ranged = t.find('-') != std::string_view::npos;
+            const size_t version = t.find_first_of("vV");
+            const size_t digits = version != std::string_view::npos ? version : t.size();
+            // "[Group][Title][05][1080p]": a number in brackets of its own.
+            const bool own_brackets = fansub && c.tokens[i].group && group_length(c, i) == 1 &&
+                                      c.tokens[i - 1].group != c.tokens[i].group;
+            if (infos[i].what != kind::number || infos[i].length == 0 || digits > (ranged ? 9u : 4u) ||
+                (c.tokens[i].group != 0 && !own_brackets))
                 continue;
+            if (own_brackets) {
+                bracketed = i;
+                continue;
+            }
             // "03.5": a recap between episodes, read as the episode before it.
             const bool half = c.tokens[i].dot_after && i + 1 < c.count && c.tokens[i + 1].text.size() == 1 &&
                               infos[i + 1].what == kind::number;
@@ -633,11 +691,17 @@ void scan_component(std::string_view text, bool is_file, component &c) {
             const bool ends = after >= c.count || after >= numbers_end || c.tokens[after].group != 0 ||
                               c.tokens[after].dash_before;
             if (!ends) continue;
+            // "0823": a season and an episode, left to the folders.
+            if (digits == 4 && t[0] == '0') continue;
             if (c.tokens[i].dash_before) after_dash = i;
             if (ranged) range = i;
+            // "Cowboy Bebop 05": a number with a leading zero ends no film's title.
+            if (digits <= 3 && t[0] == '0' && i + 1 >= title_end && c.year < 0 && words_before(c, infos, title_from, i))
+                zeroed = i;
             ending = i;
         }
-        const int at = after_dash >= 0 ? after_dash : range >= 0 ? range : (fansub && c.season < 0 ? ending : -1);
+        int at = after_dash >= 0 ? after_dash : range >= 0 ? range : (fansub && c.season < 0 ? ending : -1);
+        if (at < 0) at = bracketed >= 0 ? bracketed : zeroed;
         if (at >= 0 && c.season < 0) {
             c.absolute_episode = infos[at].value;
         } else if (at >= 0) {

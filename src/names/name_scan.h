@@ -92,6 +92,7 @@ struct component_fields {
     bool season_folder = false;  // "Season 2", "S02", "Specials": nothing but a season
     bool pack = false;           // "Complete Series": every season, none named
     bool strong_tags = false;    // a marker or a strong tag: a release's name
+    bool lower_case = false;     // no capital letter anywhere: case tells nothing
 
     bool has_episode() const { return episode_count > 0 || absolute_episode >= 0 || date[0] != 0; }
     // An episode, or a season or a pack of them.

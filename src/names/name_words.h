@@ -23,7 +23,7 @@ enum class field : uint8_t {
     proper,
     repack,
     extra,      // sample, trailer
-    pack,       // "complete series": a show's every season
+    pack,       // "integrale": a show's every season
     other,      // a tag that fills no field (10bit, AMZN, INTERNAL ...)
 };
 
@@ -105,9 +105,6 @@ inline constexpr word kWords[] = {
     {"collectors", field::edition, "Collector's Edition", true},
     {"collectors edition", field::edition, "Collector's Edition", true},
     {"complete", field::other, "", true},
-    {"complete season", field::pack, "", false},
-    {"complete seasons", field::pack, "", false},
-    {"complete series", field::pack, "", false},
     {"convert", field::other, "", true},
     {"crav", field::other, "", false},
     {"criterion", field::edition, "Criterion", true},
@@ -132,6 +129,7 @@ inline constexpr word kWords[] = {
     {"dk", field::language, "da", true},
     {"dksub", field::subtitles, "da", false},
     {"dl", field::other, "", true},
+    {"dlmux", field::source, "Web", false},
     {"docu", field::other, "", true},
     {"doku", field::other, "", true},
     {"dolby vision", field::hdr, "Dolby Vision", false},
@@ -155,6 +153,7 @@ inline constexpr word kWords[] = {
     {"dubbed", field::other, "", true},
     {"dubbing", field::other, "", true},
     {"dublado", field::other, "", true},
+    {"dublaj", field::other, "", true},
     {"dut", field::language, "nl", true},
     {"dutch", field::language, "nl", true},
     {"dv", field::hdr, "Dolby Vision", true},
@@ -213,6 +212,7 @@ inline constexpr word kWords[] = {
     {"hd-ts", field::source, "Telesync", false},
     {"hdcam", field::source, "Camera", false},
     {"hddvd", field::source, "HD-DVD", false},
+    {"hdlight", field::other, "", false},
     {"hdr", field::hdr, "HDR", false},
     {"hdr10", field::hdr, "HDR10", false},
     {"hdr10+", field::hdr, "HDR10+", false},
@@ -240,9 +240,11 @@ inline constexpr word kWords[] = {
     {"hulu", field::other, "", false},
     {"hun", field::language, "hu", true},
     {"hungarian", field::language, "hu", true},
+    {"hybrid", field::other, "", true},
     {"ice", field::language, "is", true},
     {"icelandic", field::language, "is", true},
     {"imax", field::edition, "IMAX", true},
+    {"imax edition", field::edition, "IMAX", true},
     {"indonesian", field::language, "id", true},
     {"integrale", field::pack, "", true},
     {"internal", field::other, "", true},
@@ -266,7 +268,6 @@ inline constexpr word kWords[] = {
     {"lektor", field::other, "", true},
     {"limited", field::other, "", true},
     {"limited edition", field::edition, "Limited Edition", true},
-    {"line", field::other, "", true},
     {"lpcm", field::audio_codec, "PCM", false},
     {"malayalam", field::language, "ml", true},
     {"mandarin", field::language, "zh", true},
@@ -302,6 +303,7 @@ inline constexpr word kWords[] = {
     {"pdvd", field::source, "Screener", false},
     {"pl", field::language, "pl", true},
     {"platinum edition", field::edition, "Platinum Edition", true},
+    {"pldub", field::other, "", false},
     {"pmtp", field::other, "", false},
     {"pol", field::language, "pl", true},
     {"polish", field::language, "pl", true},
@@ -322,6 +324,7 @@ inline constexpr word kWords[] = {
     {"remastered", field::edition, "Remastered", true},
     {"remux", field::source, "Blu-ray", false},
     {"repack", field::repack, "", false},
+    {"req", field::other, "", false},
     {"rerip", field::repack, "", false},
     {"restored", field::edition, "Restored", true},
     {"retail", field::other, "", true},
@@ -362,7 +365,6 @@ inline constexpr word kWords[] = {
     {"telesync", field::source, "Telesync", true},
     {"telugu", field::language, "te", true},
     {"thai", field::language, "th", true},
-    {"the complete series", field::pack, "", false},
     {"theatrical", field::edition, "Theatrical", true},
     {"theatrical cut", field::edition, "Theatrical", true},
     {"trailer", field::extra, "", true},
@@ -370,8 +372,10 @@ inline constexpr word kWords[] = {
     {"truehd", field::audio_codec, "Dolby TrueHD", false},
     {"ts", field::source, "Telesync", true},
     {"tur", field::language, "tr", true},
+    {"turkce", field::language, "tr", true},
     {"turkish", field::language, "tr", true},
     {"tvrip", field::source, "TV", false},
+    {"t\303\274rk\303\247e", field::language, "tr", true},
     {"uhd", field::screen_size, "2160p", true},
     {"uhdrip", field::source, "Blu-ray", false},
     {"ukr", field::language, "uk", true},
@@ -477,6 +481,9 @@ inline constexpr std::string_view kGenericFolders[] = {
     "tv shows", "tvshows", "video", "videos",
 };
 
+// Folders of a release's subtitles: left out, the release above names the file.
+inline constexpr std::string_view kSubtitleFolders[] = {"sub", "subs", "subtitles"};
+
 // Folders of extras, as media servers name them.
 inline constexpr std::string_view kExtraFolders[] = {
     "behind the scenes", "deleted scenes", "extras", "featurettes", "interviews", "other", "sample", "samples",
@@ -505,8 +512,9 @@ inline constexpr std::string_view kSeasonWords[] = {
 
 // Words that name an episode ("Episode 5", "Folge 5", "Cap.205").
 inline constexpr std::string_view kEpisodeWords[] = {
-    "afl", "aflevering", "afsnit", "avsnitt", "cap", "capitulo", "cap\xC3\xADtulo", "ep", "episode", "episodes",
-    "episodi", "episodio", "episodios", "eps", "epizod", "epizoda", "folge", "jakso", "odc", "odcinek",
+    "afl", "aflevering", "afsnit", "avsnitt", "b\xC3\xB6l\xC3\xBCm", "cap", "capitulo", "cap\xC3\xADtulo", "ep",
+    "episode", "episodes", "episodi", "episodio", "epis\303\263dio", "episodios", "eps", "epizod", "epizoda", "folge",
+    "jakso", "odc", "odcinek",
     "\xC3\x89pisode", "\xC3\xA9pisode", "\xD1\x81\xD0\xB5\xD1\x80\xD0\xB8\xD1\x8F",
 };
 

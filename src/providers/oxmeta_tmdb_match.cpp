@@ -217,6 +217,8 @@ OXMETA_API int oxmeta_tmdb_match(const char *path) {
         return OXMETA_E_INVALID_ARG;
     }
     const bool is_episode = std::strcmp(name.kind, "episode") == 0;
+    // A daily show's year is its air date's, not the year the show began.
+    if (is_episode && name.date[0] && name.year == std::atoi(name.date)) name.year = name.year_end = -1;
     match_run run(name);
     if (const int rc = run.search_all(is_episode ? tmdb_search_kind::tv : tmdb_search_kind::movie)) return rc;
 

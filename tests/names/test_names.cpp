@@ -88,9 +88,9 @@ struct corpus_line {
     std::vector<std::pair<std::string, std::string>> fields;
 };
 
-std::vector<corpus_line> read_corpus() {
-    std::ifstream in(OXMETA_NAME_CORPUS);
-    EXPECT_TRUE(in) << OXMETA_NAME_CORPUS;
+std::vector<corpus_line> read_corpus(const std::string &path) {
+    std::ifstream in(path);
+    EXPECT_TRUE(in) << path;
     std::vector<corpus_line> lines;
     std::string text;
     for (int number = 1; std::getline(in, text); ++number) {
@@ -98,13 +98,13 @@ std::vector<corpus_line> read_corpus() {
         corpus_line line{number, text[0] == '?', "", {}};
         if (line.known_miss) text.erase(0, 1);
         const size_t tab = text.find('\t');
-        EXPECT_NE(tab, std::string::npos) << "line " << number;
+        EXPECT_NE(tab, std::string::npos) << path << " line " << number;
         if (tab == std::string::npos) continue;
         line.name = text.substr(0, tab);
         std::stringstream fields(text.substr(tab + 1));
         for (std::string item; std::getline(fields, item, '|');) {
             const size_t eq = item.find('=');
-            EXPECT_NE(eq, std::string::npos) << "line " << number << ": " << item;
+            EXPECT_NE(eq, std::string::npos) << path << " line " << number << ": " << item;
             if (eq != std::string::npos) line.fields.emplace_back(trim(item.substr(0, eq)), trim(item.substr(eq + 1)));
         }
         lines.push_back(std::move(line));
@@ -112,46 +112,84 @@ std::vector<corpus_line> read_corpus() {
     return lines;
 }
 
-TEST(ParseName, Corpus) {
-    const auto lines = read_corpus();
-    EXPECT_GE(lines.size(), 500u);
+// What a part of the corpus scored: every field right, the fields a match
+// stands on (title, year, season, episodes) right, and each field's share.
+struct score {
+    int names = 0, all_right = 0, core_right = 0;
     struct tally {
         int right = 0, total = 0;
     };
     std::map<std::string, tally> per_field;
-    int all_right = 0, known = 0, mended = 0;
+    double share(const std::string &field) const {
+        const auto it = per_field.find(field);
+        return it == per_field.end() ? 1.0 : it->second.right / static_cast<double>(it->second.total);
+    }
+};
+
+// Parses every name of the file at path and prints its accuracy. A wrong
+// name fails the test when each_must_pass (and it is not a known miss).
+score check_part(const std::string &path, const char *label, bool each_must_pass) {
+    const auto lines = read_corpus(path);
+    score s;
+    int known = 0, mended = 0;
     std::ostringstream misses;
     for (const auto &line : lines) {
         const oxmeta_name n = parse(line.name);
-        bool right = true;
+        bool right = true, core = true;
         std::string wrong;
         for (const auto &[field, expected] : line.fields) {
             const std::string got = field_text(n, field);
-            tally &t = per_field[field];
+            auto &t = s.per_field[field];
             ++t.total;
             if (got == expected) {
                 ++t.right;
                 continue;
             }
             right = false;
+            if (field == "title" || field == "year" || field == "season" || field == "episodes") core = false;
             wrong += "    " + field + ": expected \"" + expected + "\", got \"" + got + "\"\n";
         }
-        all_right += right ? 1 : 0;
+        ++s.names;
+        s.all_right += right ? 1 : 0;
+        s.core_right += core ? 1 : 0;
         if (line.known_miss) {
             ++known;
             if (right) ++mended;
         }
         if (!right) misses << (line.known_miss ? "  known miss, line " : "  MISS, line ") << line.number << ": " << line.name << "\n" << wrong;
-        if (!line.known_miss) {
-            EXPECT_TRUE(right) << "line " << line.number << ": " << line.name << "\n" << wrong;
+        if (each_must_pass && !line.known_miss) {
+            EXPECT_TRUE(right) << path << " line " << line.number << ": " << line.name << "\n" << wrong;
         }
     }
-    std::printf("corpus: %d names, %d with every field right (%.1f%%), %d known misses (%d now right)\n",
-                static_cast<int>(lines.size()), all_right, 100.0 * all_right / static_cast<double>(lines.size()), known,
-                mended);
-    for (const auto &[field, t] : per_field)
+    const double names = s.names ? s.names : 1;
+    std::printf("%s: %d names, %d with every field right (%.1f%%), %d with title, year, season and episodes right "
+                "(%.1f%%), %d known misses (%d now right)\n",
+                label, s.names, s.all_right, 100.0 * s.all_right / names, s.core_right, 100.0 * s.core_right / names,
+                known, mended);
+    for (const auto &[field, t] : s.per_field)
         std::printf("  %-15s %4d/%-4d %.1f%%\n", field.c_str(), t.right, t.total, 100.0 * t.right / t.total);
     if (!misses.str().empty()) std::printf("misses:\n%s", misses.str().c_str());
+    return s;
+}
+
+// The development part: the conventions the parser was built from, each
+// name right (or a marked known miss).
+TEST(ParseName, DevelopmentCorpus) {
+    const score s = check_part(OXMETA_NAME_CORPUS, "development part", true);
+    EXPECT_GE(s.names, 1800);
+}
+
+// The held-out parts, written by people who did not read the parser and
+// never tuned to name by name: the accuracy the parser must keep on names
+// it was not shown.
+TEST(ParseName, HeldOutCorpus) {
+    for (const char *path : {OXMETA_NAME_HELD_OUT_1, OXMETA_NAME_HELD_OUT_2}) {
+        const score s = check_part(path, path, false);
+        EXPECT_GE(s.names, 500) << path;
+        EXPECT_GE(s.core_right, s.names * 9 / 10) << path << ": title, year, season and episodes right";
+        EXPECT_GE(s.share("kind"), 0.97) << path;
+        EXPECT_GE(s.share("year"), 0.99) << path;
+    }
 }
 
 TEST(ParseName, ArgumentsAndTheRecordsSize) {
