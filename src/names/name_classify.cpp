@@ -85,17 +85,24 @@ constexpr phrase_heads make_phrase_heads() {
 constexpr phrase_heads kPhraseHeads = make_phrase_heads();
 static_assert(kPhraseHeads.count < 32, "room for every phrase head");
 
-constexpr byte_table make_phrase_starts() {
-    byte_table t{};
-    for (int i = 0; i < kPhraseHeads.count; ++i) t.of[static_cast<unsigned char>(kPhraseHeads.words[i][0])] = true;
+
+
+// The lengths of the phrase heads of each first byte, as in word_set.
+struct head_lengths {
+    uint32_t at[256];
+};
+constexpr head_lengths make_head_lengths() {
+    head_lengths t{};
+    for (int i = 0; i < kPhraseHeads.count; ++i)
+        t.at[static_cast<unsigned char>(kPhraseHeads.words[i][0])] |= uint32_t{1} << kPhraseHeads.words[i].size();
     return t;
 }
-constexpr byte_table kPhraseStarts = make_phrase_starts();
+constexpr head_lengths kHeadLengths = make_head_lengths();
 
 bool is_phrase_head(std::string_view lower) {
-    if (!kPhraseStarts.of[static_cast<unsigned char>(lower[0])]) return false;
+    if (lower.size() >= 32 || !(kHeadLengths.at[static_cast<unsigned char>(lower[0])] >> lower.size() & 1)) return false;
     for (int i = 0; i < kPhraseHeads.count; ++i)
-        if (kPhraseHeads.words[i] == lower) return true;
+        if (same(kPhraseHeads.words[i], lower)) return true;
     return false;
 }
 
@@ -213,6 +220,7 @@ bool parse_season_episode(std::string_view t, int &season, episode_list &list, i
 
 // "1x02", "1x02-03", "1x02x03".
 bool parse_cross(std::string_view t, int &season, episode_list &list) {
+    if (t.size() < 3 || !is_digit(t[0])) return false;
     size_t at = 0;
     season = read_number(t, at, 2);
     if (season < 0 || at + 1 >= t.size() || t[at] != 'x' || !is_digit(t[at + 1])) return false;
@@ -238,6 +246,13 @@ bool parse_range(std::string_view t, episode_list &list) {
     if (!list.add(read_number(t, at, 4), false)) return false;
     return read_more_episodes(t, at, list) && list.count > 0;
 }
+
+// Parts: CD1, Disc 2 (strong); Part 2, Pt.2 (a title may hold them).
+struct part_word {
+    std::string_view text;
+    bool strong;
+};
+constexpr part_word kParts[] = {{"cd", true}, {"disc", true}, {"disk", true}, {"part", false}, {"pt", false}};
 
 // A token that classifies as nothing (dropped, or the rest of a phrase).
 void nothing(info &in, uint8_t length) {
@@ -295,18 +310,17 @@ void classify_into(const component &c, int i, info &out) {
     }
     const char first_char = lower[0];
     // "Season 2", "Staffel 2", "Saison III", "Season 1-3", "Seasons 1 & 2", "season2".
-    if (kSeasonStarts.of[static_cast<unsigned char>(first_char)]) {
-        for (std::string_view s : kSeasonWords) {
-            if (same(lower, s) && !next.empty() && !c.tokens[i + 1].dash_before) {
-                int value = whole_number(next, 4);
-                if (value < 0) value = roman(next);
-                episode_list range;
-                range.count = 0;
-                if (value < 0 && parse_range(next, range) && range.count > 1) {
-                    value = range.values[0];
-                    out.value_end = range.values[range.count - 1];
-                }
-                if (value < 0) break;
+    if (kSeasonWords.may_start(first_char)) {
+        if (kSeasonWords.has(lower) && !next.empty() && !c.tokens[i + 1].dash_before) {
+            int value = whole_number(next, 4);
+            if (value < 0) value = roman(next);
+            episode_list range;
+            range.count = 0;
+            if (value < 0 && parse_range(next, range) && range.count > 1) {
+                value = range.values[0];
+                out.value_end = range.values[range.count - 1];
+            }
+            if (value >= 0) {
                 out.what = kind::marker;
                 out.strong = true;
                 out.season = value;
@@ -316,16 +330,19 @@ void classify_into(const component &c, int i, info &out) {
                     const std::string_view joiner = c.lower(i + 2);
                     const int last = whole_number(c.lower(i + 3), 3);
                     constexpr std::string_view kJoiners[] = {"&", "+", "and", "en", "et", "i", "och", "og", "to", "und", "y"};
-                    if (one_of(joiner, kJoiners) &&
-                        last > value && last - value < kMaxEpisodes) {
+                    if (one_of(joiner, kJoiners) && last > value && last - value < kMaxEpisodes) {
                         out.value_end = last;
                         out.length = 4;
                     }
                 }
                 return;
             }
+        }
+        // "season2": the word and its number in one token.
+        for (std::string_view s : kSeasonWords.words) {
+            if (!is_digit(lower.back())) break;
             if (lower.size() > s.size() && lower.substr(0, s.size()) == s && whole_number(lower.substr(s.size()), 3) >= 0) {
-                out.what = kind::marker;  // "season2"
+                out.what = kind::marker;
                 out.strong = true;
                 out.season = whole_number(lower.substr(s.size()), 3);
                 return;
@@ -333,7 +350,7 @@ void classify_into(const component &c, int i, info &out) {
         }
     }
     // "Episode 5", "Folge 5", "Ep.05", "Episodes 1-3"; Spanish "Cap.205" is season 2, episode 5.
-    if (kEpisodeStarts.of[static_cast<unsigned char>(first_char)] && !next.empty() && one_of(lower, kEpisodeWords)) {
+    if (!next.empty() && kEpisodeWords.has(lower)) {
         const bool cap = lower.substr(0, 3) == "cap";
         const int compact = cap ? whole_number(next, 4) : -1;
         if (compact >= 100 && next.size() >= 3 && compact % 100 > 0) {
@@ -397,11 +414,6 @@ void classify_into(const component &c, int i, info &out) {
     }
 
     // Parts: CD1, Disc 2 (strong); Part 2, Pt.2 (a title may hold them).
-    struct part_word {
-        std::string_view text;
-        bool strong;
-    };
-    constexpr part_word kParts[] = {{"cd", true}, {"disc", true}, {"disk", true}, {"part", false}, {"pt", false}};
     const bool may_be_part = first_char == 'c' || first_char == 'd' || first_char == 'p';
     for (const part_word &p : kParts) {
         if (!may_be_part) break;

@@ -1,6 +1,7 @@
 // oxmeta_parse_name: a path's components read as release names, then put
 // together: the file name first, the folders above it for what it lacks.
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -23,6 +24,22 @@ struct path_parts {
 
 bool is_slash(char c) { return c == '/' || c == '\\'; }
 
+// Where the last component of path begins: just after its last '/' or '\\'.
+// Eight bytes at a time, as long paths are common.
+size_t after_last_slash(std::string_view path) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    size_t end = path.size();
+    while (end >= 8) {
+        uint64_t x;
+        std::memcpy(&x, path.data() + end - 8, 8);
+        const uint64_t slash = x ^ ('/' * kOnes), back = x ^ ('\\' * kOnes);
+        if (((slash - kOnes) & ~slash & kHighs) || ((back - kOnes) & ~back & kHighs)) break;
+        end -= 8;
+    }
+    while (end > 0 && !is_slash(path[end - 1])) --end;
+    return end;
+}
+
 // "C:", "\\server\share", "//server/share": not folders of the library.
 size_t root_length(std::string_view path) {
     if (path.size() >= 2 && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':') return 2;
@@ -44,8 +61,7 @@ path_parts split_path(std::string_view path) {
     while (end > 0 && is_slash(path[end - 1])) --end;
     bool have_file = false;
     while (end > 0) {
-        size_t begin = end;
-        while (begin > 0 && !is_slash(path[begin - 1])) --begin;
+        const size_t begin = after_last_slash(path.substr(0, end));
         const std::string_view part = path.substr(begin, end - begin);
         if (!have_file) {
             parts.file = part;
@@ -62,10 +78,10 @@ path_parts split_path(std::string_view path) {
 }
 
 template <size_t N>
-bool named(std::string_view folder, const std::string_view (&list)[N]) {
+bool named(std::string_view folder, const word_set<N> &set) {
     char buffer[32];
     const std::string_view lower = lower_into(folder, buffer, sizeof buffer);
-    return !lower.empty() && one_of(lower, list);
+    return set.has(lower);
 }
 
 // The title of a token range as a person writes it: words joined by

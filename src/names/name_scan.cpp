@@ -436,17 +436,13 @@ std::string_view take_container(std::string_view &text) {
     if (dot == std::string_view::npos || dot == 0 || text.size() - dot > 6) return {};
     char buffer[8];
     const std::string_view ext = lower_into(text.substr(dot + 1), buffer, sizeof buffer);
-    for (std::string_view known : kContainers)
-        if (same(ext, known)) {
-            const std::string_view found = known;
-            text = text.substr(0, dot);
-            return found;
-        }
-    return {};
+    const std::string_view found = kContainers.find(ext);
+    if (!found.empty()) text = text.substr(0, dot);
+    return found;
 }
 
 bool take_extra_suffix(std::string_view &text) {
-    for (std::string_view suffix : kExtraSuffixes) {
+    for (std::string_view suffix : kExtraSuffixes.words) {
         if (text.size() <= suffix.size()) continue;
         char buffer[24];
         const std::string_view tail = lower_into(text.substr(text.size() - suffix.size()), buffer, sizeof buffer);
@@ -460,12 +456,40 @@ bool take_extra_suffix(std::string_view &text) {
 
 }  // namespace
 
+namespace {
+
+// Eight bytes at once: each ASCII capital gets its 0x20 bit; true when one did.
+bool lower_eight(const char *from, char *to) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    uint64_t x;
+    std::memcpy(&x, from, 8);
+    const uint64_t heptets = x & (0x7F * kOnes);
+    const uint64_t from_a = heptets + (0x80 - 'A') * kOnes;      // high bit: >= 'A'
+    const uint64_t past_z = heptets + (0x80 - 'Z' - 1) * kOnes;  // high bit: > 'Z'
+    const uint64_t capitals = from_a & ~past_z & ~x & (0x80 * kOnes);
+    x |= capitals >> 2;
+    std::memcpy(to, &x, 8);
+    return capitals != 0;
+}
+
+}  // namespace
+
+bool lower_copy(std::string_view text, char *buffer) {
+    bool capitals = false;
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) capitals |= lower_eight(text.data() + i, buffer + i);
+    for (; i < text.size(); ++i) {
+        const char ch = text[i];
+        const bool capital = ch >= 'A' && ch <= 'Z';
+        buffer[i] = capital ? static_cast<char>(ch - 'A' + 'a') : ch;
+        capitals |= capital;
+    }
+    return capitals;
+}
+
 std::string_view lower_into(std::string_view text, char *buffer, size_t size) {
     if (text.size() > size) return {};
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char ch = text[i];
-        buffer[i] = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
-    }
+    lower_copy(text, buffer);
     return {buffer, text.size()};
 }
 
@@ -487,9 +511,6 @@ void scan_ids(std::string_view text, component &c) {
 }
 
 void scan_component(std::string_view text, bool is_file, component &c) {
-    // Reset in place: one pass of stores, no temporary to copy.
-    new (static_cast<component_fields *>(&c)) component_fields();
-    c.count = 0;
     if (is_file) {
         // The extension first, so that an overlong name keeps it.
         c.container = take_container(text);
@@ -498,8 +519,7 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     }
     text = cut_at_character(text, kMaxComponent);
     c.base = text.data();
-    lower_into(text, c.lowered, sizeof c.lowered);
-    c.lower_case = std::memcmp(c.lowered, text.data(), text.size()) == 0;
+    c.lower_case = !lower_copy(text, c.lowered);
     tokenize(text, c);
     take_ids(c);
     drop_noise(c, is_file);
@@ -582,7 +602,7 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     // 1080p FLAC)": an aside in brackets after the title ends it.
     for (int i = title_from + 1; i < title_end; ++i) {
         if (!c.tokens[i].group || c.tokens[i].group == c.tokens[title_from].group) continue;
-        if (group_length(c, i) == 1 && one_of(c.tokens[i].text, kCountries)) c.country = c.tokens[i].text;
+        if (group_length(c, i) == 1 && kCountries.has(c.tokens[i].text)) c.country = c.tokens[i].text;
         // A year in the aside ("Film (Director, 1972)") is the year.
         for (int k = i; c.year < 0 && k < c.count && c.tokens[k].group == c.tokens[i].group; ++k)
             if (infos[k].length > 0 && infos[k].what == kind::year) c.year = infos[k].value;
@@ -672,8 +692,9 @@ void scan_component(std::string_view text, bool is_file, component &c) {
             if (i == year_at) continue;
             const std::string_view t = c.tokens[i].text;
             const bool ranged = t.find('-') != std::string_view::npos;
-            const size_t version = t.find_first_of("vV");
-            const size_t digits = version != std::string_view::npos ? version : t.size();
+            size_t version = 0;
+            while (version < t.size() && (t[version] | 0x20) != 'v') ++version;
+            const size_t digits = version;
             // "[Group][Title][05][1080p]": a number in brackets of its own.
             const bool own_brackets = fansub && c.tokens[i].group && group_length(c, i) == 1 &&
                                       c.tokens[i - 1].group != c.tokens[i].group;
@@ -755,13 +776,11 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     // The title, without a trailing country code ("The Office US").
     c.title = {title_from, title_end};
     if (title_end - title_from >= 2 && c.country.empty()) {
-        const std::string_view last = c.tokens[title_end - 1].text;
-        for (std::string_view country : kCountries)
-            if (last == country) {
-                c.country = country;
-                --c.title.end;
-                break;
-            }
+        const std::string_view country = kCountries.find(c.tokens[title_end - 1].text);
+        if (!country.empty()) {
+            c.country = country;
+            --c.title.end;
+        }
     }
     // The episode's name: what follows the markers, up to the tags.
     if (last_marker_end > 0 && c.episode_title.empty()) {

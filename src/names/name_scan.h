@@ -112,7 +112,8 @@ struct component : component_fields {
     }
 };
 
-// Reads text (a file name when is_file: its extension is the container).
+// Reads text (a file name when is_file: its extension is the container)
+// into out, a component just made (its fields as their initialisers leave them).
 void scan_component(std::string_view text, bool is_file, component &out);
 
 // True when text may hold an id ("tmdbid-", "{imdb-", "tt0110912"): a
@@ -120,6 +121,10 @@ void scan_component(std::string_view text, bool is_file, component &out);
 bool may_hold_id(std::string_view text);
 // Reads the ids of text into out (its other fields are left alone).
 void scan_ids(std::string_view text, component &out);
+
+// Lower-cases ASCII letters of text into buffer (room for text.size()
+// bytes); true when text held a capital.
+bool lower_copy(std::string_view text, char *buffer);
 
 // Lower-cases ASCII letters of text into buffer (at most size bytes); the
 // lower-case view, or "" when text does not fit.

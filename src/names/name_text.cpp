@@ -1,5 +1,6 @@
 #include "name_text.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace oxnames {
@@ -26,6 +27,27 @@ size_t utf8_sequence(std::string_view text, size_t at) {
     return n;
 }
 
+namespace {
+
+// Where the run of printable ASCII (0x20 to 0x7E) from text[at] ends; eight
+// bytes at a time.
+size_t printable_run(std::string_view text, size_t at) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    while (at + 8 <= text.size()) {
+        uint64_t x;
+        std::memcpy(&x, text.data() + at, 8);
+        const uint64_t below_space = (x - 0x20 * kOnes) & ~x;  // high bit: a byte < 0x20 (or >= 0x80)
+        const uint64_t del = x ^ (0x7F * kOnes);
+        if ((x | below_space | ((del - kOnes) & ~del)) & kHighs) break;
+        at += 8;
+    }
+    while (at < text.size() && static_cast<unsigned char>(text[at]) >= 0x20 && static_cast<unsigned char>(text[at]) < 0x7F)
+        ++at;
+    return at;
+}
+
+}  // namespace
+
 bool field_writer::put(std::string_view bytes) {
     if (full_ || used_ + bytes.size() + 1 > size_) {
         full_ = true;
@@ -40,10 +62,7 @@ bool field_writer::put(std::string_view bytes) {
 bool field_writer::append(std::string_view text) {
     for (size_t at = 0; at < text.size();) {
         // A run of printable ASCII goes in one copy.
-        size_t run = at;
-        while (run < text.size() && static_cast<unsigned char>(text[run]) >= 0x20 &&
-               static_cast<unsigned char>(text[run]) < 0x7F)
-            ++run;
+        const size_t run = printable_run(text, at);
         if (run > at) {
             const size_t room = size_ > used_ + 1 ? size_ - used_ - 1 : 0;
             if (run - at > room) {  // ASCII may be cut anywhere

@@ -425,27 +425,24 @@ inline constexpr word kWords[] = {
 
 constexpr bool sorted_and_unique() {
     for (size_t i = 1; i < std::size(kWords); ++i)
-        if (!(kWords[i - 1].text < kWords[i].text)) return false;
+        if (!(kWords[i - 1].text < kWords[i].text) || kWords[i].text.size() >= 32) return false;
     return true;
 }
-static_assert(sorted_and_unique(), "kWords must be sorted by text, each text once");
+static_assert(sorted_and_unique(), "kWords must be sorted by text, each text once, each shorter than 32 bytes");
 
-// Where the words of each first byte begin in kWords: those starting with
-// byte b are kWords[kFirst[b], kFirst[b + 1]).
-struct first_index {
-    uint16_t at[257];
+
+// The lengths of the words of each first byte: bit n of at[b] is set when a
+// word of n bytes starts with byte b (n < 32). A quick "no" before a search.
+struct length_index {
+    uint32_t at[256];
 };
-constexpr first_index make_first_index() {
-    first_index index{};
-    size_t w = 0;
-    for (size_t b = 0; b < 256; ++b) {
-        index.at[b] = static_cast<uint16_t>(w);
-        while (w < std::size(kWords) && static_cast<unsigned char>(kWords[w].text[0]) == b) ++w;
-    }
-    index.at[256] = static_cast<uint16_t>(w);
+constexpr length_index make_length_index() {
+    length_index index{};
+    for (const word &w : kWords)
+        if (w.text.size() < 32) index.at[static_cast<unsigned char>(w.text[0])] |= uint32_t{1} << w.text.size();
     return index;
 }
-inline constexpr first_index kFirst = make_first_index();
+inline constexpr length_index kLengths = make_length_index();
 
 // -1, 0 or 1 as a is before, equal to or after b, byte by byte: words are
 // short, and a loop here beats a call to memcmp.
@@ -456,83 +453,42 @@ constexpr int compare_short(std::string_view a, std::string_view b) {
     return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
+// A hash of a word's length and three of its bytes: enough to tell the
+// table's words apart in few probes.
+constexpr uint32_t word_hash(std::string_view t) {
+    const auto at = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(t[i])); };
+    const uint32_t h = static_cast<uint32_t>(t.size()) * 0x9E3779B1u ^ at(0) * 0x85EBCA77u ^
+                       at(t.size() / 2) * 0xC2B2AE3Du ^ at(t.size() - 1) * 0x27D4EB2Fu;
+    return h ^ (h >> 15);
+}
+
+// kWords by hash: open addressing, each slot 1 + an index into kWords, or 0.
+inline constexpr size_t kWordSlots = 2048;
+struct word_table {
+    uint16_t slot[kWordSlots];
+};
+constexpr word_table make_word_table() {
+    word_table table{};
+    for (size_t w = 0; w < std::size(kWords); ++w) {
+        size_t at = word_hash(kWords[w].text) & (kWordSlots - 1);
+        while (table.slot[at]) at = (at + 1) & (kWordSlots - 1);
+        table.slot[at] = static_cast<uint16_t>(w + 1);
+    }
+    return table;
+}
+inline constexpr word_table kWordTable = make_word_table();
+static_assert(std::size(kWords) * 3 < kWordSlots, "the word table stays sparse");
+
 // The entry for a lower-case text, or null.
 inline const word *find_word(std::string_view lower) {
-    if (lower.empty()) return nullptr;
-    const auto b = static_cast<unsigned char>(lower[0]);
-    size_t low = kFirst.at[b];
-    size_t high = kFirst.at[b + 1];
-    while (low < high) {
-        const size_t mid = (low + high) / 2;
-        const int order = compare_short(kWords[mid].text, lower);
-        if (order == 0) return &kWords[mid];
-        if (order < 0)
-            low = mid + 1;
-        else
-            high = mid;
+    if (lower.empty() || lower.size() >= 32) return nullptr;
+    if (!(kLengths.at[static_cast<unsigned char>(lower[0])] >> lower.size() & 1)) return nullptr;
+    for (size_t at = word_hash(lower) & (kWordSlots - 1); kWordTable.slot[at]; at = (at + 1) & (kWordSlots - 1)) {
+        const word &w = kWords[kWordTable.slot[at] - 1];
+        if (w.text.size() == lower.size() && compare_short(w.text, lower) == 0) return &w;
     }
     return nullptr;
 }
-
-// Folder names that say nothing of what a file is.
-inline constexpr std::string_view kGenericFolders[] = {
-    "4k", "anime", "complete", "documentaries", "download", "downloads", "film", "films", "incoming", "kids",
-    "library", "media", "movie", "movies", "new folder", "series", "shows", "torrents", "tv", "tv series",
-    "tv shows", "tvshows", "video", "videos",
-};
-
-// Folders of a release's subtitles: left out, the release above names the file.
-inline constexpr std::string_view kSubtitleFolders[] = {"sub", "subs", "subtitles"};
-
-// Folders of extras, as media servers name them.
-inline constexpr std::string_view kExtraFolders[] = {
-    "behind the scenes", "deleted scenes", "extras", "featurettes", "interviews", "other", "sample", "samples",
-    "scenes", "shorts", "trailers",
-};
-
-// File-name suffixes of extras ("Movie-trailer.mkv").
-inline constexpr std::string_view kExtraSuffixes[] = {
-    "-behindthescenes", "-deleted", "-featurette", "-interview", "-other", "-sample", "-scene", "-short", "-trailer",
-};
-
-// Extensions of video files (and of the subtitles that go beside them).
-inline constexpr std::string_view kContainers[] = {
-    "3gp", "ass", "asf", "avi", "bdmv", "bup", "clpi", "divx", "evo", "flv", "idx", "ifo", "iso", "m2ts", "m4v",
-    "mk3d", "mkv", "mov", "mp4", "mpeg", "mpg", "mpls", "mts", "nfo", "ogm", "ogv", "rm", "rmvb", "srt", "ssa",
-    "sub", "ts", "vob", "webm", "wmv", "wtv",
-};
-
-// Words that name a season ("Season 2", "Staffel 2", "Sezon 2"), in ASCII
-// lower case (letters beyond ASCII as written).
-inline constexpr std::string_view kSeasonWords[] = {
-    "kausi", "saison", "saisons", "season", "seasons", "series", "sesong", "seizoen", "sezon", "sezona",
-    "staffel", "staffeln", "stagione", "stagioni", "temp", "temporada", "temporadas", "s\xC3\xA4song",
-    "s\xC3\xA6son", "\xD1\x81\xD0\xB5\xD0\xB7\xD0\xBE\xD0\xBD",
-};
-
-// Words that name an episode ("Episode 5", "Folge 5", "Cap.205").
-inline constexpr std::string_view kEpisodeWords[] = {
-    "afl", "aflevering", "afsnit", "avsnitt", "b\xC3\xB6l\xC3\xBCm", "cap", "capitulo", "cap\xC3\xADtulo", "ep",
-    "episode", "episodes", "episodi", "episodio", "epis\303\263dio", "episodios", "eps", "epizod", "epizoda", "folge",
-    "jakso", "odc", "odcinek",
-    "\xC3\x89pisode", "\xC3\xA9pisode", "\xD1\x81\xD0\xB5\xD1\x80\xD0\xB8\xD1\x8F",
-};
-
-// The first bytes of a list's words: a quick test before the list is searched.
-struct first_bytes {
-    bool of[256];
-};
-template <size_t N>
-constexpr first_bytes make_first_bytes(const std::string_view (&list)[N]) {
-    first_bytes t{};
-    for (std::string_view item : list) t.of[static_cast<unsigned char>(item[0])] = true;
-    return t;
-}
-inline constexpr first_bytes kSeasonStarts = make_first_bytes(kSeasonWords);
-inline constexpr first_bytes kEpisodeStarts = make_first_bytes(kEpisodeWords);
-
-// Country codes written after a show's title ("The Office (US)").
-inline constexpr std::string_view kCountries[] = {"AU", "CA", "GB", "IE", "NZ", "UK", "US"};
 
 template <size_t N>
 constexpr bool one_of(std::string_view text, const std::string_view (&list)[N]) {
@@ -540,5 +496,90 @@ constexpr bool one_of(std::string_view text, const std::string_view (&list)[N]) 
         if (item.size() == text.size() && compare_short(item, text) == 0) return true;
     return false;
 }
+
+// A small set of words: a quick "no" from the first byte and the length,
+// then a comparison with the few words left.
+template <size_t N>
+struct word_set {
+    std::string_view words[N];
+    uint32_t lengths[256];  // bit n of lengths[b]: a word of n bytes starts with byte b
+    // The set's own copy of text, or "" when text is not in the set.
+    std::string_view find(std::string_view text) const {
+        if (text.empty() || text.size() >= 32 || !(lengths[static_cast<unsigned char>(text[0])] >> text.size() & 1))
+            return {};
+        for (std::string_view w : words)
+            if (w.size() == text.size() && compare_short(w, text) == 0) return w;
+        return {};
+    }
+    bool has(std::string_view text) const { return !find(text).empty(); }
+    bool may_start(char first) const { return lengths[static_cast<unsigned char>(first)] != 0; }
+};
+template <size_t N>
+constexpr word_set<N> make_word_set(const std::string_view (&list)[N]) {
+    word_set<N> set{};
+    for (size_t i = 0; i < N; ++i) {
+        set.words[i] = list[i];
+        set.lengths[static_cast<unsigned char>(list[i][0])] |= uint32_t{1} << list[i].size();
+    }
+    return set;
+}
+
+// Folder names that say nothing of what a file is.
+inline constexpr std::string_view kGenericFoldersList[] = {
+    "4k", "anime", "complete", "documentaries", "download", "downloads", "film", "films", "incoming", "kids",
+    "library", "media", "movie", "movies", "new folder", "series", "shows", "torrents", "tv", "tv series",
+    "tv shows", "tvshows", "video", "videos",
+};
+inline constexpr auto kGenericFolders = make_word_set(kGenericFoldersList);
+
+// Folders of a release's subtitles: left out, the release above names the file.
+inline constexpr std::string_view kSubtitleFoldersList[] = {"sub", "subs", "subtitles"};
+inline constexpr auto kSubtitleFolders = make_word_set(kSubtitleFoldersList);
+
+// Folders of extras, as media servers name them.
+inline constexpr std::string_view kExtraFoldersList[] = {
+    "behind the scenes", "deleted scenes", "extras", "featurettes", "interviews", "other", "sample", "samples",
+    "scenes", "shorts", "trailers",
+};
+inline constexpr auto kExtraFolders = make_word_set(kExtraFoldersList);
+
+// File-name suffixes of extras ("Movie-trailer.mkv").
+inline constexpr std::string_view kExtraSuffixesList[] = {
+    "-behindthescenes", "-deleted", "-featurette", "-interview", "-other", "-sample", "-scene", "-short", "-trailer",
+};
+inline constexpr auto kExtraSuffixes = make_word_set(kExtraSuffixesList);
+
+// Extensions of video files (and of the subtitles that go beside them).
+inline constexpr std::string_view kContainersList[] = {
+    "3gp", "ass", "asf", "avi", "bdmv", "bup", "clpi", "divx", "evo", "flv", "idx", "ifo", "iso", "m2ts", "m4v",
+    "mk3d", "mkv", "mov", "mp4", "mpeg", "mpg", "mpls", "mts", "nfo", "ogm", "ogv", "rm", "rmvb", "srt", "ssa",
+    "sub", "ts", "vob", "webm", "wmv", "wtv",
+};
+inline constexpr auto kContainers = make_word_set(kContainersList);
+
+// Words that name a season ("Season 2", "Staffel 2", "Sezon 2"), in ASCII
+// lower case (letters beyond ASCII as written).
+inline constexpr std::string_view kSeasonWordsList[] = {
+    "kausi", "saison", "saisons", "season", "seasons", "series", "sesong", "seizoen", "sezon", "sezona",
+    "staffel", "staffeln", "stagione", "stagioni", "temp", "temporada", "temporadas", "s\xC3\xA4song",
+    "s\xC3\xA6son", "\xD1\x81\xD0\xB5\xD0\xB7\xD0\xBE\xD0\xBD",
+};
+inline constexpr auto kSeasonWords = make_word_set(kSeasonWordsList);
+
+// Words that name an episode ("Episode 5", "Folge 5", "Cap.205").
+inline constexpr std::string_view kEpisodeWordsList[] = {
+    "afl", "aflevering", "afsnit", "avsnitt", "b\xC3\xB6l\xC3\xBCm", "cap", "capitulo", "cap\xC3\xADtulo", "ep",
+    "episode", "episodes", "episodi", "episodio", "epis\303\263dio", "episodios", "eps", "epizod", "epizoda", "folge",
+    "jakso", "odc", "odcinek",
+    "\xC3\x89pisode", "\xC3\xA9pisode", "\xD1\x81\xD0\xB5\xD1\x80\xD0\xB8\xD1\x8F",
+};
+inline constexpr auto kEpisodeWords = make_word_set(kEpisodeWordsList);
+
+
+
+// Country codes written after a show's title ("The Office (US)").
+inline constexpr std::string_view kCountriesList[] = {"AU", "CA", "GB", "IE", "NZ", "UK", "US"};
+inline constexpr auto kCountries = make_word_set(kCountriesList);
+
 
 }  // namespace oxnames
