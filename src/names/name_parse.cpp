@@ -102,9 +102,13 @@ void write_words(const component &c, span s, char *out, size_t size) {
     }
 }
 
-void write_text(std::string_view text, char *out, size_t size) { field_writer(out, size).append(text); }
+// The record is cleared before it is filled: an empty text needs no write.
+void write_text(std::string_view text, char *out, size_t size) {
+    if (!text.empty()) field_writer(out, size).append(text);
+}
 
 void write_joined(const std::string_view *items, int count, std::string_view separator, char *out, size_t size) {
+    if (count == 0) return;
     field_writer w(out, size);
     for (int i = 0; i < count; ++i) {
         if (i) w.append(separator);

@@ -442,16 +442,12 @@ std::string_view take_container(std::string_view &text) {
 }
 
 bool take_extra_suffix(std::string_view &text) {
-    for (std::string_view suffix : kExtraSuffixes.words) {
-        if (text.size() <= suffix.size()) continue;
-        char buffer[24];
-        const std::string_view tail = lower_into(text.substr(text.size() - suffix.size()), buffer, sizeof buffer);
-        if (same(tail, suffix)) {
-            text = text.substr(0, text.size() - suffix.size());
-            return true;
-        }
-    }
-    return false;
+    const size_t dash = text.rfind('-');
+    if (dash == std::string_view::npos || dash == 0) return false;
+    char buffer[24];
+    if (!kExtraSuffixes.has(lower_into(text.substr(dash), buffer, sizeof buffer))) return false;
+    text = text.substr(0, dash);
+    return true;
 }
 
 }  // namespace
@@ -673,7 +669,8 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     for (int i = first_kept; i < c.count; ++i) {
         const std::string_view lower = c.lower(i);
         if (same(lower, "sample")) c.is_extra = true;
-        if (opening_or_ending(lower, c.tokens[i].dash_before || i == title_from || c.tokens[i].group)) {
+        if (!lower.empty() && (lower[0] == 'n' || lower[0] == 'o' || lower[0] == 'e') &&
+            opening_or_ending(lower, c.tokens[i].dash_before || i == title_from || c.tokens[i].group)) {
             c.is_extra = opening = true;
             if (i >= title_from && i < title_end) title_end = i;
         }
