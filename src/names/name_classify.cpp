@@ -183,6 +183,9 @@ void add_episode(component &c, int value, bool range) {
         for (int e = from + 1; e <= value && c.episode_count < kMaxEpisodes; ++e) c.episodes[c.episode_count++] = e;
         return;
     }
+    // "S02E01 - Episode 1": an episode named twice is one.
+    for (int e = 0; e < c.episode_count; ++e)
+        if (c.episodes[e] == value) return;
     if (c.episode_count < kMaxEpisodes) c.episodes[c.episode_count++] = value;
 }
 

@@ -373,8 +373,22 @@ bool may_lack_title(const component &f) {
     if (f.title.empty()) return !f.is_show();
     if (f.is_extra && !f.is_show() && f.year < 0) return true;
     if (meaningless_title(f) && !f.is_show()) return true;
-    if (f.tokens[f.title.begin].text.find('-') != std::string_view::npos) return true;
+    const std::string_view first = f.tokens[f.title.begin].text;
+    if (first.find('-') != std::string_view::npos) return true;
+    if (f.title.end - f.title.begin == 1 && f.lower_case && first.size() <= 6) return true;  // an abbreviation?
     return !f.strong_tags && f.year < 0 && !f.is_show();
+}
+
+// Whether word (2 to 6 letters) shortens the folder's title: its first
+// letters ("ind": "Industry") or its words' initials ("mm": "Mad Men").
+bool abbreviates(std::string_view word, const component &folder) {
+    if (word.size() < 2 || word.size() > 6 || folder.title.empty()) return false;
+    const std::string_view first = folder.tokens[folder.title.begin].text;
+    if (first.size() > word.size() && same_letters(first.substr(0, word.size()), word)) return true;
+    size_t at = 0;
+    for (int i = folder.title.begin; i < folder.title.end && at < word.size(); ++i, ++at)
+        if ((folder.tokens[i].text[0] | 0x20) != (word[at] | 0x20)) return false;
+    return at == word.size() && folder.title.end - folder.title.begin == static_cast<int>(word.size());
 }
 
 // A file name with no usable title of its own inside a release folder.
@@ -391,10 +405,25 @@ bool title_unusable(const component &f, const component &folder) {
     const std::string_view first = f.tokens[f.title.begin].text;
     const size_t dash = first.find('-');
     if (dash != std::string_view::npos && !folder.release_group.empty() &&
-        (same_letters(first.substr(0, dash), folder.release_group) || (f.lower_case && dash >= 2 && dash <= 5)))
+        (same_letters(first.substr(0, dash), folder.release_group) || (f.lower_case && dash <= 5)))
         return true;
+    // "ind.208.1080p-glhf.mkv", "mm-s01e05": the folder's title abbreviated.
+    if (f.title.end - f.title.begin == 1 && abbreviates(f.tokens[f.title.begin].text, folder)) return true;
     if (!f.strong_tags && f.year < 0 && !f.is_show() && reversed_tags(f)) return true;
     return meaningless_title(f) && !f.is_show();
+}
+
+// Gives to the episode what the file says of its season and number.
+void take_episode(const component &from, component &to) {
+    if (from.season >= 0) {
+        to.season = from.season;
+        to.season_count = from.season_count;
+        std::memcpy(to.seasons, from.seasons, sizeof from.seasons);
+    }
+    to.episode_count = from.episode_count;
+    std::memcpy(to.episodes, from.episodes, sizeof from.episodes);
+    to.absolute_episode = from.absolute_episode;
+    std::memcpy(to.date, from.date, sizeof from.date);
 }
 
 // How many folders a disc's structure takes: "VIDEO_TS", "BDMV" or
@@ -461,11 +490,12 @@ void parse(std::string_view path, oxmeta_name &n) {
         folder_is_file = title_unusable(*file, *parent);
     }
     if (folder_is_file) {
-        const std::string_view container = file->container;
-        const bool file_extra = file->is_extra;
         component *named = parent ? parent : read_folder(folders[0]);
-        named->container = container;
-        named->is_extra = named->is_extra || file_extra;
+        named->container = file->container;
+        named->is_extra = named->is_extra || file->is_extra;
+        // "rovers-theexpanse-s03e05-1080p.mkv" in a season's folder: the
+        // folder names the show, the file keeps its own episode.
+        if (disc == 0 && file->has_episode()) take_episode(*file, *named);
         file = named;
         parent = nullptr;
         ++folders;

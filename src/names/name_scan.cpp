@@ -68,13 +68,16 @@ bool is_marker_text(std::string_view lower) {
            parse_episode_only(lower, list);
 }
 
-// Where the dash before a marker inside t is ("Name-s02-e05": 4), or npos
-// when t is a marker itself or holds none after its first piece.
+// Where to cut t at a dash beside a marker ("Name-s02-e05": 4, before the
+// marker; "s03e05-1080p": 6, after it), or npos when t is a marker itself
+// or holds none.
 size_t dash_before_marker(const component &c, std::string_view t) {
     const size_t first_dash = t.find('-');
     if (first_dash == std::string_view::npos || first_dash == 0 || t.size() > 64) return std::string_view::npos;
     const std::string_view lower(c.lowered + (t.data() - c.base), t.size());
     if (is_marker_text(lower)) return std::string_view::npos;
+    // "s03e05-1080p": a marker first, cut after it.
+    if (is_marker_text(lower.substr(0, first_dash))) return first_dash;
     for (size_t dash = first_dash; dash != std::string_view::npos; dash = lower.find('-', dash + 1)) {
         const size_t next = lower.find('-', dash + 1);
         const std::string_view piece = lower.substr(dash + 1, next == std::string_view::npos ? next : next - dash - 1);
@@ -193,6 +196,13 @@ void drop_noise(component &c, bool is_file) {
             while (n < c.count && n < 4 && (n == 0 || !c.tokens[n].dash_before)) ++n;
         for (int k = 0; k < n; ++k) c.tokens[k].dropped = true;
         if (n < c.count) c.tokens[n].dash_before = false;
+    } else if (c.tokens[0].group && group_length(c, 0) >= 2 && group_length(c, 0) < c.count) {
+        // "[ site.com ] - Title": a bracketed address first.
+        const int n = group_length(c, 0);
+        if (kSiteEndings.has(c.lower(n - 1))) {
+            for (int k = 0; k < n; ++k) c.tokens[k].dropped = true;
+            c.tokens[n].dash_before = false;
+        }
     }
     // Hashes.
     for (int k = 0; k < c.count; ++k)
@@ -206,7 +216,11 @@ void drop_noise(component &c, bool is_file) {
         const int n = group_length(c, first_kept);
         bool tags = false;
         for (int k = first_kept; k < first_kept + n; ++k) tags = tags || release_like(c, k);
-        if (!tags && first_kept + n < c.count) {
+        // "[Paprika] [2006] [1080p]": when no words follow, the brackets hold the title.
+        bool words_follow = false;
+        for (int k = first_kept + n; k < c.count && !words_follow; ++k)
+            words_follow = !c.tokens[k].dropped && !all_digits(c.tokens[k].text) && !tags_something(c, k);
+        if (!tags && words_follow) {
             const token &g = c.tokens[first_kept];
             const token &last = c.tokens[first_kept + n - 1];
             c.release_group = std::string_view(g.text.data(), static_cast<size_t>(last.text.data() + last.text.size() - g.text.data()));
@@ -666,11 +680,13 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     }
     // A sample is one wherever it stands; anime openings and endings are extras.
     bool opening = false;
+    const bool fansub = !c.release_group.empty() && first_kept < c.count &&
+                        c.tokens[first_kept].text.data() > c.release_group.data();
     for (int i = first_kept; i < c.count; ++i) {
         const std::string_view lower = c.lower(i);
         if (same(lower, "sample")) c.is_extra = true;
         if (!lower.empty() && (lower[0] == 'n' || lower[0] == 'o' || lower[0] == 'e') &&
-            opening_or_ending(lower, c.tokens[i].dash_before || i == title_from || c.tokens[i].group)) {
+            opening_or_ending(lower, c.tokens[i].dash_before || i == title_from || c.tokens[i].group || fansub)) {
             c.is_extra = opening = true;
             if (i >= title_from && i < title_end) title_end = i;
         }
@@ -679,9 +695,8 @@ void scan_component(std::string_view text, bool is_file, component &c) {
     // Numbered releases without a season: "Title - 05", "[Group] Title 05 [1080p]":
     // the last number after a dash, else (a fansub release) the last number
     // that ends the title.
+    c.opening = opening;
     if (c.episode_count == 0 && !c.date[0] && !opening) {
-        const bool fansub = !c.release_group.empty() && first_kept < c.count &&
-                            c.tokens[first_kept].text.data() > c.release_group.data();
         int after_dash = -1, ending = -1, range = -1, bracketed = -1, zeroed = -1;
         // "Hunter x Hunter (2011) - 148": the number may follow the year.
         const int numbers_end = year_at >= 0 && !c.tokens[year_at].group ? title_end : first_marker;
@@ -705,7 +720,9 @@ void scan_component(std::string_view text, bool is_file, component &c) {
             // "03.5": a recap between episodes, read as the episode before it.
             const bool half = c.tokens[i].dot_after && i + 1 < c.count && c.tokens[i + 1].text.size() == 1 &&
                               infos[i + 1].what == kind::number;
-            const int after = half ? i + 2 : i + 1;
+            int after = half ? i + 2 : i + 1;
+            // "- 12 END": the last episode, marked.
+            if (after < numbers_end && (same(c.lower(after), "end") || same(c.lower(after), "fin"))) ++after;
             const bool ends = after >= c.count || after >= numbers_end || c.tokens[after].group != 0 ||
                               c.tokens[after].dash_before;
             if (!ends) continue;

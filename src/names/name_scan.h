@@ -91,12 +91,13 @@ struct component_fields {
     bool is_extra = false;
     bool season_folder = false;  // "Season 2", "S02", "Specials": nothing but a season
     bool pack = false;           // "Complete Series": every season, none named
+    bool opening = false;        // an anime opening or ending ("NCOP", "ED2"): of a show
     bool strong_tags = false;    // a marker or a strong tag: a release's name
     bool lower_case = false;     // no capital letter anywhere: case tells nothing
 
     bool has_episode() const { return episode_count > 0 || absolute_episode >= 0 || date[0] != 0; }
     // An episode, or a season or a pack of them.
-    bool is_show() const { return has_episode() || season >= 0 || pack; }
+    bool is_show() const { return has_episode() || season >= 0 || pack || opening; }
 };
 
 struct component : component_fields {

@@ -562,7 +562,7 @@ inline constexpr auto kContainers = make_word_set(kContainersList);
 inline constexpr std::string_view kSeasonWordsList[] = {
     "kausi", "saison", "saisons", "season", "seasons", "series", "sesong", "seizoen", "sezon", "sezona",
     "staffel", "staffeln", "stagione", "stagioni", "temp", "temporada", "temporadas", "s\xC3\xA4song",
-    "s\xC3\xA6son", "\xD1\x81\xD0\xB5\xD0\xB7\xD0\xBE\xD0\xBD",
+    "s\xC3\xA6son", "\xD1\x81\xD0\xB5\xD0\xB7\xD0\xBE\xD0\xBD", "\xD0\xA1\xD0\xB5\xD0\xB7\xD0\xBE\xD0\xBD",
 };
 inline constexpr auto kSeasonWords = make_word_set(kSeasonWordsList);
 
@@ -572,10 +572,16 @@ inline constexpr std::string_view kEpisodeWordsList[] = {
     "episode", "episodes", "episodi", "episodio", "epis\303\263dio", "episodios", "eps", "epizod", "epizoda", "folge",
     "jakso", "odc", "odcinek",
     "\xC3\x89pisode", "\xC3\xA9pisode", "\xD1\x81\xD0\xB5\xD1\x80\xD0\xB8\xD1\x8F",
+    "\xD0\xA1\xD0\xB5\xD1\x80\xD0\xB8\xD1\x8F",
 };
 inline constexpr auto kEpisodeWords = make_word_set(kEpisodeWordsList);
 
 
+
+// The last part of a site's address ("[ site.com ]").
+inline constexpr std::string_view kSiteEndingsList[] = {"cc", "club", "com", "info", "io", "me", "mx", "net", "nu",
+                                                        "org", "ru", "se", "to", "tv", "xyz"};
+inline constexpr auto kSiteEndings = make_word_set(kSiteEndingsList);
 
 // Country codes written after a show's title ("The Office (US)").
 inline constexpr std::string_view kCountriesList[] = {"AU", "CA", "GB", "IE", "NZ", "UK", "US"};
