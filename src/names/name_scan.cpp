@@ -419,7 +419,7 @@ int trim_trailing_tags(const component &c, const info *infos, int from, int end,
         if (tag && head == end - 1 && text.size() <= 3 && !capital_word(text) && !c.lower_case) break;
         // Just before the year, a tag counts when shouted ("Amelie.FRENCH.2001";
         // not "The.Good.German.2006", "Step.Up.3D.2010").
-        if (end == year_end && !shouted(text) && !(tag && spoken_tag(*infos[head].w))) break;
+        if (end == year_end && !shouted(text) && !(tag && infos[head].w && spoken_tag(*infos[head].w))) break;
         // "Blade Runner The Final Cut", "Mélancolie ou la Vie": after an article, title words.
         if (head <= from || is_article(c.lower(head - 1))) break;
         end = head;
