@@ -222,17 +222,22 @@ int score_set(const query &q, scored *items, int count) {
         if (known < 0 || items[i].votes > items[known].votes) known = i;
     }
     int unparted = 0;
-    if (tied >= 2 && top + kTieSpan >= kConfident) {
-        bool far_better_known = true;
+    if (tied >= 2) {
+        const scored &k = items[known];
+        bool far_better_known = k.votes > 0;
         for (int i = 0; i < n; ++i) {
             if (base[i] != top || i == known) continue;
-            const scored &k = items[known];
-            if (!(k.votes >= kKnownRatio * items[i].votes && k.votes > 0 && k.popularity >= items[i].popularity))
+            if (!(k.votes >= kKnownRatio * items[i].votes && k.popularity >= items[i].popularity))
                 far_better_known = false;
         }
-        for (int i = 0; i < n; ++i)
-            if (base[i] == top && !(far_better_known && i == known)) items[i].score += kUnparted;
-        if (!far_better_known) unparted = tied;
+        // Nothing parts them: the whole set is held below the threshold,
+        // every candidate losing the same points, so the order stays.
+        int best = 0;
+        for (int i = 0; i < n; ++i) best = items[i].score > best ? items[i].score : best;
+        if (!far_better_known && best >= kConfident) {
+            for (int i = 0; i < n; ++i) items[i].score -= best - (kConfident - 1);
+            unparted = tied;
+        }
     }
     for (int i = 0; i < count; ++i) items[i].score = i < n ? clamp_score(items[i].score) : 0;
     return unparted;

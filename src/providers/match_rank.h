@@ -29,7 +29,6 @@ inline constexpr int kCountry = 50;         // named country among the origins, 
 inline constexpr int kTieSpan = 30;         // popularity and votes, for near ties
 // Rules over the whole set of candidates.
 inline constexpr int kSoleSubtitle = 100;   // a show's one candidate of its title with a subtitle
-inline constexpr int kUnparted = -200;      // best candidates that nothing in the name parts
 inline constexpr int kKnownRatio = 10;      // votes that make one of them far better known
 inline constexpr int kConfident = 700;
 inline constexpr int kMaxSet = 64;          // candidates weighed together
@@ -78,10 +77,12 @@ struct scored {
     int score;  // set by score_set
 };
 
-// Scores every candidate of one match against the others. Returns how many
-// candidates share the best points with nothing in the name to part them
-// and none far better known (they all lose kUnparted), else 0. Candidates
-// past kMaxSet score 0.
+// Scores every candidate of one match against the others. When two or more
+// share the best points with nothing in the name to part them and none is
+// far better known (kKnownRatio times the votes of each other, and no less
+// popular), every score drops by the same points so that the best is just
+// below kConfident, and their number is returned; else 0. Candidates past
+// kMaxSet score 0.
 int score_set(const query &q, scored *items, int count);
 
 }  // namespace oxmatch
