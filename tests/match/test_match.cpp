@@ -3,6 +3,7 @@
 // transport scripted with replies as TMDb writes them.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <atomic>
 #include <string>
@@ -148,6 +149,107 @@ TEST_F(Tmdb, MovieDetailCarriesTheImdbId) {
     EXPECT_EQ(ox().oxmeta_tmdb_movie_detail(78), OXMETA_E_HTTP);
     EXPECT_EQ(last_error(), "TMDb HTTP 404");
     EXPECT_EQ(ox().oxmeta_result_count(), 1);  // the failed request kept the store
+}
+
+// The percent-decoded value of parameter `name` in url, or "\x01" when the
+// URL is not well formed (a "%" without two hex digits after it).
+std::string query_value(const std::string &url, const std::string &name) {
+    for (size_t at = 0; at < url.size(); ++at) {
+        if (url[at] == '%' && (at + 2 >= url.size() || !std::isxdigit(static_cast<unsigned char>(url[at + 1])) ||
+                               !std::isxdigit(static_cast<unsigned char>(url[at + 2]))))
+            return "\x01";
+    }
+    size_t at = url.find("?" + name + "=");
+    if (at == std::string::npos) return "\x01";
+    at += name.size() + 2;
+    std::string value;
+    for (; at < url.size() && url[at] != '&'; ++at) {
+        if (url[at] == '%') {
+            value += static_cast<char>(std::stoi(url.substr(at + 1, 2), nullptr, 16));
+            at += 2;
+        } else {
+            value += url[at];
+        }
+    }
+    return value;
+}
+
+// The longest start of text, in whole characters, whose escaped form
+// takes at most room bytes.
+std::string clipped(const std::string &text, size_t room) {
+    size_t keep = 0;
+    while (keep < text.size()) {
+        size_t next = keep + 1;
+        while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
+        if (replies::escape(text.substr(0, next)).size() > room) break;
+        keep = next;
+    }
+    return text.substr(0, keep);
+}
+
+TEST_F(Tmdb, LongTitlesAreClippedAtACharacterWithEveryParameterKept) {
+    std::string title;  // 250 bytes: 83 CJK characters and a digit
+    while (title.size() < 249) title += "\xE6\x9D\xB1";  // 東
+    title += "2";
+    ASSERT_EQ(title.size(), 250u);
+    ASSERT_EQ(ox().oxmeta_omdb_set_key("k3y"), OXMETA_OK);
+    struct {
+        const char *label;
+        int (*call)(const char *);
+        const char *parameter;
+        const char *tail;  // what must follow the query, as sent
+    } const cases[] = {
+        {"search_movie", [](const char *q) { return ox().oxmeta_tmdb_search_movie(q, 2001, 1); }, "query",
+         "&include_adult=false&page=1&year=2001&api_key=***&language=en-US"},
+        {"search_tv", [](const char *q) { return ox().oxmeta_tmdb_search_tv(q, 2001, 1); }, "query",
+         "&include_adult=false&page=1&first_air_date_year=2001&api_key=***&language=en-US"},
+        {"search_multi", [](const char *q) { return ox().oxmeta_tmdb_search_multi(q, 1); }, "query",
+         "&page=1&include_adult=false&api_key=***&language=en-US"},
+        {"omdb_by_title", [](const char *q) { return ox().oxmeta_omdb_by_title(q); }, "t", "&apikey=***"},
+        {"itunes_search", [](const char *q) { return ox().oxmeta_itunes_search(q, "podcast", 10, "JP"); }, "term",
+         "&media=podcast&limit=10&country=JP"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        // A title of twice the length is clipped too; nothing is answered,
+        // the request sent is what counts.
+        for (const std::string &query : {title, title + title}) {
+            ox().ox_fake_reset();
+            c.call(query.c_str());
+            const std::string url = ox().oxmeta_last_url();
+            const std::string sent = query_value(url, c.parameter);
+            ASSERT_NE(sent, "\x01") << url;
+            EXPECT_GE(sent.size(), 100u) << url;
+            EXPECT_EQ(query.compare(0, sent.size(), sent), 0) << url;  // a start of the title
+            const bool whole = sent.size() == query.size() ||
+                               (static_cast<unsigned char>(query[sent.size()]) & 0xC0) != 0x80;
+            EXPECT_TRUE(whole) << url;  // cut between two characters
+            EXPECT_EQ(url.substr(url.size() - std::strlen(c.tail)), c.tail);
+        }
+    }
+}
+
+TEST_F(Tmdb, ALongTitleMatchesWithThreeDistinctRequests) {
+    std::string title;
+    while (title.size() < 249) title += "\xE6\x9D\xB1";
+    title += "2";
+    const std::string file = title + ".2001.mkv";
+    oxmeta_name n;
+    n.size = sizeof n;
+    ASSERT_EQ(ox().oxmeta_parse_name(file.c_str(), &n), OXMETA_OK);
+    const std::string parsed = n.title;
+    ASSERT_FALSE(parsed.empty());
+    // Each search's own room: the path is 511 bytes at most.
+    std::vector<std::string> urls;
+    for (int year : {2001, 2000, 0}) {
+        const std::string tail = "&include_adult=false&page=1" + (year ? "&year=" + std::to_string(year) : "");
+        const std::string query = clipped(parsed, 511 - std::strlen("/search/movie?query=") - tail.size());
+        urls.push_back(replies::search_url(false, query, year));
+        script(urls.back(), replies::search_page(false, {}));
+    }
+    EXPECT_EQ(ox().oxmeta_tmdb_match(file.c_str()), OXMETA_E_NOT_FOUND) << last_error();
+    for (const std::string &url : urls) EXPECT_EQ(ox().ox_fake_calls("GET", url.c_str()), 1) << url;
+    EXPECT_EQ(requests(), 3);
 }
 
 // ------------------------------------------------------------ matching
