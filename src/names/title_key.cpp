@@ -248,26 +248,15 @@ uint32_t code_point(const unsigned char *p, size_t n) {
     return cp;
 }
 
-// True when the title has no letter of any script.
-bool digits_and_signs(std::string_view title) {
-    for (size_t at = 0; at < title.size();) {
-        const size_t n = utf8_sequence(title, at);
-        if (n == 0) {
-            ++at;
-            continue;
-        }
-        if (is_letter(classify(code_point(reinterpret_cast<const unsigned char *>(title.data() + at), n))))
-            return false;
-        at += n;
-    }
-    return true;
-}
-
 }  // namespace
 
-void title_key_make(std::string_view title, title_key *out) {
+namespace {
+
+// One pass over the title; with keep_signs, signs are letters. Returns
+// whether the title had a letter of any script.
+bool build_key(std::string_view title, title_key *out, bool keep_signs) {
     key_builder b(out);
-    const bool keep_signs = digits_and_signs(title);
+    bool any_letter = false;
     size_t at = 0;
     bool space_before = false;
     while (at < title.size()) {
@@ -284,12 +273,22 @@ void title_key_make(std::string_view title, title_key *out) {
         } else if (keep_signs && is_sign(cp)) {
             b.add(letters(title.substr(at, n)));
         } else {
-            b.add(classify(cp));
+            const glyph g = classify(cp);
+            any_letter = any_letter || is_letter(g);
+            b.add(g);
         }
         space_before = cp == ' ';
         at += n;
     }
     b.finish();
+    return any_letter;
+}
+
+}  // namespace
+
+void title_key_make(std::string_view title, title_key *out) {
+    // A title without a letter is made again, its signs kept ("#9", "+1").
+    if (!build_key(title, out, false)) build_key(title, out, true);
 }
 
 bool title_key_is_article(std::string_view word) { return is_article(word); }

@@ -98,9 +98,8 @@ title_score best_points(const query &q, const title_key &c, int candidate_year) 
         if (with_country.points > best.points) best = with_country;
     }
     // "Event Games 2006": the year belongs to the title; only equal counts.
-    if (q.year > 0 && best.fit != title_fit::equal) {
-        if (key_points(q, q.title_year, c, candidate_year).fit == title_fit::equal) best = fit(kEqualTitle, title_fit::equal);
-    }
+    if (q.year > 0 && best.fit != title_fit::equal && equal_keys(q.title_year, c))
+        best = fit(kEqualTitle, title_fit::equal);
     if (best.points < kSequelTitle && sequel_of(q, c, candidate_year)) {
         best.plain = best.points;
         best.points = kSequelTitle;
