@@ -142,7 +142,10 @@ public:
             family = nullptr;
         } else if (name_.imdb_id[0]) {
             char *escaped = ox_query_escape(name_.imdb_id);
-            if (!escaped) return OXMETA_E_OOM;
+            if (!escaped) {
+                ox_set_error("oom building TMDb path");
+                return OXMETA_E_OOM;
+            }
             std::snprintf(path, sizeof path, "/find/%s?external_source=imdb_id", escaped);
             std::free(escaped);
             std::snprintf(named, sizeof named, "IMDb id %s", name_.imdb_id);

@@ -761,6 +761,48 @@ TEST_F(Matching, HostileRepliesNeverCrashOrScoreOffTheScale) {
     }
 }
 
+// An id lookup answered with something else than the entry: an object
+// without an id, or a find without an entry of the file's kind, is "not
+// found" and the title is searched; a reply that is no object fails the
+// match, as a search's would; nothing is ever stored with another's id.
+TEST_F(Matching, IdLookupsReadOnlyTheEntryTheyAskFor) {
+    const char *const file = "Blade Runner (1982) [tmdbid-78].mkv";
+    const std::string detail = replies::with_credentials("/movie/78");
+    struct {
+        const char *body;
+        int status;
+        int rc;
+        const char *best;  // "" when the store keeps what it held
+    } const cases[] = {
+        {R"({"id":"none","title":"Blade Runner"})", 200, OXMETA_OK, "78"},  // searched: 78 by its title
+        {R"({"title":"Blade Runner"})", 200, OXMETA_OK, "78"},
+        {"[1,2]", 200, OXMETA_E_JSON, ""},
+        {"{}", 503, OXMETA_E_HTTP, ""},
+        {"{}", 401, OXMETA_E_AUTH, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.body);
+        ox().ox_fake_reset();
+        script(detail, c.body, c.status);
+        script(replies::search_url(false, "Blade Runner", 1982), replies::search_page(false, {kBladeRunner}));
+        const int rc = ox().oxmeta_tmdb_match(file);
+        EXPECT_EQ(rc, c.rc) << last_error();
+        if (c.best[0]) {
+            EXPECT_STREQ(ox().oxmeta_result_id(0), c.best);
+            EXPECT_EQ(requests(), 2);
+        } else {
+            EXPECT_EQ(requests(), 1);  // no search after a failed lookup
+        }
+    }
+    // A film's IMDb id that TMDb lists only as a show is not the film.
+    ox().ox_fake_reset();
+    script(replies::with_credentials("/find/tt0083658?external_source=imdb_id"),
+           replies::find_reply(true, kDoctorWho2005));
+    script(replies::search_url(false, "Blade Runner", 1982), replies::search_page(false, {kBladeRunner}));
+    ASSERT_EQ(ox().oxmeta_tmdb_match("Blade.Runner.1982.tt0083658.mkv"), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_result_id(0), "78");
+}
+
 TEST_F(Matching, ThreadsMatchingAtOnceLeaveOneWholeMatch) {
     const match_case &film = kCases[0];
     const match_case &show = kCases[18];
