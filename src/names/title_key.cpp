@@ -248,10 +248,6 @@ uint32_t code_point(const unsigned char *p, size_t n) {
     return cp;
 }
 
-}  // namespace
-
-namespace {
-
 // One pass over the title; with keep_signs, signs are letters. Returns
 // whether the title had a letter of any script.
 bool build_key(std::string_view title, title_key *out, bool keep_signs) {
