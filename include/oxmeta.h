@@ -356,25 +356,31 @@ OXMETA_API int oxmeta_tmdb_tv_episode(int tv_id, int season, int episode);
 OXMETA_API int oxmeta_tmdb_movie_detail(int movie_id);
 
 /* Finds the TMDb entry of a media file. The path is read by
- * oxmeta_parse_name; a film is searched with its title and year (then, when
- * nothing is confident, with the year before, then with no year), a show
- * with its title (and year), and its episode then looked up. At most three
- * requests.
+ * oxmeta_parse_name. A TMDb id in it is looked up directly (movie or TV
+ * detail, by the file's kind), else an IMDb id, else a TVDb id (through
+ * /find): found, that entry is the match, alone, with the score 1000; not
+ * found, a warning says so and the title is searched. A film is searched
+ * with its title and year (then, when nothing is confident, with the year
+ * before, then with no year), a show with its title (and year), and its
+ * episode then looked up. At most three requests.
  *
  * The store then holds the candidates (films, or shows for an episode),
  * best first, at most 20, each with a score from 0 to 1000
- * (oxmeta_result_match_score): 820 for an equal title, then the year (+100
- * same, +50 one off, -200 two off, -250 and less further off), a country
- * in the name (+-50), and up to 30 for popularity to part near ties.
- * docs/matching.md gives every rule.
+ * (oxmeta_result_match_score): 820 for an equal title, less for a title
+ * that differs by a known convention (a brand in front, a subtitle, a
+ * sequel number), then the year (+100 same, +50 one off, -200 two off,
+ * -250 and less further off), a country in the name (+-50), and up to 30
+ * for popularity to part near ties. docs/matching.md gives every rule.
  *
  * OXMETA_OK when the best candidate scores OXMETA_MATCH_CONFIDENT or more
  * (and, for an episode, the episode was found). Otherwise
- * OXMETA_E_NOT_FOUND with "match: no confident match for \"<title>\"" (or
- * the missing episode named), and the candidates stay in the store for the
- * host to show. A path without a title is OXMETA_E_INVALID_ARG; a failed
- * request returns its status and leaves the store as it was. The paging
- * counters are not changed. */
+ * OXMETA_E_NOT_FOUND with "match: no confident match for \"<title>\"", or
+ * "match: ambiguous: \"<title>\" is N entries" when N candidates fit
+ * equally and nothing in the name parts them, or the missing episode
+ * named; the candidates stay in the store for the host to show. A path
+ * with neither a title nor an id is OXMETA_E_INVALID_ARG; a failed request
+ * returns its status and leaves the store as it was. The paging counters
+ * are not changed. */
 #define OXMETA_MATCH_CONFIDENT 700
 OXMETA_API int oxmeta_tmdb_match(const char *path);
 /* The match score (0..1000) of result i; -1 for an index out of range or

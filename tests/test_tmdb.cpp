@@ -117,15 +117,18 @@ TEST_F(TmdbTest, LanguageIsEscapedAndDefaultsToEnUs) {
     }
 }
 
-TEST_F(TmdbTest, LongPathsAreCutAtTheirBuffer) {
-    // "/search/multi?query=" is 20 bytes and the 512-byte path keeps 511.
+TEST_F(TmdbTest, LongQueriesAreShortenedAndLongUrlsCut) {
+    // The 512-byte path keeps 511: "/search/multi?query=" (20 bytes), the
+    // query shortened to fit, and every parameter after it.
     const std::string query(600, 'q');
-    const std::string cut = "/search/multi?query=" + std::string(491, 'q');
-    script(cut, 200, R"({"results":[{"id":1}]})");
+    const std::string shortened = "/search/multi?query=" + std::string(464, 'q') + "&page=1&include_adult=false";
+    ASSERT_EQ(shortened.size(), 511u);
+    script(shortened, 200, R"({"results":[{"id":1}]})");
     EXPECT_EQ(oxmeta_tmdb_search_multi(query.c_str(), 1), OXMETA_OK);
+    EXPECT_STREQ(oxmeta_result_id(0), "1");
     // The URL buffer keeps 2047 bytes: a long key is cut inside the URL.
     oxmeta_tmdb_set_key(std::string(3000, 'k').c_str());
-    const std::string full = kApi + cut + "&api_key=" + std::string(3000, 'k');
+    const std::string full = kApi + shortened + "&api_key=" + std::string(3000, 'k');
     ox_fake_set("GET", full.substr(0, 2047).c_str(), 200, R"({"results":[{"id":2}]})");
     EXPECT_EQ(oxmeta_tmdb_search_multi(query.c_str(), 1), OXMETA_OK);
     EXPECT_STREQ(oxmeta_result_id(0), "2");

@@ -30,7 +30,7 @@ match_outcome match_file(const std::string &path, const oxmeta_name *parsed) {
 }
 
 const char *match_verdict(const match_outcome &o) {
-    return o.matched() ? "matched" : o.stored() ? "unmatched" : "failed";
+    return o.matched() ? "matched" : o.ambiguous() ? "ambiguous" : o.stored() ? "unmatched" : "failed";
 }
 
 namespace {

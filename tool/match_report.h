@@ -25,6 +25,8 @@ struct match_outcome {
     std::string episode_title;
 
     bool matched() const { return rc == OXMETA_OK; }
+    // Candidates that nothing in the name parts: the library's own words.
+    bool ambiguous() const { return rc == OXMETA_E_NOT_FOUND && error.rfind("match: ambiguous:", 0) == 0; }
     // The store held this match's candidates (not the previous one's).
     bool stored() const { return rc == OXMETA_OK || rc == OXMETA_E_NOT_FOUND; }
 };
@@ -33,7 +35,7 @@ struct match_outcome {
 // parsed, when given, is what oxmeta_parse_name already said of path.
 match_outcome match_file(const std::string &path, const oxmeta_name *parsed = nullptr);
 
-// "matched", "unmatched" or "failed".
+// "matched", "ambiguous", "unmatched" or "failed".
 const char *match_verdict(const match_outcome &o);
 
 // One outcome: a block on a terminal (table), a row (tsv), a JSON line.

@@ -241,6 +241,7 @@ public:
     size_t files_total = 0;
     size_t files_done = 0;
     size_t matched = 0;
+    size_t ambiguous = 0;
     clock_type::time_point start = clock_type::now();
 
     // Fetches urls with the workers; false when a worker's transport
@@ -393,6 +394,7 @@ int run_scan(const run_context &run) {
             }
             ++scan.files_done;
             scan.matched += o.matched();
+            scan.ambiguous += o.ambiguous();
             outcomes[i] = std::move(o);
             progress.draw(scan.status_text());
         }
@@ -413,15 +415,17 @@ int run_scan(const run_context &run) {
     if (!transport_ok) return 1;
 
     const double seconds = std::chrono::duration<double>(clock_type::now() - scan.start).count();
-    const size_t unmatched = files.size() - scan.matched;
+    const size_t unmatched = files.size() - scan.matched - scan.ambiguous;
     if (!g_scan.quiet) {
         const long sent = scan.counters.sent.load();
-        std::fprintf(stderr, "oxmeta: scan: %zu %s, %zu matched, %zu unmatched; %ld %s sent, %ld cache %s; %.2f s\n",
-                     files.size(), files.size() == 1 ? "file" : "files", scan.matched, unmatched, sent,
+        std::fprintf(stderr,
+                     "oxmeta: scan: %zu %s, %zu matched, %zu ambiguous, %zu unmatched; %ld %s sent, %ld cache %s; "
+                     "%.2f s\n",
+                     files.size(), files.size() == 1 ? "file" : "files", scan.matched, scan.ambiguous, unmatched, sent,
                      sent == 1 ? "request" : "requests", pool.cache_hits(), pool.cache_hits() == 1 ? "hit" : "hits",
                      seconds);
     }
-    return unmatched == 0 && found.problems.empty() ? 0 : 1;
+    return unmatched + scan.ambiguous == 0 && found.problems.empty() ? 0 : 1;
 }
 
 // ------------------------------------------------------------------ oxmeta cache

@@ -99,6 +99,35 @@ int ox_qchar_ok(int c) {
            c == '-' || c == '.' || c == '_' || c == '~';
 }
 
+char *ox_query_escape_clipped(const char *s, size_t max_bytes) {
+    if (!s) return nullptr;
+    // Whole characters only: a lead byte and its continuation bytes.
+    size_t keep = 0;
+    size_t escaped = 0;
+    while (s[keep]) {
+        const auto lead = static_cast<unsigned char>(s[keep]);
+        size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        for (size_t k = 1; k < n; ++k) {
+            if ((static_cast<unsigned char>(s[keep + k]) & 0xC0) != 0x80) {
+                n = 1;  // a broken sequence goes byte by byte
+                break;
+            }
+        }
+        size_t cost = 0;
+        for (size_t k = 0; k < n; ++k) cost += ox_qchar_ok(static_cast<unsigned char>(s[keep + k])) ? 1u : 3u;
+        if (escaped + cost > max_bytes) break;
+        escaped += cost;
+        keep += n;
+    }
+    char *start = static_cast<char *>(std::malloc(keep + 1));
+    if (!start) return nullptr;
+    std::memcpy(start, s, keep);
+    start[keep] = '\0';
+    char *out = ox_query_escape(start);
+    std::free(start);
+    return out;
+}
+
 char *ox_query_escape(const char *s) {
     if (!s) return nullptr;
     size_t size = 1;

@@ -35,6 +35,10 @@ char *ox_strdup(const char *s);
 int ox_qchar_ok(int c);
 // Percent-encodes a query value; null in, null out; null on exhausted memory.
 char *ox_query_escape(const char *s);
+// ox_query_escape of the longest start of s, cut at a character boundary,
+// whose encoding takes at most max_bytes: a query that must fit a buffer is
+// shortened before it is encoded, never cut inside a "%XX".
+char *ox_query_escape_clipped(const char *s, size_t max_bytes);
 // Copy of url with api_key=, apikey= and Bearer%20 values masked as "***".
 // Null only when memory runs out; never contains a credential.
 char *ox_redact_url(const char *url);

@@ -60,8 +60,9 @@ int roman_value(std::string_view word) {
     return word == std::string_view(canonical, n) ? value : 0;
 }
 
-// What a code point contributes to the key.
-enum class glyph_kind { letters, joiner, separator, subtitle };
+// What a code point contributes to the key. A part break (":", " - ", a
+// dash) sets a subtitle apart and begins a part; "(" and "[" only the first.
+enum class glyph_kind { letters, joiner, separator, subtitle, part };
 
 struct glyph {
     glyph_kind kind;
@@ -99,6 +100,7 @@ glyph encode(uint32_t cp) {
 constexpr glyph kSeparator{glyph_kind::separator, {}, 0};
 constexpr glyph kJoiner{glyph_kind::joiner, {}, 0};
 constexpr glyph kSubtitle{glyph_kind::subtitle, {}, 0};
+constexpr glyph kPart{glyph_kind::part, {}, 0};
 
 glyph classify(uint32_t cp) {
     if (cp < 0x80) {
@@ -106,7 +108,8 @@ glyph classify(uint32_t cp) {
         if (c >= 'A' && c <= 'Z') return letters(std::string_view(&"abcdefghijklmnopqrstuvwxyz"[c - 'A'], 1));
         if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return letters(std::string_view(&c, 1));
         if (c == '\'' || c == '`') return kJoiner;
-        if (c == ':' || c == '(' || c == '[') return kSubtitle;
+        if (c == ':') return kPart;
+        if (c == '(' || c == '[') return kSubtitle;
         return kSeparator;
     }
     if (cp >= 0xC0 && cp < 0x180) {
@@ -114,11 +117,11 @@ glyph classify(uint32_t cp) {
         return *fold ? letters(fold) : kSeparator;
     }
     if (cp == 0x2018 || cp == 0x2019 || cp == 0x02BC) return kJoiner;
-    if (cp == 0x2013 || cp == 0x2014) return kSubtitle;
+    if (cp == 0x2013 || cp == 0x2014) return kPart;
     if (cp < 0xC0 || (cp >= 0x2000 && cp < 0x2070) || (cp >= 0x3000 && cp < 0x3040)) return kSeparator;
     if (cp >= 0xFF01 && cp <= 0xFF5E) {  // full-width ASCII
         const uint32_t ascii = cp - 0xFF01 + 0x21;
-        return ascii == ':' || ascii == '(' ? kSubtitle : classify(ascii);
+        return ascii == '(' ? kSubtitle : classify(ascii);
     }
     if (cp == 0x218 || cp == 0x219) return letters("s");  // Romanian comma below
     if (cp == 0x21A || cp == 0x21B) return letters("t");
@@ -126,6 +129,18 @@ glyph classify(uint32_t cp) {
     if ((cp >= 0x391 && cp <= 0x3A9 && cp != 0x3A2) || (cp >= 0x410 && cp <= 0x42F)) return encode(cp + 0x20);
     if (cp >= 0x400 && cp <= 0x40F) return encode(cp + 0x50);
     return encode(cp);
+}
+
+// A sign that a title made only of digits and signs keeps: "#9", "+1", "9½".
+bool is_sign(uint32_t cp) {
+    if (cp < 0x80) return std::strchr("#+*%$!?@=~^&/<>|", static_cast<int>(cp)) != nullptr && cp != 0;
+    return (cp >= 0xA1 && cp <= 0xBF) || cp == 0xD7 || cp == 0xF7 || (cp >= 0x2150 && cp <= 0x218F);
+}
+
+// True for a letter of any script; digits and signs are not.
+bool is_letter(const glyph &g) {
+    if (g.kind != glyph_kind::letters) return false;
+    return g.size != 1 || g.bytes[0] < '0' || g.bytes[0] > '9';
 }
 
 // Adds one token at the end; nothing once the key is full.
@@ -143,13 +158,19 @@ public:
         key_->count = 0;
         key_->main_count = -1;
         key_->start[0] = 0;
+        key_->part_count = 0;
+        key_->brand_count = 0;
     }
 
     void add(const glyph &g) {
-        if (g.kind == glyph_kind::joiner) return;
+        if (g.kind == glyph_kind::joiner) {
+            joiner_at_ = word_size_;
+            return;
+        }
         if (g.kind != glyph_kind::letters) {
             end_token();
-            if (g.kind == glyph_kind::subtitle) mark_subtitle();
+            if (g.kind == glyph_kind::subtitle || g.kind == glyph_kind::part) mark_subtitle();
+            if (g.kind == glyph_kind::part) mark_part();
             return;
         }
         if (word_size_ + g.size > sizeof word_) return;  // an overlong word is cut
@@ -162,9 +183,22 @@ public:
         if (key_->main_count < 0 && key_->count > 0) key_->main_count = key_->count;
     }
 
+    // A part begins where the next token will be; a break at the end, or
+    // right after another, begins none.
+    void mark_part() {
+        const int at = key_->count;
+        if (at == 0 || key_->part_count == kTitleKeyParts) return;
+        if (key_->part_count > 0 && key_->part_start[key_->part_count - 1] == at) return;
+        key_->part_start[key_->part_count++] = at;
+    }
+
     void finish() {
         end_token();
         if (key_->main_count < 0) key_->main_count = key_->count;
+        while (key_->part_count > 0 && key_->part_start[key_->part_count - 1] >= key_->count) --key_->part_count;
+        // A brand in front: a possessive first or second word with more after it.
+        if (possessive_ >= 0 && possessive_ + 1 < key_->main_count && !is_article(key_->token(0)))
+            key_->brand_count = possessive_ + 1;
         // A leading article goes, unless it is the whole title.
         if (key_->count > 1 && key_->main_count > 1 && is_article(key_->token(0))) {
             const uint16_t cut = key_->start[1];
@@ -173,13 +207,20 @@ public:
             for (int t = 0; t < key_->count; ++t) key_->start[t] = static_cast<uint16_t>(key_->start[t + 1] - cut);
             --key_->count;
             --key_->main_count;
+            for (int p = 0; p < key_->part_count; ++p) --key_->part_start[p];
         }
     }
 
     void end_token() {
         std::string_view word(word_, word_size_);
+        const size_t joiner_at = joiner_at_;
         word_size_ = 0;
+        joiner_at_ = kNoJoiner;
         if (word.empty() || word == "and") return;
+        // "Clancy's" or "Seuss'": an apostrophe before or after a final s.
+        const bool possessive = word.size() >= 2 && word.back() == 's' &&
+                                (joiner_at == word.size() - 1 || joiner_at == word.size());
+        if (possessive && possessive_ < 0 && key_->count < 2) possessive_ = key_->count;
         char digits[3];
         if (const int value = roman_value(word)) {
             size_t n = 0;
@@ -191,15 +232,27 @@ public:
     }
 
 private:
+    static constexpr size_t kNoJoiner = static_cast<size_t>(-1);
+
     title_key *key_;
     char word_[64];
     size_t word_size_ = 0;
+    size_t joiner_at_ = kNoJoiner;  // where in the word an apostrophe was
+    int possessive_ = -1;           // the first possessive token, among the first two
 };
 
-}  // namespace
+// The code point of the UTF-8 sequence of n bytes at p.
+uint32_t code_point(const unsigned char *p, size_t n) {
+    uint32_t cp = n == 1 ? p[0] : n == 2 ? p[0] & 0x1Fu : n == 3 ? p[0] & 0x0Fu : p[0] & 0x07u;
+    for (size_t k = 1; k < n; ++k) cp = cp << 6 | (p[k] & 0x3Fu);
+    return cp;
+}
 
-void title_key_make(std::string_view title, title_key *out) {
+// One pass over the title; with keep_signs, signs are letters. Returns
+// whether the title had a letter of any script.
+bool build_key(std::string_view title, title_key *out, bool keep_signs) {
     key_builder b(out);
+    bool any_letter = false;
     size_t at = 0;
     bool space_before = false;
     while (at < title.size()) {
@@ -210,25 +263,39 @@ void title_key_make(std::string_view title, title_key *out) {
             space_before = false;
             continue;
         }
-        const auto *p = reinterpret_cast<const unsigned char *>(title.data() + at);
-        uint32_t cp = n == 1 ? p[0] : n == 2 ? p[0] & 0x1Fu : n == 3 ? p[0] & 0x0Fu : p[0] & 0x07u;
-        for (size_t k = 1; k < n; ++k) cp = cp << 6 | (p[k] & 0x3Fu);
+        const uint32_t cp = code_point(reinterpret_cast<const unsigned char *>(title.data() + at), n);
         if (cp == '-' && space_before && at + 1 < title.size() && title[at + 1] == ' ') {
-            b.add(kSubtitle);
+            b.add(kPart);
+        } else if (keep_signs && is_sign(cp)) {
+            b.add(letters(title.substr(at, n)));
         } else {
-            b.add(classify(cp));
+            const glyph g = classify(cp);
+            any_letter = any_letter || is_letter(g);
+            b.add(g);
         }
         space_before = cp == ' ';
         at += n;
     }
     b.finish();
+    return any_letter;
 }
+
+}  // namespace
+
+void title_key_make(std::string_view title, title_key *out) {
+    // A title without a letter is made again, its signs kept ("#9", "+1").
+    if (!build_key(title, out, false)) build_key(title, out, true);
+}
+
+bool title_key_is_article(std::string_view word) { return is_article(word); }
 
 void title_key_append(title_key *key, std::string_view word) {
     title_key extra;
     title_key_make(word, &extra);
     for (int t = 0; t < extra.count; ++t) push_token(key, extra.token(t));
     key->main_count = key->count;
+    key->part_count = 0;
+    key->brand_count = 0;
 }
 
 }  // namespace oxnames

@@ -12,6 +12,7 @@
 namespace {
 
 constexpr const char *kItunesBase = "https://itunes.apple.com/";
+constexpr size_t kUrlSize = 1024;
 constexpr int kMaxLimit = 200;
 constexpr size_t kIdSize = 32;
 
@@ -74,7 +75,7 @@ int clamp_to_int(size_t n) { return n > INT32_MAX ? INT32_MAX : static_cast<int>
 // Sends the request for path and replaces the store and the counters with
 // the reply's items.
 int itunes_fetch(const char *path) {
-    char url[1024];
+    char url[kUrlSize];
     std::snprintf(url, sizeof url, "%s%s", kItunesBase, path);
     ox_doc doc;
     if (const int rc = ox_fetch_json(kItunes, url, &doc)) return rc;
@@ -114,12 +115,19 @@ OXMETA_API int oxmeta_itunes_search(const char *term, const char *media, int lim
         ox_add_warning("itunes_search: limit %d clamped to 200 (Apple documented max)", limit);
         limit = kMaxLimit;
     }
-    char *term_q = ox_query_escape(term);
     char *media_q = ox_query_escape(ox_nonempty(media) ? media : "podcast");
     char *country_q = ox_query_escape(ox_nonempty(country) ? country : "US");
+    char *term_q = nullptr;
     int rc = OXMETA_E_OOM;
+    if (media_q && country_q) {
+        // The term is shortened so that the whole address fits its buffer.
+        const int rest = std::snprintf(nullptr, 0, "%ssearch?term=&media=%s&limit=%d&country=%s", kItunesBase, media_q,
+                                       limit, country_q);
+        const size_t room = rest >= 0 && static_cast<size_t>(rest) < kUrlSize - 1 ? kUrlSize - 1 - static_cast<size_t>(rest) : 0;
+        term_q = ox_query_escape_clipped(term, room);
+    }
     if (term_q && media_q && country_q) {
-        char path[1200];
+        char path[kUrlSize];
         std::snprintf(path, sizeof path, "search?term=%s&media=%s&limit=%d&country=%s", term_q, media_q, limit,
                       country_q);
         rc = itunes_fetch(path);

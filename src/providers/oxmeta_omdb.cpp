@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "providers/oxmeta_fetch.h"
@@ -98,9 +99,12 @@ int omdb_fetch(const char *query) {
 }
 
 // Escapes value and sends the query that format builds from it.
+// The value is shortened at a character boundary to leave room in the
+// query for the rest of the format (a number after it takes 11 bytes).
 template <size_t QuerySize, typename... Rest>
 int omdb_query(const char *format, const char *value, Rest... rest) {
-    char *escaped = ox_query_escape(value);
+    const size_t rest_size = std::strlen(format) - 2 + 11 * sizeof...(Rest);
+    char *escaped = ox_query_escape_clipped(value, QuerySize - 1 - rest_size);
     if (!escaped) return OXMETA_E_OOM;
     char query[QuerySize];
     std::snprintf(query, sizeof query, format, escaped, rest...);

@@ -153,15 +153,19 @@ ox_result tmdb_episode_to_result(yyjson_val *root, char (&id)[kTmdbIdSize]) {
 
 int tmdb_search_path(char (&path)[kTmdbSearchPathSize], tmdb_search_kind kind, const char *query, int year,
                      int page) {
-    char *escaped = ox_query_escape(query);
-    if (!escaped) return OXMETA_E_OOM;
     const bool movie = kind == tmdb_search_kind::movie;
-    const int n = std::snprintf(path, sizeof path, "/search/%s?query=%s&include_adult=false&page=%d",
-                                movie ? "movie" : "tv", escaped, page);
+    char head[32];
+    char tail[96];
+    const int head_size = std::snprintf(head, sizeof head, "/search/%s?query=", movie ? "movie" : "tv");
+    int tail_size = std::snprintf(tail, sizeof tail, "&include_adult=false&page=%d", page);
+    if (year > 0)
+        tail_size += std::snprintf(tail + tail_size, sizeof tail - static_cast<size_t>(tail_size), "&%s=%d",
+                                   movie ? "year" : "first_air_date_year", year);
+    // Every parameter kept: the query is what is shortened to fit.
+    char *escaped = ox_query_escape_clipped(query, sizeof path - 1 - static_cast<size_t>(head_size + tail_size));
+    if (!escaped) return OXMETA_E_OOM;
+    std::snprintf(path, sizeof path, "%s%s%s", head, escaped, tail);
     std::free(escaped);
-    if (year > 0 && n > 0 && static_cast<size_t>(n) < sizeof path)
-        std::snprintf(path + n, sizeof path - static_cast<size_t>(n), "&%s=%d",
-                      movie ? "year" : "first_air_date_year", year);
     return OXMETA_OK;
 }
 
@@ -201,10 +205,11 @@ int tmdb_list_op(const char *path, const char *default_media) {
     return OXMETA_OK;
 }
 
-// Percent-encodes value and formats the path that format makes of it.
+// Percent-encodes value, shortened to leave room for the rest of the path
+// (rest_size bytes), and formats the path that format makes of it.
 template <size_t PathSize, typename... Rest>
-int escaped_path(char (&path)[PathSize], const char *format, const char *value, Rest... rest) {
-    char *escaped = ox_query_escape(value);
+int escaped_path(char (&path)[PathSize], size_t rest_size, const char *format, const char *value, Rest... rest) {
+    char *escaped = ox_query_escape_clipped(value, PathSize - 1 - rest_size);
     if (!escaped) return OXMETA_E_OOM;
     std::snprintf(path, PathSize, format, escaped, rest...);
     std::free(escaped);
@@ -274,7 +279,10 @@ OXMETA_API int oxmeta_tmdb_search_multi(const char *query, int page) {
         return OXMETA_E_INVALID_ARG;
     }
     char path[512];
-    const int rc = escaped_path(path, "/search/multi?query=%s&page=%d&include_adult=false", query, page);
+    char rest[64];
+    const int rest_size = std::snprintf(rest, sizeof rest, "/search/multi?query=&page=%d&include_adult=false", page);
+    const int rc = escaped_path(path, static_cast<size_t>(rest_size), "/search/multi?query=%s&page=%d&include_adult=false",
+                                query, page);
     return rc != OXMETA_OK ? rc : tmdb_list_op(path, "");
 }
 
@@ -334,7 +342,8 @@ OXMETA_API int oxmeta_tmdb_find_by_imdb(const char *imdb_id) {
         return OXMETA_E_INVALID_ARG;
     }
     char path[512];
-    int rc = escaped_path(path, "/find/%s?external_source=imdb_id", imdb_id);
+    int rc = escaped_path(path, sizeof "/find/?external_source=imdb_id" - 1, "/find/%s?external_source=imdb_id",
+                          imdb_id);
     ox_doc doc;
     if (rc == OXMETA_OK) rc = tmdb_fetch(path, &doc);
     if (rc != OXMETA_OK) return rc;

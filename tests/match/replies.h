@@ -49,22 +49,23 @@ inline std::string json_text(const std::string &text) {
     return out + "\"";
 }
 
-inline std::string with_credentials(const std::string &path) {
+inline std::string with_credentials(const std::string &path, const std::string &language = "en-US") {
     return std::string(kApi) + path + (path.find('?') == std::string::npos ? "?" : "&") + "api_key=" + kKey +
-           "&language=en-US";
+           "&language=" + escape(language);
 }
 
 // The URL of page 1 of a search; year 0 leaves the year out.
-inline std::string search_url(bool tv, const std::string &query, int year) {
+inline std::string search_url(bool tv, const std::string &query, int year, const std::string &language = "en-US") {
     std::string path = std::string("/search/") + (tv ? "tv" : "movie") + "?query=" + escape(query) +
                        "&include_adult=false&page=1";
     if (year > 0) path += std::string(tv ? "&first_air_date_year=" : "&year=") + std::to_string(year);
-    return with_credentials(path);
+    return with_credentials(path, language);
 }
 
-inline std::string episode_url(int tv_id, int season, int episode) {
+inline std::string episode_url(int tv_id, int season, int episode, const std::string &language = "en-US") {
     return with_credentials("/tv/" + std::to_string(tv_id) + "/season/" + std::to_string(season) + "/episode/" +
-                            std::to_string(episode));
+                                std::to_string(episode),
+                            language);
 }
 
 inline std::string countries_json(const std::string &list) {
@@ -98,6 +99,25 @@ inline std::string item_json(bool tv, const item &it) {
                ",\"video\":false}";
     }
     return out;
+}
+
+// A film's or a show's detail: the item with the members a detail adds.
+inline std::string detail_json(bool tv, const item &it) {
+    std::string out = item_json(tv, it);
+    out.pop_back();
+    if (tv)
+        out += ",\"number_of_seasons\":3,\"status\":\"Ended\",\"type\":\"Scripted\",\"seasons\":[]}";
+    else
+        out += ",\"imdb_id\":\"tt" + std::to_string(1000000 + it.id) + "\",\"runtime\":120,\"status\":\"Released\"}";
+    return out;
+}
+
+// A /find reply listing the item under its kind, as TMDb tags it.
+inline std::string find_reply(bool tv, const item &it) {
+    std::string entry = item_json(tv, it);
+    entry.insert(1, std::string("\"media_type\":\"") + (tv ? "tv" : "movie") + "\",");
+    return std::string("{\"movie_results\":[") + (tv ? "" : entry) + "],\"person_results\":[],\"tv_results\":[" +
+           (tv ? entry : "") + "],\"tv_episode_results\":[],\"tv_season_results\":[]}";
 }
 
 inline std::string search_page(bool tv, const std::vector<item> &items) {

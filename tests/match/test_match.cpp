@@ -3,6 +3,7 @@
 // transport scripted with replies as TMDb writes them.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <atomic>
 #include <string>
@@ -150,6 +151,107 @@ TEST_F(Tmdb, MovieDetailCarriesTheImdbId) {
     EXPECT_EQ(ox().oxmeta_result_count(), 1);  // the failed request kept the store
 }
 
+// The percent-decoded value of parameter `name` in url, or "\x01" when the
+// URL is not well formed (a "%" without two hex digits after it).
+std::string query_value(const std::string &url, const std::string &name) {
+    for (size_t at = 0; at < url.size(); ++at) {
+        if (url[at] == '%' && (at + 2 >= url.size() || !std::isxdigit(static_cast<unsigned char>(url[at + 1])) ||
+                               !std::isxdigit(static_cast<unsigned char>(url[at + 2]))))
+            return "\x01";
+    }
+    size_t at = url.find("?" + name + "=");
+    if (at == std::string::npos) return "\x01";
+    at += name.size() + 2;
+    std::string value;
+    for (; at < url.size() && url[at] != '&'; ++at) {
+        if (url[at] == '%') {
+            value += static_cast<char>(std::stoi(url.substr(at + 1, 2), nullptr, 16));
+            at += 2;
+        } else {
+            value += url[at];
+        }
+    }
+    return value;
+}
+
+// The longest start of text, in whole characters, whose escaped form
+// takes at most room bytes.
+std::string clipped(const std::string &text, size_t room) {
+    size_t keep = 0;
+    while (keep < text.size()) {
+        size_t next = keep + 1;
+        while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
+        if (replies::escape(text.substr(0, next)).size() > room) break;
+        keep = next;
+    }
+    return text.substr(0, keep);
+}
+
+TEST_F(Tmdb, LongTitlesAreClippedAtACharacterWithEveryParameterKept) {
+    std::string title;  // 250 bytes: 83 CJK characters and a digit
+    while (title.size() < 249) title += "\xE6\x9D\xB1";  // 東
+    title += "2";
+    ASSERT_EQ(title.size(), 250u);
+    ASSERT_EQ(ox().oxmeta_omdb_set_key("k3y"), OXMETA_OK);
+    struct {
+        const char *label;
+        int (*call)(const char *);
+        const char *parameter;
+        const char *tail;  // what must follow the query, as sent
+    } const cases[] = {
+        {"search_movie", [](const char *q) { return ox().oxmeta_tmdb_search_movie(q, 2001, 1); }, "query",
+         "&include_adult=false&page=1&year=2001&api_key=***&language=en-US"},
+        {"search_tv", [](const char *q) { return ox().oxmeta_tmdb_search_tv(q, 2001, 1); }, "query",
+         "&include_adult=false&page=1&first_air_date_year=2001&api_key=***&language=en-US"},
+        {"search_multi", [](const char *q) { return ox().oxmeta_tmdb_search_multi(q, 1); }, "query",
+         "&page=1&include_adult=false&api_key=***&language=en-US"},
+        {"omdb_by_title", [](const char *q) { return ox().oxmeta_omdb_by_title(q); }, "t", "&apikey=***"},
+        {"itunes_search", [](const char *q) { return ox().oxmeta_itunes_search(q, "podcast", 10, "JP"); }, "term",
+         "&media=podcast&limit=10&country=JP"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        // A title of twice the length is clipped too; nothing is answered,
+        // the request sent is what counts.
+        for (const std::string &query : {title, title + title}) {
+            ox().ox_fake_reset();
+            c.call(query.c_str());
+            const std::string url = ox().oxmeta_last_url();
+            const std::string sent = query_value(url, c.parameter);
+            ASSERT_NE(sent, "\x01") << url;
+            EXPECT_GE(sent.size(), 100u) << url;
+            EXPECT_EQ(query.compare(0, sent.size(), sent), 0) << url;  // a start of the title
+            const bool whole = sent.size() == query.size() ||
+                               (static_cast<unsigned char>(query[sent.size()]) & 0xC0) != 0x80;
+            EXPECT_TRUE(whole) << url;  // cut between two characters
+            EXPECT_EQ(url.substr(url.size() - std::strlen(c.tail)), c.tail);
+        }
+    }
+}
+
+TEST_F(Tmdb, ALongTitleMatchesWithThreeDistinctRequests) {
+    std::string title;
+    while (title.size() < 249) title += "\xE6\x9D\xB1";
+    title += "2";
+    const std::string file = title + ".2001.mkv";
+    oxmeta_name n;
+    n.size = sizeof n;
+    ASSERT_EQ(ox().oxmeta_parse_name(file.c_str(), &n), OXMETA_OK);
+    const std::string parsed = n.title;
+    ASSERT_FALSE(parsed.empty());
+    // Each search's own room: the path is 511 bytes at most.
+    std::vector<std::string> urls;
+    for (int year : {2001, 2000, 0}) {
+        const std::string tail = "&include_adult=false&page=1" + (year ? "&year=" + std::to_string(year) : "");
+        const std::string query = clipped(parsed, 511 - std::strlen("/search/movie?query=") - tail.size());
+        urls.push_back(replies::search_url(false, query, year));
+        script(urls.back(), replies::search_page(false, {}));
+    }
+    EXPECT_EQ(ox().oxmeta_tmdb_match(file.c_str()), OXMETA_E_NOT_FOUND) << last_error();
+    for (const std::string &url : urls) EXPECT_EQ(ox().ox_fake_calls("GET", url.c_str()), 1) << url;
+    EXPECT_EQ(requests(), 3);
+}
+
 // ------------------------------------------------------------ matching
 
 struct scripted_search {
@@ -167,6 +269,13 @@ struct scripted_episode {
     const char *name;
 };
 
+// A lookup by an id in the path: a detail or a /find reply, or a 404.
+struct scripted_lookup {
+    const char *path;
+    std::string body;
+    int status = 200;
+};
+
 struct match_case {
     const char *label;
     const char *file;
@@ -175,10 +284,15 @@ struct match_case {
     int expect_requests;
     std::vector<scripted_episode> episodes = {};
     const char *episode_title = "";
+    std::vector<scripted_lookup> lookups = {};
+    const char *language = "en-US";  // the language the replies are written in
+    int ambiguous = 0;               // the entries "match: ambiguous" names, when it should
+    const char *warning = "";        // the warning the match should leave
 };
 
-// Every film and show here is as TMDb lists it (ids, titles, dates); the
-// popularity and vote counts are of the same order as TMDb's.
+// Every film and show here is as TMDb lists it (ids, titles, dates), save
+// the few made up for a rule and marked so; the popularity and vote
+// counts are of the same order as TMDb's.
 const item kBladeRunner{78, "Blade Runner", "Blade Runner", "1982-06-25", 61.2, 13521};
 const item kThing1982{1091, "The Thing", "The Thing", "1982-06-25", 52.8, 6780};
 const item kThing2011{60935, "The Thing", "The Thing", "2011-10-12", 30.1, 2610};
@@ -210,6 +324,81 @@ const item kOfficeUs{2316, "The Office", "The Office", "2005-03-24", 55.0, 1900,
 const item kLawOrder{549, "Law & Order", "Law & Order", "1990-09-13", 150.2, 800, "US"};
 const item kLawOrderSvu{2734, "Law & Order: Special Victims Unit", "Law & Order: Special Victims Unit",
                         "1999-09-20", 300.8, 3900, "US"};
+// A sequel number where TMDb has a subtitle.
+const item kShrek{808, "Shrek", "Shrek", "2001-05-18", 120.3, 16500};
+const item kShrekForeverAfter{10192, "Shrek Forever After", "Shrek Forever After", "2010-05-16", 75.4, 7000};
+const item kIceAgeFr{425, "L'Âge de glace", "Ice Age", "2002-03-10", 90.2, 13000};
+const item kContinentalDriftFr{57800, "L'Âge de glace 4 : La Dérive des continents", "Ice Age: Continental Drift",
+                               "2012-06-26", 60.3, 8000};
+const item kContinentalDrift{57800, "Ice Age: Continental Drift", "Ice Age: Continental Drift", "2012-06-26", 60.3, 8000};
+const item kCollisionCourse{278154, "Ice Age: Collision Course", "Ice Age: Collision Course", "2016-06-23", 45.0, 4500};
+const item kSaw{176, "Saw", "Saw", "2004-10-01", 40.1, 8000};
+const item kSaw2{215, "Saw II", "Saw II", "2005-10-28", 30.2, 4500};
+const item kSaw3{214, "Saw III", "Saw III", "2006-10-26", 28.0, 3900};
+const item kDieHard2{1573, "Die Hard 2", "Die Hard 2", "1990-07-02", 35.0, 5500};
+const item kLiveFreeOrDieHard{1571, "Live Free or Die Hard", "Live Free or Die Hard", "2007-06-20", 40.0, 6500};
+const item kGoodDayToDieHard{47964, "A Good Day to Die Hard", "A Good Day to Die Hard", "2013-02-06", 38.0, 5800};
+const item kPhilosophersStoneDe{671, "Harry Potter und der Stein der Weisen",
+                                "Harry Potter and the Philosopher's Stone", "2001-11-16", 110.0, 26000};
+const item kChamberOfSecretsDe{672, "Harry Potter und die Kammer des Schreckens",
+                               "Harry Potter and the Chamber of Secrets", "2002-11-13", 95.0, 21000};
+// The file names only the subtitle.
+const item kAttackOfTheClones{1894, "Star Wars: Episode II - Attack of the Clones",
+                              "Star Wars: Episode II - Attack of the Clones", "2002-05-15", 45.0, 13500};
+const item kTwoTowers{121, "The Lord of the Rings: The Two Towers", "The Lord of the Rings: The Two Towers",
+                      "2002-12-18", 85.0, 20000};
+const item kTwoTowersDe{121, "Der Herr der Ringe: Die zwei Türme", "The Lord of the Rings: The Two Towers",
+                        "2002-12-18", 85.0, 20000};
+const item kDeadMansChest{58, "Pirates of the Caribbean: Dead Man's Chest",
+                          "Pirates of the Caribbean: Dead Man's Chest", "2006-07-06", 70.0, 15000};
+const item kTintinFr{17578, "Les Aventures de Tintin : Le Secret de la Licorne", "The Adventures of Tintin",
+                     "2011-10-25", 30.0, 6000};
+// A brand or author in front.
+const item kJackRyan{73375, "Tom Clancy's Jack Ryan", "Tom Clancy's Jack Ryan", "2018-08-30", 50.0, 1500, "US"};
+const item kRunaways{67466, "Marvel's Runaways", "Marvel's Runaways", "2017-11-21", 25.0, 800, "US"};
+const item kLorax{73723, "Dr. Seuss' The Lorax", "Dr. Seuss' The Lorax", "2012-03-01", 30.0, 3800};
+const item kPoirotDe{790, "Agatha Christie's Poirot", "Agatha Christie's Poirot", "1989-01-08", 30.0, 700, "GB"};
+const item kDevilsAdvocate{1813, "The Devil's Advocate", "The Devil's Advocate", "1997-10-17", 40.0, 5900};
+// A show with a subtitle.
+const item kLastAirbender{246, "Avatar: The Last Airbender", "Avatar: The Last Airbender", "2005-02-21", 90.0, 4000,
+                          "US"};
+const item kLastAirbender2024{82452, "Avatar: The Last Airbender", "Avatar: The Last Airbender", "2024-02-22", 60.0,
+                              900, "US"};
+const item kKorra{33880, "The Legend of Korra", "The Legend of Korra", "2012-04-14", 40.0, 1800, "US"};
+const item kArcane{94605, "Arcane: League of Legends", "Arcane: League of Legends", "2021-11-06", 80.0, 4200, "US,FR"};
+// A year that belongs to the title (made-up entries, as the rule's own case).
+const item kEventGames{990101, "Event Games", "Event Games", "", 3.1, 12, "GB"};
+const item kEventGames2006{990102, "Event Games 2006", "Event Games 2006", "2006-02-10", 1.5, 4, "GB"};
+const item kEventGamesFilm{990201, "Event Games", "Event Games", "2010-05-01", 2.2, 9};
+const item kEventGames2006Film{990202, "Event Games 2006", "Event Games 2006", "2006-09-01", 1.1, 3};
+// Ties nothing in the name decides.
+const item kDune2021{438631, "Dune", "Dune", "2021-09-15", 95.3, 12000};
+const item kDune1984{841, "Dune", "Dune", "1984-12-14", 35.4, 2900};
+const item kAvatar{19995, "Avatar", "Avatar", "2009-12-15", 110.2, 31000};
+const item kAvatar2004{53417, "Avatar", "Avatar", "2004-02-19", 1.9, 25};  // made up: an obscure namesake
+const item kShamelessUs{34307, "Shameless", "Shameless", "2011-01-09", 150.0, 2400, "US"};
+const item kShamelessUk{1906, "Shameless", "Shameless", "2004-01-13", 30.0, 400, "GB"};
+const item kMiserables2012{82695, "Les Misérables", "Les Misérables", "2012-12-18", 40.0, 4500};
+const item kMiserables2019{586863, "Les Misérables", "Les Misérables", "2019-11-20", 20.0, 1400};
+const item kMiserables1998{4415, "Les Misérables", "Les Misérables", "1998-05-01", 15.0, 700};
+// Titles of digits and signs ("#9" and "9½" made up beside the real "9").
+const item kNine{12244, "9", "9", "2009-08-19", 25.0, 3400};
+const item kHashNine{990301, "#9", "#9", "2009-03-01", 2.0, 400};
+const item kNineHalf{990302, "9½", "9½", "2009-06-01", 1.5, 350};
+const item kPlusOne{157360, "+1", "+1", "2013-09-20", 12.0, 600};
+const item kOne{199373, "1", "1", "2013-09-13", 6.0, 120};
+const item kTenThings{4951, "10 Things I Hate About You", "10 Things I Hate About You", "1999-03-31", 60.0, 7500};
+const item kTen{9051, "10", "10", "1979-10-05", 9.0, 300};
+const item k1883{118357, "1883", "1883", "2021-12-19", 60.0, 1500, "US"};
+const item k1923{157744, "1923", "1923", "2022-12-18", 45.0, 700, "US"};
+// Ids in the path.
+const item kPulpFiction{680, "Pulp Fiction", "Pulp Fiction", "1994-09-10", 80.0, 27000};
+const item kSimpsons{456, "The Simpsons", "The Simpsons", "1989-12-17", 200.0, 9000, "US"};
+const item kBreakingBad{1396, "Breaking Bad", "Breaking Bad", "2008-01-20", 300.0, 13000, "US"};
+const item kHeat{949, "Heat", "Heat", "1995-12-15", 40.0, 7000};
+
+const std::string kNotFoundBody =
+    R"({"success":false,"status_code":34,"status_message":"The resource you requested could not be found."})";
 
 const std::vector<match_case> kCases = {
     {"the year given picks the film", "Blade.Runner.1982.Final.Cut.1080p.BluRay.x264-GRP.mkv",
@@ -240,8 +429,8 @@ const std::vector<match_case> kCases = {
     {"subtitle left out of the name", "Borat.2006.DVDRip.mkv", {{false, "Borat", 2006, {kBorat}}}, 496, 1},
     {"'and' for '&'", "Fast.and.Furious.2009.1080p.mkv",
      {{false, "Fast and Furious", 2009, {kFastAndTheFurious, kFastFurious}}}, 13804, 1},
-    {"no year: the more watched of equal titles", "The Thing.mkv",
-     {{false, "The Thing", 0, {kThing2011, kThing1982}}}, 1091, 1},
+    {"no year: equal titles not far apart in renown", "The Thing.mkv",
+     {{false, "The Thing", 0, {kThing2011, kThing1982}}}, 0, 1, {}, "", {}, "en-US", 2},
     {"nothing matches: three searches, candidates kept", "Zorblax.Quintessence.2017.1080p.WEB.mkv",
      {{false, "Zorblax Quintessence", 2017, {kQuintessence}}, {false, "Zorblax Quintessence", 0, {kQuintessence, kQuintet}}},
      0, 3},
@@ -249,8 +438,8 @@ const std::vector<match_case> kCases = {
      {{false, "Blade Runner", 0, {kBladeRunner}}}, 0, 3},
     {"show with its year", "Doctor.Who.2005.S01E01.Rose.720p.mkv",
      {{true, "Doctor Who", 2005, {kDoctorWho2005}}}, 57243, 2, {{57243, 1, 1, 941244, "Rose"}}, "Rose"},
-    {"show without a year: the one watched more", "Doctor.Who.S01E01.mkv",
-     {{true, "Doctor Who", 0, {kDoctorWho1963, kDoctorWho2005}}}, 57243, 2, {{57243, 1, 1, 941244, "Rose"}}, "Rose"},
+    {"show without a year: two series of one title", "Doctor.Who.S01E01.mkv",
+     {{true, "Doctor Who", 0, {kDoctorWho1963, kDoctorWho2005}}}, 0, 1, {}, "", {}, "en-US", 2},
     {"show with a country: US", "The.Office.US.S02E01.The.Dundies.720p.mkv",
      {{true, "The Office", 0, {kOfficeUk, kOfficeUs}}}, 2316, 2, {{2316, 2, 1, 64512, "The Dundies"}}, "The Dundies"},
     {"show with a country: UK", "The Office (UK) - 1x01 - Downsize.avi",
@@ -262,6 +451,141 @@ const std::vector<match_case> kCases = {
      {{true, "Doctor Who", 2005, {kDoctorWho2005}}}, 0, 2, {{57243, 40, 1, 0, ""}}},
     {"show that matches nothing: no episode lookup", "Zorblax.Chronicles.S01E02.mkv",
      {{true, "Zorblax Chronicles", 0, {kOfficeUs}}}, 0, 1},
+
+    // A sequel number where TMDb has a subtitle: the franchise, the year.
+    {.label = "sequel number, subtitle on TMDb", .file = "Shrek.4.2010.1080p.BluRay.x264.mkv",
+     .searches = {{false, "Shrek 4", 2010, {kShrek, kShrekForeverAfter}}}, .expect_id = 10192, .expect_requests = 1},
+    {.label = "sequel number, French reply: the original title", .file = "Ice.Age.4.2012.720p.mkv",
+     .searches = {{false, "Ice Age 4", 2012, {kIceAgeFr, kContinentalDriftFr}}}, .expect_id = 57800,
+     .expect_requests = 1, .language = "fr-FR"},
+    {.label = "sequel number equal to a Roman numeral", .file = "Saw.3.2006.mkv",
+     .searches = {{false, "Saw 3", 2006, {kSaw, kSaw3, kSaw2}}}, .expect_id = 214, .expect_requests = 1},
+    {.label = "sequel number, franchise inside the title", .file = "Die.Hard.5.2013.mkv",
+     .searches = {{false, "Die Hard 5", 2013, {kDieHard2, kLiveFreeOrDieHard, kGoodDayToDieHard}}},
+     .expect_id = 47964, .expect_requests = 1},
+    {.label = "sequel number, German reply", .file = "Harry.Potter.2.2002.mkv",
+     .searches = {{false, "Harry Potter 2", 2002, {kPhilosophersStoneDe, kChamberOfSecretsDe}}}, .expect_id = 672,
+     .expect_requests = 1, .language = "de-DE"},
+    {.label = "sequel number, no film of that year", .file = "Ice.Age.5.2014.mkv",
+     .searches = {{false, "Ice Age 5", 0, {kCollisionCourse, kContinentalDrift}}}, .expect_id = 0,
+     .expect_requests = 3},
+    // The file names only the subtitle.
+    {.label = "subtitle alone", .file = "Attack.of.the.Clones.2002.mkv",
+     .searches = {{false, "Attack of the Clones", 2002, {kAttackOfTheClones}}}, .expect_id = 1894,
+     .expect_requests = 1},
+    {.label = "subtitle alone, its article left out", .file = "The.Two.Towers.2002.mkv",
+     .searches = {{false, "The Two Towers", 2002, {kTwoTowers}}}, .expect_id = 121, .expect_requests = 1},
+    {.label = "subtitle alone, an apostrophe", .file = "Dead.Mans.Chest.2006.mkv",
+     .searches = {{false, "Dead Mans Chest", 2006, {kDeadMansChest}}}, .expect_id = 58, .expect_requests = 1},
+    {.label = "subtitle alone, French reply", .file = "Le.Secret.de.la.Licorne.2011.mkv",
+     .searches = {{false, "Le Secret de la Licorne", 2011, {kTintinFr}}}, .expect_id = 17578, .expect_requests = 1,
+     .language = "fr-FR"},
+    {.label = "subtitle alone, German reply", .file = "Die.zwei.Türme.2002.mkv",
+     .searches = {{false, "Die zwei Türme", 2002, {kTwoTowersDe}}}, .expect_id = 121, .expect_requests = 1,
+     .language = "de-DE"},
+    {.label = "subtitle alone, no year", .file = "Attack.of.the.Clones.mkv",
+     .searches = {{false, "Attack of the Clones", 0, {kAttackOfTheClones}}}, .expect_id = 0, .expect_requests = 1},
+    // A brand or author in front.
+    {.label = "brand in front of a show", .file = "Jack.Ryan.S01E01.Pilot.mkv",
+     .searches = {{true, "Jack Ryan", 0, {kJackRyan}}}, .expect_id = 73375, .expect_requests = 2,
+     .episodes = {{73375, 1, 1, 1554290, "Pilot"}}, .episode_title = "Pilot"},
+    {.label = "one-word brand", .file = "Runaways.S02E03.mkv", .searches = {{true, "Runaways", 0, {kRunaways}}},
+     .expect_id = 67466, .expect_requests = 2, .episodes = {{67466, 2, 3, 1579012, "Gimmie Shelter"}},
+     .episode_title = "Gimmie Shelter"},
+    {.label = "author in front of a film, the year right", .file = "The.Lorax.2012.mkv",
+     .searches = {{false, "The Lorax", 2012, {kLorax}}}, .expect_id = 73723, .expect_requests = 1},
+    {.label = "author in front, German reply", .file = "Poirot.S01E01.mkv",
+     .searches = {{true, "Poirot", 0, {kPoirotDe}}}, .expect_id = 790, .expect_requests = 2,
+     .episodes = {{790, 1, 1, 62921, "Der Koch von Clapham"}}, .episode_title = "Der Koch von Clapham",
+     .language = "de-DE"},
+    {.label = "author in front of a film, no year", .file = "The.Lorax.mkv",
+     .searches = {{false, "The Lorax", 0, {kLorax}}}, .expect_id = 0, .expect_requests = 1},
+    {.label = "possessive after an article is no brand", .file = "Advocate.1997.mkv",
+     .searches = {{false, "Advocate", 1997, {kDevilsAdvocate}}}, .expect_id = 0, .expect_requests = 3},
+    // A show with a subtitle and no rival.
+    {.label = "show with a subtitle, no rival", .file = "Avatar.S01E01.mkv",
+     .searches = {{true, "Avatar", 0, {kLastAirbender, kKorra}}}, .expect_id = 246, .expect_requests = 2,
+     .episodes = {{246, 1, 1, 1011, "The Boy in the Iceberg"}}, .episode_title = "The Boy in the Iceberg"},
+    {.label = "show with a subtitle, two origins", .file = "Arcane.S01E01.mkv",
+     .searches = {{true, "Arcane", 0, {kArcane}}}, .expect_id = 94605, .expect_requests = 2,
+     .episodes = {{94605, 1, 1, 1953734, "Welcome to the Playground"}}, .episode_title = "Welcome to the Playground"},
+    {.label = "show with a subtitle and a rival of it", .file = "Avatar.S01E01.mkv",
+     .searches = {{true, "Avatar", 0, {kLastAirbender, kLastAirbender2024}}}, .expect_id = 0, .expect_requests = 1},
+    {.label = "film with a subtitle needs the year", .file = "Borat.mkv",
+     .searches = {{false, "Borat", 0, {kBorat}}}, .expect_id = 0, .expect_requests = 1},
+    // A year that belongs to the title.
+    {.label = "year in the show's title", .file = "Event.Games.2006.S01E01.mkv",
+     .searches = {{true, "Event Games", 0, {kEventGames, kEventGames2006}}}, .expect_id = 990102,
+     .expect_requests = 3, .episodes = {{990102, 1, 1, 990103, "Opening"}}, .episode_title = "Opening"},
+    {.label = "year in the film's title", .file = "Event.Games.2006.mkv",
+     .searches = {{false, "Event Games", 2006, {kEventGamesFilm, kEventGames2006Film}}}, .expect_id = 990202,
+     .expect_requests = 1},
+    {.label = "no year: the show without it", .file = "Event.Games.S01E01.mkv",
+     .searches = {{true, "Event Games", 0, {kEventGames2006, kEventGames}}}, .expect_id = 990101,
+     .expect_requests = 2, .episodes = {{990101, 1, 1, 990104, "Heats"}}, .episode_title = "Heats"},
+    // Ties nothing in the name decides.
+    {.label = "two films of one title, no year", .file = "Dune.mkv",
+     .searches = {{false, "Dune", 0, {kDune2021, kDune1984}}}, .expect_id = 0, .expect_requests = 1, .ambiguous = 2},
+    {.label = "two films of one title, the year parts them", .file = "Dune.2021.mkv",
+     .searches = {{false, "Dune", 2021, {kDune2021, kDune1984}}}, .expect_id = 438631, .expect_requests = 1},
+    {.label = "one of two films far better known", .file = "Avatar.mkv",
+     .searches = {{false, "Avatar", 0, {kAvatar2004, kAvatar}}}, .expect_id = 19995, .expect_requests = 1},
+    {.label = "a show name used in two countries", .file = "The.Office.S01E01.mkv",
+     .searches = {{true, "The Office", 0, {kOfficeUs, kOfficeUk}}}, .expect_id = 0, .expect_requests = 1,
+     .ambiguous = 2},
+    {.label = "a show name in two countries, one better known", .file = "Shameless.S01E01.mkv",
+     .searches = {{true, "Shameless", 0, {kShamelessUs, kShamelessUk}}}, .expect_id = 0, .expect_requests = 1,
+     .ambiguous = 2},
+    {.label = "three films of one title, French reply", .file = "Les.Miserables.mkv",
+     .searches = {{false, "Les Miserables", 0, {kMiserables2012, kMiserables2019, kMiserables1998}}}, .expect_id = 0,
+     .expect_requests = 1, .language = "fr-FR", .ambiguous = 3},
+    // Titles of digits and signs.
+    {.label = "digits alone, not with a sign", .file = "9.2009.mkv",
+     .searches = {{false, "9", 2009, {kHashNine, kNine, kNineHalf}}}, .expect_id = 12244, .expect_requests = 1},
+    {.label = "a sign kept", .file = "+1.2013.mkv", .searches = {{false, "+1", 2013, {kOne, kPlusOne}}},
+     .expect_id = 157360, .expect_requests = 1},
+    {.label = "a digit without the sign", .file = "1.2013.mkv", .searches = {{false, "1", 2013, {kPlusOne, kOne}}},
+     .expect_id = 199373, .expect_requests = 1},
+    {.label = "digits before words", .file = "10.Things.I.Hate.About.You.1999.mkv",
+     .searches = {{false, "10 Things I Hate About You", 1999, {kTen, kTenThings}}}, .expect_id = 4951,
+     .expect_requests = 1},
+    {.label = "a show titled by a year", .file = "1883.S01E01.mkv", .searches = {{true, "1883", 0, {k1923, k1883}}},
+     .expect_id = 118357, .expect_requests = 2, .episodes = {{118357, 1, 1, 3262145, "1883"}},
+     .episode_title = "1883"},
+    // An id in the path wins.
+    {.label = "TMDb id in the name", .file = "Pulp Fiction (1994) [tmdbid-680].mkv", .searches = {}, .expect_id = 680,
+     .expect_requests = 1, .lookups = {{"/movie/680", replies::detail_json(false, kPulpFiction)}}},
+    {.label = "TMDb id whatever the title says", .file = "Wrong Title {tmdb-680}.mkv", .searches = {},
+     .expect_id = 680, .expect_requests = 1, .lookups = {{"/movie/680", replies::detail_json(false, kPulpFiction)}}},
+    {.label = "bare IMDb id", .file = "Pulp.Fiction.1994.tt0110912.mkv", .searches = {}, .expect_id = 680,
+     .expect_requests = 1,
+     .lookups = {{"/find/tt0110912?external_source=imdb_id", replies::find_reply(false, kPulpFiction)}}},
+    {.label = "tagged IMDb id, French reply", .file = "Pulp Fiction (1994) [imdbid-tt0110912].mkv", .searches = {},
+     .expect_id = 680, .expect_requests = 1,
+     .lookups = {{"/find/tt0110912?external_source=imdb_id", replies::find_reply(false, kPulpFiction)}},
+     .language = "fr-FR"},
+    {.label = "TVDb id in the show's folder", .file = "The Simpsons [tvdbid-71663]/Season 01/The Simpsons - S01E01.mkv",
+     .searches = {}, .expect_id = 456, .expect_requests = 2,
+     .episodes = {{456, 1, 1, 62527, "Simpsons Roasting on an Open Fire"}},
+     .episode_title = "Simpsons Roasting on an Open Fire",
+     .lookups = {{"/find/71663?external_source=tvdb_id", replies::find_reply(true, kSimpsons)}}},
+    {.label = "TMDb id of a show", .file = "Breaking Bad [tmdbid-1396]/S01E01.mkv", .searches = {}, .expect_id = 1396,
+     .expect_requests = 2, .episodes = {{1396, 1, 1, 62085, "Pilot"}}, .episode_title = "Pilot",
+     .lookups = {{"/tv/1396", replies::detail_json(true, kBreakingBad)}}},
+    {.label = "TMDb id unknown: the search, with a warning", .file = "Blade Runner (1982) [tmdbid-999999999].mkv",
+     .searches = {{false, "Blade Runner", 1982, {kBladeRunner}}}, .expect_id = 78, .expect_requests = 2,
+     .lookups = {{"/movie/999999999", kNotFoundBody, 404}},
+     .warning = "match: TMDb has no film for TMDb id 999999999; matched by title instead"},
+    {.label = "TMDb id unknown for a show: one search left", .file = "Doctor Who (2005) [tmdbid-1]/Doctor.Who.2005.S01E01.mkv",
+     .searches = {{true, "Doctor Who", 0, {kDoctorWho1963, kDoctorWho2005}}}, .expect_id = 57243,
+     .expect_requests = 3, .episodes = {{57243, 1, 1, 941244, "Rose"}}, .episode_title = "Rose",
+     .lookups = {{"/tv/1", kNotFoundBody, 404}},
+     .warning = "match: TMDb has no show for TMDb id 1; matched by title instead"},
+    {.label = "IMDb id TMDb does not list", .file = "Heat.1995.tt9999999.mkv",
+     .searches = {{false, "Heat", 1995, {kHeat}}}, .expect_id = 949, .expect_requests = 2,
+     .lookups = {{"/find/tt9999999?external_source=imdb_id",
+                  R"({"movie_results":[],"person_results":[],"tv_results":[],"tv_episode_results":[],"tv_season_results":[]})"}},
+     .warning = "match: TMDb has no film for IMDb id tt9999999; matched by title instead"},
 };
 
 class Matching : public Tmdb {
@@ -269,19 +593,23 @@ protected:
     // Every search the case may send answers with an empty page unless the
     // case scripts it.
     static void script_case(const match_case &c) {
+        ASSERT_EQ(ox().oxmeta_set_language(c.language), OXMETA_OK);
+        const std::string lang = c.language;
         oxmeta_name n;
         n.size = sizeof n;
         ASSERT_EQ(ox().oxmeta_parse_name(c.file, &n), OXMETA_OK);
         const bool tv = std::strcmp(n.kind, "episode") == 0;
         for (int year : {n.year, n.year - 1, 0})
-            script(replies::search_url(tv, n.title, year > 0 ? year : 0), replies::search_page(tv, {}));
-        for (const auto &s : c.searches) script(replies::search_url(s.tv, s.query, s.year), replies::search_page(s.tv, s.items));
+            script(replies::search_url(tv, n.title, year > 0 ? year : 0, lang), replies::search_page(tv, {}));
+        for (const auto &s : c.searches)
+            script(replies::search_url(s.tv, s.query, s.year, lang), replies::search_page(s.tv, s.items));
+        for (const auto &l : c.lookups) script(replies::with_credentials(l.path, lang), l.body, l.status);
         for (const auto &e : c.episodes) {
-            const std::string url = replies::episode_url(e.tv_id, e.season, e.episode);
+            const std::string url = replies::episode_url(e.tv_id, e.season, e.episode, lang);
             if (e.id)
                 script(url, replies::episode_reply(e.id, e.name, "2005-03-26", e.season, e.episode));
             else
-                script(url, R"({"success":false,"status_code":34,"status_message":"The resource you requested could not be found."})", 404);
+                script(url, kNotFoundBody, 404);
         }
     }
 };
@@ -292,6 +620,7 @@ TEST_F(Matching, CasesPickTheRightEntryOrNone) {
         SCOPED_TRACE(std::string(c.label) + ": " + c.file);
         ox().ox_fake_reset();
         script_case(c);
+        const int warnings = ox().oxmeta_warning_count();
         const int rc = ox().oxmeta_tmdb_match(c.file);
         const std::string best = ox().oxmeta_result_id(0);
         EXPECT_EQ(requests(), c.expect_requests);
@@ -306,6 +635,27 @@ TEST_F(Matching, CasesPickTheRightEntryOrNone) {
             ++without_answer;
             EXPECT_EQ(rc, OXMETA_E_NOT_FOUND);
             declined += rc == OXMETA_E_NOT_FOUND;
+        }
+        if (c.ambiguous) {
+            oxmeta_name n;
+            n.size = sizeof n;
+            ox().oxmeta_parse_name(c.file, &n);
+            EXPECT_EQ(last_error(), "match: ambiguous: \"" + std::string(n.title) + "\" is " +
+                                        std::to_string(c.ambiguous) + " entries");
+            EXPECT_GE(ox().oxmeta_result_count(), c.ambiguous);
+        } else if (rc != OXMETA_OK) {
+            EXPECT_EQ(last_error().find("match: ambiguous"), std::string::npos) << last_error();
+        }
+        // A match named by an id is that entry alone, with the full score.
+        if (!c.lookups.empty() && c.searches.empty()) {
+            EXPECT_EQ(ox().oxmeta_result_count(), 1);
+            EXPECT_EQ(ox().oxmeta_result_match_score(0), 1000);
+        }
+        if (c.warning[0]) {
+            EXPECT_EQ(ox().oxmeta_warning_count(), warnings + 1);
+            EXPECT_STREQ(ox().oxmeta_warning(warnings), c.warning);
+        } else {
+            EXPECT_EQ(ox().oxmeta_warning_count(), warnings);
         }
         EXPECT_STREQ(ox().oxmeta_match_episode_title(), c.episode_title);
         if (c.episode_title[0]) {
@@ -409,6 +759,48 @@ TEST_F(Matching, HostileRepliesNeverCrashOrScoreOffTheScale) {
             EXPECT_LE(ox().oxmeta_result_match_score(i), 1000);
         }
     }
+}
+
+// An id lookup answered with something else than the entry: an object
+// without an id, or a find without an entry of the file's kind, is "not
+// found" and the title is searched; a reply that is no object fails the
+// match, as a search's would; nothing is ever stored with another's id.
+TEST_F(Matching, IdLookupsReadOnlyTheEntryTheyAskFor) {
+    const char *const file = "Blade Runner (1982) [tmdbid-78].mkv";
+    const std::string detail = replies::with_credentials("/movie/78");
+    struct {
+        const char *body;
+        int status;
+        int rc;
+        const char *best;  // "" when the store keeps what it held
+    } const cases[] = {
+        {R"({"id":"none","title":"Blade Runner"})", 200, OXMETA_OK, "78"},  // searched: 78 by its title
+        {R"({"title":"Blade Runner"})", 200, OXMETA_OK, "78"},
+        {"[1,2]", 200, OXMETA_E_JSON, ""},
+        {"{}", 503, OXMETA_E_HTTP, ""},
+        {"{}", 401, OXMETA_E_AUTH, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.body);
+        ox().ox_fake_reset();
+        script(detail, c.body, c.status);
+        script(replies::search_url(false, "Blade Runner", 1982), replies::search_page(false, {kBladeRunner}));
+        const int rc = ox().oxmeta_tmdb_match(file);
+        EXPECT_EQ(rc, c.rc) << last_error();
+        if (c.best[0]) {
+            EXPECT_STREQ(ox().oxmeta_result_id(0), c.best);
+            EXPECT_EQ(requests(), 2);
+        } else {
+            EXPECT_EQ(requests(), 1);  // no search after a failed lookup
+        }
+    }
+    // A film's IMDb id that TMDb lists only as a show is not the film.
+    ox().ox_fake_reset();
+    script(replies::with_credentials("/find/tt0083658?external_source=imdb_id"),
+           replies::find_reply(true, kDoctorWho2005));
+    script(replies::search_url(false, "Blade Runner", 1982), replies::search_page(false, {kBladeRunner}));
+    ASSERT_EQ(ox().oxmeta_tmdb_match("Blade.Runner.1982.tt0083658.mkv"), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_result_id(0), "78");
 }
 
 TEST_F(Matching, ThreadsMatchingAtOnceLeaveOneWholeMatch) {

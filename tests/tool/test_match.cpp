@@ -38,18 +38,20 @@ TEST(ToolMatch, EachPathHasItsVerdictAndAnyMissExitsOne) {
     const std::string api = "https://api.themoviedb.org/3/search/movie?query=";
     const std::string tail = "&include_adult=false&page=1";
     write_recording(dir, "heat", api + "Heat" + tail + "&year=2001&language=en-US", 200, search_reply({"Heat"}));
+    // Two films of the title and no year in the name to part them.
+    write_recording(dir, "dune", api + "Dune" + tail + "&language=en-US", 200, search_reply({"Dune", "Dune"}));
     // Nothing like the title, in all three searches.
     for (const char *year : {"&year=2017", "&year=2016", ""})
         write_recording(dir, std::string("z") + year, api + "Zorblax" + tail + year + "&language=en-US", 200,
                         search_reply({"Quintessence"}));
     const outcome o = run_tool({"--replay", dir.string(), "--tmdb-key", "k", "--json", "match", "Heat.2001.mkv",
-                                "Zorblax.2017.mkv", "Alien.1979.mkv"});
+                                "Zorblax.2017.mkv", "Alien.1979.mkv", "Dune.mkv"});
     fs::remove_all(dir);
     EXPECT_EQ(o.status, 1);
     const std::vector<std::string> lines = lines_of(o.out);
-    ASSERT_EQ(lines.size(), 3u) << o.out << o.err;
-    const char *verdicts[] = {"matched", "unmatched", "failed"};
-    for (size_t i = 0; i < 3; ++i) {
+    ASSERT_EQ(lines.size(), 4u) << o.out << o.err;
+    const char *verdicts[] = {"matched", "unmatched", "failed", "ambiguous"};
+    for (size_t i = 0; i < 4; ++i) {
         const json_doc line(lines[i]);
         EXPECT_STREQ(yyjson_get_str(line.get("status")), verdicts[i]) << lines[i];
     }
@@ -58,6 +60,10 @@ TEST(ToolMatch, EachPathHasItsVerdictAndAnyMissExitsOne) {
     EXPECT_EQ(yyjson_arr_size(unmatched.get("candidates")), 1u);  // the best candidate is still shown
     EXPECT_TRUE(contains(o.err, "oxmeta: Zorblax.2017.mkv: match: no confident match for \"Zorblax\"")) << o.err;
     EXPECT_TRUE(contains(o.err, "oxmeta: Alien.1979.mkv: transport: no recording for")) << o.err;
+    EXPECT_TRUE(contains(o.err, "oxmeta: Dune.mkv: match: ambiguous: \"Dune\" is 2 entries")) << o.err;
+    const json_doc ambiguous(lines[3]);
+    EXPECT_TRUE(yyjson_is_null(ambiguous.get("pick")));
+    EXPECT_EQ(yyjson_arr_size(ambiguous.get("candidates")), 2u);
 }
 
 TEST(ToolMatch, TableShowsThePickAndTheRunnersUp) {

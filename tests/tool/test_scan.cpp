@@ -181,13 +181,36 @@ protected:
     std::vector<replies::item> extra_films;
 };
 
+// Two films of one title and a name with no year to part them: the file
+// is counted apart from those that match nothing.
+TEST_F(ScanTest, AmbiguousFilesAreCountedApart) {
+    extra_films.push_back({438631, "Dune", "Dune", "2021-09-15", 95.3, 12000});
+    extra_films.push_back({841, "Dune", "Dune", "1984-12-14", 35.4, 2900});
+    touch("Movies/Dune.mkv");
+    const outcome o = scan({"--no-cache"});
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_TRUE(contains(o.err, "oxmeta: scan: 9 files, 7 matched, 1 ambiguous, 1 unmatched; 12 requests sent"))
+        << o.err;
+    bool seen = false;
+    for (const std::string &line : lines_of(o.out)) {
+        const json_doc doc(line);
+        if (!contains(yyjson_get_str(doc.get("input")), "Dune.mkv")) continue;
+        seen = true;
+        EXPECT_STREQ(yyjson_get_str(doc.get("status")), "ambiguous") << line;
+        EXPECT_TRUE(yyjson_is_null(doc.get("pick"))) << line;
+        EXPECT_EQ(yyjson_arr_size(doc.get("candidates")), 2u) << line;
+    }
+    EXPECT_TRUE(seen) << o.out;
+}
+
 TEST_F(ScanTest, EachShowIsSearchedOnceAndARescanAsksNothing) {
     const outcome cold = scan();
     EXPECT_EQ(cold.status, 1) << cold.err;  // Zorblax is not matched
     expect_every_file_as_named(cold);
     EXPECT_EQ(requests_for("/3/search/tv", "Doctor Who"), 1);
     EXPECT_EQ(calls(), kColdRequests);
-    EXPECT_TRUE(contains(cold.err, "oxmeta: scan: 8 files, 7 matched, 1 unmatched; 11 requests sent, 0 cache hits"))
+    EXPECT_TRUE(contains(cold.err,
+                         "oxmeta: scan: 8 files, 7 matched, 0 ambiguous, 1 unmatched; 11 requests sent, 0 cache hits"))
         << cold.err;
     EXPECT_EQ(cold.err.find('\r'), std::string::npos);  // no progress line when stderr is not a terminal
 
