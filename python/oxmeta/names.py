@@ -1,0 +1,221 @@
+"""What a media file's path says it is: oxmeta_parse_name from Python."""
+from __future__ import annotations
+
+import ctypes
+import dataclasses
+import os
+import struct
+from dataclasses import dataclass
+from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple, Union
+
+from . import _native
+from .errors import InvalidArgument
+
+__all__ = ["Name", "parse_name", "parse_names"]
+
+
+@dataclass(frozen=True)
+class Name:
+    """The fields of the name record (oxmeta_name); None where the name does not say.
+
+    The counts (episode_count, season_count, proper, repack) are 0 when the
+    name has none; episodes and seasons hold exactly the numbers named.
+    """
+    kind: Optional[str]
+    title: Optional[str]
+    year: Optional[int]
+    year_end: Optional[int]
+    season: Optional[int]
+    episode_count: int
+    episodes: Tuple[int, ...]
+    absolute_episode: Optional[int]
+    date: Optional[str]
+    episode_title: Optional[str]
+    part: Optional[int]
+    country: Optional[str]
+    screen_size: Optional[str]
+    source: Optional[str]
+    video_codec: Optional[str]
+    audio_codec: Optional[str]
+    audio_channels: Optional[str]
+    hdr: Optional[str]
+    edition: Optional[str]
+    release_group: Optional[str]
+    container: Optional[str]
+    languages: Tuple[str, ...]      # ISO 639-1 codes: ("en", "fr")
+    subtitles: Tuple[str, ...]
+    proper: int
+    repack: int
+    is_extra: bool
+    season_count: int
+    seasons: Tuple[int, ...]
+    tmdb_id: Optional[int]
+    tvdb_id: Optional[int]
+    imdb_id: Optional[str]
+
+
+# Fields whose -1 (or "") means "the name does not say"; the others are
+# counts and flags, kept as they are.
+_COUNTS = {"episode_count", "season_count", "proper", "repack", "is_extra"}
+_LISTS = {"episodes": "episode_count", "seasons": "season_count"}
+# Comma-separated lists of codes in the record, tuples in a Name.
+_CODES = {"languages", "subtitles"}
+
+
+def _reader() -> Tuple[List[str], Callable[[bytes], Any]]:
+    """Builds the decoder of a record's bytes: one struct unpack over every
+    field at the offsets ctypes gives, then each value in its Python form."""
+    record = _native.NameRecord
+    fmt = ["="]
+    at = 0
+    names: List[str] = []
+    for field, ctype in record._fields_:
+        if field == "size":
+            continue
+        offset = getattr(record, field).offset
+        if offset > at:
+            fmt.append(f"{offset - at}x")
+        size = ctypes.sizeof(ctype)
+        if issubclass(ctype, ctypes.Array) and ctype._type_ is ctypes.c_char:
+            fmt.append(f"{size}s")
+        elif issubclass(ctype, ctypes.Array):
+            fmt.append(f"{ctype._length_}i")
+        else:
+            fmt.append("i")
+        names.append(field)
+        at = offset + size
+    return names, struct.Struct("".join(fmt))
+
+
+_FIELDS, _STRUCT = _reader()
+assert tuple(f.name for f in dataclasses.fields(Name)) == tuple(_FIELDS)
+
+
+class _Texts(Dict[bytes, Optional[str]]):
+    """Short texts (tags) decoded once per distinct field content; a batch
+    of names repeats the same few tags."""
+
+    def __missing__(self, raw: bytes) -> Optional[str]:
+        if len(self) >= 4096:
+            self.clear()
+        text = raw.partition(b"\0")[0].decode("utf-8", "replace") or None
+        self[raw] = text
+        return text
+
+
+class _Codes(Dict[bytes, Tuple[str, ...]]):
+    """A field of comma-separated codes as a tuple, decoded once per content."""
+
+    def __missing__(self, raw: bytes) -> Tuple[str, ...]:
+        if len(self) >= 4096:
+            self.clear()
+        text = raw.partition(b"\0")[0].decode("utf-8", "replace")
+        codes = tuple(text.split(",")) if text else ()
+        self[raw] = codes
+        return codes
+
+
+def _decoder() -> Callable[[Any], Name]:
+    """Generates the function that turns a record's bytes into a Name: one
+    unpack, then one dictionary display of every field."""
+    items = []
+    at = 0
+    where: Dict[str, int] = {}
+    for field, ctype in _native.NameRecord._fields_:
+        if field == "size":
+            continue
+        where[field] = at
+        at += ctype._length_ if (issubclass(ctype, ctypes.Array) and ctype._type_ is not ctypes.c_char) else 1
+    for field, ctype in _native.NameRecord._fields_:
+        if field == "size":
+            continue
+        i = where[field]
+        if field in _LISTS:
+            count = where[_LISTS[field]]
+            items.append(f"{field!r}: v[{i}:{i} + v[{count}]]")
+        elif field in _CODES:
+            items.append(f"{field!r}: codes[v[{i}]]")
+        elif issubclass(ctype, ctypes.Array) and ctypes.sizeof(ctype) > _native.NAME_TAG:
+            items.append(f"{field!r}: v[{i}].partition(b'\\0')[0].decode('utf-8', 'replace') or None")
+        elif issubclass(ctype, ctypes.Array):
+            items.append(f"{field!r}: texts[v[{i}]]")
+        elif field == "is_extra":
+            items.append(f"{field!r}: v[{i}] != 0")
+        elif field in _COUNTS:
+            items.append(f"{field!r}: v[{i}]")
+        else:
+            items.append(f"{field!r}: None if v[{i}] < 0 else v[{i}]")
+    source = (
+        "def decode(buffer, unpack=unpack, texts=texts, codes=codes, new=new, cls=cls, set_dict=set_dict):\n"
+        "    v = unpack(buffer)\n"
+        "    name = new(cls)\n"
+        "    set_dict(name, '__dict__', {" + ", ".join(items) + "})\n"
+        "    return name\n")
+    scope: Dict[str, Any] = {"unpack": _STRUCT.unpack_from, "texts": _Texts(), "codes": _Codes(), "new": object.__new__,
+                             "cls": Name, "set_dict": object.__setattr__}
+    exec(source, scope)
+    return scope["decode"]
+
+
+_decode = _decoder()
+
+
+PathText = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+
+def _encoded(path: PathText) -> bytes:
+    """The path as the library takes it: UTF-8, undecodable file-system
+    bytes kept as they are (the library shows them as U+FFFD)."""
+    raw = os.fsencode(path) if not isinstance(path, str) else path.encode("utf-8", "surrogateescape")
+    if b"\0" in raw:
+        raise InvalidArgument(_native.E_INVALID_ARG, "the path holds a NUL character")
+    return raw
+
+
+class _Parser:
+    """One record, reused for every name it parses (not shared between threads)."""
+
+    def __init__(self) -> None:
+        self.buffer = bytearray(ctypes.sizeof(_native.NameRecord))
+        record = _native.NameRecord.from_buffer(self.buffer)
+        record.size = ctypes.sizeof(record)
+        self.record = ctypes.byref(record)
+        self._keep = record
+        self.call = _native.library().oxmeta_parse_name
+
+    def parse(self, path: PathText) -> Name:
+        status = self.call(_encoded(path), self.record)
+        if status != 0:
+            raise InvalidArgument(status)
+        return _decode(self.buffer)
+
+    def parse_many(self, paths: Iterable[PathText]) -> List[Name]:
+        call, record, buffer, decode = self.call, self.record, self.buffer, _decode
+        out: List[Name] = []
+        append = out.append
+        for path in paths:
+            if type(path) is str and "\0" not in path:
+                raw = path.encode("utf-8", "surrogateescape")
+            else:
+                raw = _encoded(path)
+            if call(raw, record) != 0:
+                raise InvalidArgument(_native.E_INVALID_ARG)
+            append(decode(buffer))
+        return out
+
+
+def parse_name(path: PathText) -> Name:
+    """What a media file's path says it is.
+
+    >>> parse_name("Dark.City.1998.DC.1080p.BluRay.x264-GRP.mkv").title
+    'Dark City'
+
+    A pure function of the path, safe from any number of threads at once.
+    """
+    return _Parser().parse(path)
+
+
+def parse_names(paths: Iterable[PathText]) -> List[Name]:
+    """parse_name for many paths at once, in their order, at a fraction of
+    the cost per name."""
+    return _Parser().parse_many(paths)
