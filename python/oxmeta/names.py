@@ -62,9 +62,9 @@ _LISTS = {"episodes": "episode_count", "seasons": "season_count"}
 _CODES = {"languages", "subtitles"}
 
 
-def _reader() -> Tuple[List[str], Callable[[bytes], Any]]:
-    """Builds the decoder of a record's bytes: one struct unpack over every
-    field at the offsets ctypes gives, then each value in its Python form."""
+def _reader() -> Tuple[List[str], struct.Struct]:
+    """The struct layout of a record at the offsets ctypes gives (the size
+    member skipped): texts and arrays of numbers as bytes, numbers as ints."""
     record = _native.NameRecord
     fmt = ["="]
     at = 0
@@ -76,12 +76,7 @@ def _reader() -> Tuple[List[str], Callable[[bytes], Any]]:
         if offset > at:
             fmt.append(f"{offset - at}x")
         size = ctypes.sizeof(ctype)
-        if issubclass(ctype, ctypes.Array) and ctype._type_ is ctypes.c_char:
-            fmt.append(f"{size}s")
-        elif issubclass(ctype, ctypes.Array):
-            fmt.append(f"{ctype._length_}i")
-        else:
-            fmt.append("i")
+        fmt.append(f"{size}s" if issubclass(ctype, ctypes.Array) else "i")
         names.append(field)
         at = offset + size
     return names, struct.Struct("".join(fmt))
@@ -117,42 +112,50 @@ class _Codes(Dict[bytes, Tuple[str, ...]]):
 
 def _decoder() -> Callable[[Any], Name]:
     """Generates the function that turns a record's bytes into a Name: one
-    unpack, then one dictionary display of every field."""
-    items = []
-    at = 0
-    where: Dict[str, int] = {}
+    unpack into locals, a copy of the fields of a name that says nothing,
+    and a store of each field the name does give. Parsing a batch costs
+    little more than the calls into the library this way."""
+    empty: Dict[str, Any] = {}
+    lines = []
     for field, ctype in _native.NameRecord._fields_:
         if field == "size":
             continue
-        where[field] = at
-        at += ctype._length_ if (issubclass(ctype, ctypes.Array) and ctype._type_ is not ctypes.c_char) else 1
-    for field, ctype in _native.NameRecord._fields_:
-        if field == "size":
-            continue
-        i = where[field]
         if field in _LISTS:
-            count = where[_LISTS[field]]
-            items.append(f"{field!r}: v[{i}:{i} + v[{count}]]")
+            count = _LISTS[field]
+            empty[field] = ()
+            lines.append(f"if {count}: d[{field!r}] = numbers({field})[:{count}]")
         elif field in _CODES:
-            items.append(f"{field!r}: codes[v[{i}]]")
+            empty[field] = ()
+            lines.append(f"if {field}[0]: d[{field!r}] = codes[{field}]")
         elif issubclass(ctype, ctypes.Array) and ctypes.sizeof(ctype) > _native.NAME_TAG:
-            items.append(f"{field!r}: v[{i}].partition(b'\\0')[0].decode('utf-8', 'replace') or None")
+            empty[field] = None
+            lines.append(f"if {field}[0]: d[{field!r}] = {field}.partition(b'\\0')[0].decode('utf-8', 'replace')")
         elif issubclass(ctype, ctypes.Array):
-            items.append(f"{field!r}: texts[v[{i}]]")
+            empty[field] = None
+            lines.append(f"if {field}[0]: d[{field!r}] = texts[{field}]")
         elif field == "is_extra":
-            items.append(f"{field!r}: v[{i}] != 0")
+            empty[field] = False
+            lines.append(f"if {field}: d[{field!r}] = True")
         elif field in _COUNTS:
-            items.append(f"{field!r}: v[{i}]")
+            empty[field] = 0
+            lines.append(f"if {field}: d[{field!r}] = {field}")
         else:
-            items.append(f"{field!r}: None if v[{i}] < 0 else v[{i}]")
+            empty[field] = None
+            lines.append(f"if {field} >= 0: d[{field!r}] = {field}")
     source = (
-        "def decode(buffer, unpack=unpack, texts=texts, codes=codes, new=new, cls=cls, set_dict=set_dict):\n"
-        "    v = unpack(buffer)\n"
+        "def decode(buffer, unpack=unpack, numbers=numbers, texts=texts, codes=codes, empty=empty, new=new,"
+        " cls=cls, set_dict=set_dict):\n"
+        f"    {', '.join(_FIELDS)}, = unpack(buffer)\n"
+        "    d = empty.copy()\n"
+        + "".join(f"    {line}\n" for line in lines) +
         "    name = new(cls)\n"
-        "    set_dict(name, '__dict__', {" + ", ".join(items) + "})\n"
+        "    set_dict(name, '__dict__', d)\n"
         "    return name\n")
-    scope: Dict[str, Any] = {"unpack": _STRUCT.unpack_from, "texts": _Texts(), "codes": _Codes(), "new": object.__new__,
-                             "cls": Name, "set_dict": object.__setattr__}
+    numbers = struct.Struct(f"={_native.NAME_EPISODES}i").unpack
+    assert _native.NAME_EPISODES == _native.NAME_SEASONS
+    scope: Dict[str, Any] = {"unpack": _STRUCT.unpack_from, "numbers": numbers, "texts": _Texts(),
+                             "codes": _Codes(), "empty": empty, "new": object.__new__, "cls": Name,
+                             "set_dict": object.__setattr__}
     exec(source, scope)
     return scope["decode"]
 
@@ -182,6 +185,7 @@ class _Parser:
         self.record = ctypes.byref(record)
         self._keep = record
         self.call = _native.library().oxmeta_parse_name
+        self.call_unchecked = _native.library().unchecked("oxmeta_parse_name")
 
     def parse(self, path: PathText) -> Name:
         status = self.call(_encoded(path), self.record)
@@ -190,7 +194,7 @@ class _Parser:
         return _decode(self.buffer)
 
     def parse_many(self, paths: Iterable[PathText]) -> List[Name]:
-        call, record, buffer, decode = self.call, self.record, self.buffer, _decode
+        call, record, buffer, decode = self.call_unchecked, self.record, self.buffer, _decode
         out: List[Name] = []
         append = out.append
         for path in paths:
