@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, then builds and runs the whole test suite four
-# times: with g++ (and the Python package's tests on that build), with
+# times: with g++ (then the Python package's tests on that build, and the
+# Debian packages made, installed into a scratch root and used), with
 # clang, under AddressSanitizer + UndefinedBehaviorSanitizer, and under
 # ThreadSanitizer; then cross-builds
 # the Windows DLL and runs its tests under Wine; then builds the benchmarks
@@ -41,6 +42,10 @@ for preset in default clang asan tsan; do
     # fresh virtual environment, and its tests.
     echo "=== python"
     run_step bash scripts/test-python.sh build/default
+    # The Debian packages: made, checked by lintian, installed into a
+    # scratch root and used from there.
+    echo "=== packages"
+    run_step bash tests/packages/test-packages.sh
   fi
 done
 
