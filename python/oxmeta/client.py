@@ -13,7 +13,7 @@ from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Tuple, Union
 
 from . import _native
-from .errors import NoKey, error_for
+from .errors import InvalidArgument, NoKey, error_for
 from .transports import CallbackTable, FakeTransport, Transport, UrllibTransport
 
 __all__ = ["Client", "Result", "ResultList", "Season", "TvShow", "OmdbTitle", "Match", "warnings"]
@@ -94,6 +94,17 @@ class Match:
 
 # Kinds of item that have no rating of their own.
 _UNRATED = ("person", "collection")
+
+
+def _c(text: Optional[str]) -> Optional[bytes]:
+    """A text as the library takes it: UTF-8, NUL-terminated (so a NUL
+    inside it is refused rather than cutting it short); None stays NULL."""
+    if text is None:
+        return None
+    raw = text.encode("utf-8")
+    if b"\0" in raw:
+        raise InvalidArgument(_native.E_INVALID_ARG, f"a NUL character in {text!r}")
+    return raw
 
 
 def _text(value: Optional[bytes]) -> Optional[str]:
@@ -182,10 +193,10 @@ class Client:
             raise NoKey(_native.E_NO_KEY, f"no {service.upper()} key: pass {service}_key to Client")
         with locked() as lib:
             if service == _TMDB:
-                self._check(lib, lib.oxmeta_tmdb_set_key(key.encode()))  # type: ignore[union-attr]
-                self._check(lib, lib.oxmeta_set_language(self.language.encode() if self.language else None))
+                self._check(lib, lib.oxmeta_tmdb_set_key(_c(key)))  # type: ignore[union-attr]
+                self._check(lib, lib.oxmeta_set_language(_c(self.language)))
             elif service == _OMDB:
-                self._check(lib, lib.oxmeta_omdb_set_key(key.encode()))  # type: ignore[union-attr]
+                self._check(lib, lib.oxmeta_omdb_set_key(_c(key)))  # type: ignore[union-attr]
             if self._table is None:
                 lib.oxmeta_use_fake()
             else:
@@ -212,15 +223,15 @@ class Client:
 
     def search_multi(self, query: str, page: int = 1) -> ResultList:
         """Movies, TV shows and people matching query."""
-        return self._listing(_TMDB, lambda lib: lib.oxmeta_tmdb_search_multi(query.encode(), page))
+        return self._listing(_TMDB, lambda lib: lib.oxmeta_tmdb_search_multi(_c(query), page))
 
     def search_movie(self, query: str, year: Optional[int] = None, page: int = 1) -> ResultList:
         """Movies matching query, of one release year when given."""
-        return self._listing(_TMDB, lambda lib: lib.oxmeta_tmdb_search_movie(query.encode(), year or 0, page))
+        return self._listing(_TMDB, lambda lib: lib.oxmeta_tmdb_search_movie(_c(query), year or 0, page))
 
     def search_tv(self, query: str, first_air_year: Optional[int] = None, page: int = 1) -> ResultList:
         """TV shows matching query, first aired in first_air_year when given."""
-        return self._listing(_TMDB, lambda lib: lib.oxmeta_tmdb_search_tv(query.encode(), first_air_year or 0, page))
+        return self._listing(_TMDB, lambda lib: lib.oxmeta_tmdb_search_tv(_c(query), first_air_year or 0, page))
 
     def discover_movie(self, page: int = 1, year: Optional[int] = None) -> ResultList:
         """Popular movies, of one release year when given."""
@@ -242,7 +253,7 @@ class Client:
 
     def find_by_imdb(self, imdb_id: str) -> ResultList:
         """Movies, then TV shows, then people carrying an IMDb id."""
-        return self._listing(_TMDB, lambda lib: lib.oxmeta_tmdb_find_by_imdb(imdb_id.encode()))
+        return self._listing(_TMDB, lambda lib: lib.oxmeta_tmdb_find_by_imdb(_c(imdb_id)))
 
     def movie_detail(self, movie_id: int) -> Result:
         """One movie, its IMDb id filled."""
@@ -289,7 +300,7 @@ class Client:
         if not path:
             return None
         with locked() as lib:
-            return _text(lib.oxmeta_tmdb_image_url(path.encode(), size.encode() if size else None))
+            return _text(lib.oxmeta_tmdb_image_url(_c(path), _c(size) if size else None))
 
     # -- OMDb -------------------------------------------------------------
 
@@ -302,21 +313,21 @@ class Client:
             runtime = lib.oxmeta_omdb_runtime_minutes(ctypes_byref(minutes))
             has_votes = lib.oxmeta_omdb_votes(ctypes_byref(votes)) == 0
             return OmdbTitle(_read_result(lib, 0),
-                             {k: _text(lib.oxmeta_omdb_field(k.encode())) for k in keys},
+                             {k: _text(lib.oxmeta_omdb_field(_c(k))) for k in keys},
                              _number(runtime), votes.value if has_votes else None)
         return self._request(_OMDB, call, read)
 
     def omdb_by_imdb(self, imdb_id: str, fields: Iterable[str] = ()) -> OmdbTitle:
         """One title by IMDb id, with the reply's top-level text fields named in fields."""
-        return self._omdb_title(lambda lib: lib.oxmeta_omdb_by_imdb(imdb_id.encode()), fields)
+        return self._omdb_title(lambda lib: lib.oxmeta_omdb_by_imdb(_c(imdb_id)), fields)
 
     def omdb_by_title(self, title: str, fields: Iterable[str] = ()) -> OmdbTitle:
         """One title by its name, as omdb_by_imdb."""
-        return self._omdb_title(lambda lib: lib.oxmeta_omdb_by_title(title.encode()), fields)
+        return self._omdb_title(lambda lib: lib.oxmeta_omdb_by_title(_c(title)), fields)
 
     def omdb_season(self, imdb_id: str, season: int) -> ResultList:
         """The episodes of one season of a series."""
-        return self._listing(_OMDB, lambda lib: lib.oxmeta_omdb_season(imdb_id.encode(), season), paged=False)
+        return self._listing(_OMDB, lambda lib: lib.oxmeta_omdb_season(_c(imdb_id), season), paged=False)
 
     # -- iTunes Search ----------------------------------------------------
 
@@ -325,7 +336,7 @@ class Client:
         """Searches term in media ("podcast" by default) and country ("US"),
         at most limit items (200 at most)."""
         return self._listing(_NONE, lambda lib: lib.oxmeta_itunes_search(
-            term.encode(), media.encode() if media else None, limit, country.encode() if country else None))
+            _c(term), _c(media) if media else None, limit, _c(country) if country else None))
 
     def itunes_lookup(self, item_id: int) -> ResultList:
         """One item by its iTunes id."""

@@ -62,27 +62,26 @@ _LISTS = {"episodes": "episode_count", "seasons": "season_count"}
 _CODES = {"languages", "subtitles"}
 
 
-def _reader() -> Tuple[List[str], struct.Struct]:
-    """The struct layout of a record at the offsets ctypes gives (the size
-    member skipped): texts and arrays of numbers as bytes, numbers as ints."""
+def _numbers_layout() -> Tuple[List[str], struct.Struct]:
+    """The record's single numbers, in order, and the struct that reads
+    them alone at the offsets ctypes gives (texts and arrays skipped)."""
     record = _native.NameRecord
     fmt = ["="]
     at = 0
     names: List[str] = []
     for field, ctype in record._fields_:
-        if field == "size":
+        if issubclass(ctype, ctypes.Array) or field == "size":
             continue
         offset = getattr(record, field).offset
         if offset > at:
             fmt.append(f"{offset - at}x")
-        size = ctypes.sizeof(ctype)
-        fmt.append(f"{size}s" if issubclass(ctype, ctypes.Array) else "i")
+        fmt.append("i")
         names.append(field)
-        at = offset + size
+        at = offset + ctypes.sizeof(ctype)
     return names, struct.Struct("".join(fmt))
 
 
-_FIELDS, _STRUCT = _reader()
+_FIELDS = [field for field, _ in _native.NameRecord._fields_ if field != "size"]
 assert tuple(f.name for f in dataclasses.fields(Name)) == tuple(_FIELDS)
 
 
@@ -111,28 +110,33 @@ class _Codes(Dict[bytes, Tuple[str, ...]]):
 
 
 def _decoder() -> Callable[[Any], Name]:
-    """Generates the function that turns a record's bytes into a Name: one
-    unpack into locals, a copy of the fields of a name that says nothing,
-    and a store of each field the name does give. Parsing a batch costs
-    little more than the calls into the library this way."""
+    """Generates the function that turns a record's bytes into a Name: the
+    numbers in one unpack, a copy of the fields of a name that says nothing,
+    and a store of each field the name does give (a text is cut out of the
+    record only when its first byte is not 0). Parsing a batch costs little
+    more than the calls into the library this way."""
+    record = _native.NameRecord
+    number_fields, numbers_struct = _numbers_layout()
     empty: Dict[str, Any] = {}
     lines = []
-    for field, ctype in _native.NameRecord._fields_:
+    for field, ctype in record._fields_:
         if field == "size":
             continue
+        at = getattr(record, field).offset
+        end = at + ctypes.sizeof(ctype)
         if field in _LISTS:
             count = _LISTS[field]
             empty[field] = ()
-            lines.append(f"if {count}: d[{field!r}] = numbers({field})[:{count}]")
+            lines.append(f"if {count}: d[{field!r}] = numbers(raw, {at})[:{count}]")
         elif field in _CODES:
             empty[field] = ()
-            lines.append(f"if {field}[0]: d[{field!r}] = codes[{field}]")
+            lines.append(f"if raw[{at}]: d[{field!r}] = codes[raw[{at}:{end}]]")
         elif issubclass(ctype, ctypes.Array) and ctypes.sizeof(ctype) > _native.NAME_TAG:
             empty[field] = None
-            lines.append(f"if {field}[0]: d[{field!r}] = {field}.partition(b'\\0')[0].decode('utf-8', 'replace')")
+            lines.append(f"if raw[{at}]: d[{field!r}] = raw[{at}:{end}].partition(b'\\0')[0].decode('utf-8', 'replace')")
         elif issubclass(ctype, ctypes.Array):
             empty[field] = None
-            lines.append(f"if {field}[0]: d[{field!r}] = texts[{field}]")
+            lines.append(f"if raw[{at}]: d[{field!r}] = texts[raw[{at}:{end}]]")
         elif field == "is_extra":
             empty[field] = False
             lines.append(f"if {field}: d[{field!r}] = True")
@@ -145,15 +149,16 @@ def _decoder() -> Callable[[Any], Name]:
     source = (
         "def decode(buffer, unpack=unpack, numbers=numbers, texts=texts, codes=codes, empty=empty, new=new,"
         " cls=cls, set_dict=set_dict):\n"
-        f"    {', '.join(_FIELDS)}, = unpack(buffer)\n"
+        "    raw = bytes(buffer)\n"
+        f"    {', '.join(number_fields)}, = unpack(raw)\n"
         "    d = empty.copy()\n"
         + "".join(f"    {line}\n" for line in lines) +
         "    name = new(cls)\n"
         "    set_dict(name, '__dict__', d)\n"
         "    return name\n")
-    numbers = struct.Struct(f"={_native.NAME_EPISODES}i").unpack
+    numbers = struct.Struct(f"={_native.NAME_EPISODES}i").unpack_from
     assert _native.NAME_EPISODES == _native.NAME_SEASONS
-    scope: Dict[str, Any] = {"unpack": _STRUCT.unpack_from, "numbers": numbers, "texts": _Texts(),
+    scope: Dict[str, Any] = {"unpack": numbers_struct.unpack_from, "numbers": numbers, "texts": _Texts(),
                              "codes": _Codes(), "empty": empty, "new": object.__new__, "cls": Name,
                              "set_dict": object.__setattr__}
     exec(source, scope)

@@ -78,25 +78,25 @@ class FakeTransport:
 
     def set(self, url: str, status: int = 200, body: Body = None, method: str = "GET") -> None:
         """Answers GET url with status and body."""
-        from .client import locked
+        from .client import _c, locked
         with locked() as lib:
-            _check(lib.ox_fake_set(method.encode(), url.encode(), status, _as_bytes(body)))
+            _check(lib.ox_fake_set(_c(method), _c(url), status, _as_bytes(body)))
 
     def fail(self, url: str, message: Optional[str] = None, method: str = "GET") -> None:
         """Fails GET url as a transport would ("connection refused" by default)."""
-        from .client import locked
+        from .client import _c, locked
         with locked() as lib:
-            _check(lib.ox_fake_fail(method.encode(), url.encode(), message.encode() if message else None))
+            _check(lib.ox_fake_fail(_c(method), _c(url), _c(message)))
 
     def calls(self, url: Optional[str] = None, method: Optional[str] = None) -> int:
         """How many requests the routes matching method and url answered (None: any)."""
-        from .client import locked
+        from .client import _c, locked
         with locked() as lib:
-            return int(lib.ox_fake_calls(method.encode() if method else None, url.encode() if url else None))
+            return int(lib.ox_fake_calls(_c(method), _c(url)))
 
     def reset(self) -> None:
         """Removes every route."""
-        from .client import locked
+        from .client import _c, locked
         with locked() as lib:
             lib.ox_fake_reset()
 

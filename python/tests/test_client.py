@@ -147,6 +147,11 @@ def test_invalid_arguments(client: oxmeta.Client):
         client.tv_detail(0)
     with pytest.raises(ValueError):
         client.search_multi("x", page=0)
+    # A NUL would cut the text short in C: refused before any request.
+    with pytest.raises(oxmeta.InvalidArgument, match="NUL"):
+        client.search_multi("blade\0runner")
+    with pytest.raises(oxmeta.InvalidArgument):
+        client.match("Alien\0.mkv")
 
 
 def test_threads_never_read_each_others_results(client: oxmeta.Client):
