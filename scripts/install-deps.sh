@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for one profile:
 #   build  the library and the oxmeta tool: g++, CMake, pkg-config, yyjson >= 0.12, SQLite,
-#          CLI11, libcurl (OpenSSL), utf8proc, toml++, help2man and CA certificates
+#          CLI11, libcurl (OpenSSL), utf8proc, toml++, help2man and CA certificates;
+#          the Python package (venv, setuptools, wheel) and the Debian packages
+#          (dpkg-dev for the shared library dependencies, file)
 #   test   all of build, and what the test command uses besides: clang with its
 #          sanitizer and libFuzzer runtimes, GoogleTest, Google Benchmark,
-#          cpp-httplib, binutils, and for the Windows cross-build mingw-w64, Wine
-#          and GoogleTest's source (the default)
+#          cpp-httplib, binutils, pytest, lintian, and for the Windows cross-build
+#          mingw-w64, Wine and GoogleTest's source (the default)
 # Does nothing on a machine that already has them.
 #   bash scripts/install-deps.sh [build|test]
 set -euo pipefail
@@ -26,12 +28,16 @@ command -v g++ >/dev/null 2>&1 || need_apt+=(g++)
 command -v cmake >/dev/null 2>&1 || need_apt+=(cmake)
 command -v pkg-config >/dev/null 2>&1 || need_apt+=(pkg-config)
 want libcli11-dev libcurl4-openssl-dev libsqlite3-dev libutf8proc-dev libtomlplusplus-dev help2man ca-certificates
+# the Python package and the Debian packages
+want python3-venv python3-setuptools python3-wheel dpkg-dev file
 
 if [ "$profile" = test ]; then
   command -v clang++ >/dev/null 2>&1 || need_apt+=(clang)
   command -v nm >/dev/null 2>&1 || need_apt+=(binutils)
   command -v git >/dev/null 2>&1 || need_apt+=(git)
   want libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev zlib1g-dev
+  # the Python package's tests, and the check of the Debian packages
+  want python3-pytest lintian
   # clang's sanitizer and libFuzzer runtimes, for scripts/fuzz.sh
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need_apt+=(libclang-rt-14-dev)
   # The Windows cross-build: mingw-w64 (posix threads), Wine to run it, and

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, then builds and runs the whole test suite four
-# times: with g++, with clang, under AddressSanitizer +
-# UndefinedBehaviorSanitizer, and under ThreadSanitizer; then cross-builds
+# times: with g++ (then the Python package's tests on that build, and the
+# Debian packages made, installed into a scratch root and used), with
+# clang, under AddressSanitizer + UndefinedBehaviorSanitizer, and under
+# ThreadSanitizer; then cross-builds
 # the Windows DLL and runs its tests under Wine; then builds the benchmarks
 # and runs each for a few iterations.
 set -euo pipefail
@@ -19,11 +21,32 @@ run_tests() {
   grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' build/ctest-last.txt >> "$summary"
 }
 
+# Runs a step that is not a ctest run, counted in the summary as one test
+# in ctest's words.
+run_step() {
+  if "$@"; then
+    echo "100% tests passed, 0 tests failed out of 1" >> "$summary"
+  else
+    echo "0% tests passed, 1 tests failed out of 1" >> "$summary"
+    return 1
+  fi
+}
+
 for preset in default clang asan tsan; do
   echo "=== $preset"
   cmake --preset "$preset"
   cmake --build --preset "$preset" -j "$jobs"
   run_tests "$preset" -j "$jobs"
+  if [ "$preset" = default ]; then
+    # The Python package around the library just tested, installed into a
+    # fresh virtual environment, and its tests.
+    echo "=== python"
+    run_step bash scripts/test-python.sh build/default
+    # The Debian packages: made, checked by lintian, installed into a
+    # scratch root and used from there.
+    echo "=== packages"
+    run_step bash tests/packages/test-packages.sh
+  fi
 done
 
 # The Windows DLL, cross-built with mingw-w64, its tests run under Wine.
