@@ -193,6 +193,14 @@ std::optional<cached_reply> response_cache::find(const std::string &key, int64_t
     return reply;
 }
 
+void response_cache::forget(const std::string &key) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!db_) return;
+    statement q(db_, "DELETE FROM replies WHERE url = ?1");
+    q.bind(1, key);
+    q.step();
+}
+
 bool response_cache::store(const std::string &key, const std::string &service, int status, const std::string &body,
                            int64_t now) {
     std::lock_guard<std::mutex> hold(mutex_);

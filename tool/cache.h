@@ -51,6 +51,8 @@ public:
 
     // The fresh reply kept for key (a URL without credentials), if any.
     std::optional<cached_reply> find(const std::string &key, int64_t now, const cache_ttls &ttls);
+    // Drops the reply kept for key, if any.
+    void forget(const std::string &key);
     // Keeps a reply; false (and the cache is then left alone) on a failure.
     bool store(const std::string &key, const std::string &service, int status, const std::string &body,
                int64_t now);

@@ -28,6 +28,8 @@
 #include <utility>
 #include <vector>
 
+#include <yyjson.h>
+
 #include "cache.h"
 #include "cli.h"
 #include "commands.h"
@@ -59,25 +61,36 @@ double default_rate(const std::string &service) {
 }
 
 // A token bucket of one token: requests to one service at least 1/rate
-// seconds apart, however many workers ask.
+// seconds apart, however many workers ask; a pause (a Retry-After) holds
+// every worker of the service until it ends.
 class rate_limiter {
 public:
     explicit rate_limiter(double per_second)
         : interval_(std::chrono::duration_cast<clock_type::duration>(std::chrono::duration<double>(1.0 / per_second))) {}
     void wait() {
-        clock_type::time_point slot;
-        {
+        for (;;) {
+            clock_type::time_point slot;
+            {
+                std::lock_guard<std::mutex> hold(mutex_);
+                slot = std::max({clock_type::now(), next_, paused_until_});
+                next_ = slot + interval_;
+            }
+            std::this_thread::sleep_until(slot);
+            // A pause that began while this worker slept holds it too.
             std::lock_guard<std::mutex> hold(mutex_);
-            slot = std::max(clock_type::now(), next_);
-            next_ = slot + interval_;
+            if (paused_until_ <= slot) return;
         }
-        std::this_thread::sleep_until(slot);
+    }
+    void pause(clock_type::duration length) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        paused_until_ = std::max(paused_until_, clock_type::now() + length);
     }
 
 private:
     std::mutex mutex_;
     clock_type::duration interval_;
     clock_type::time_point next_{};
+    clock_type::time_point paused_until_{};
 };
 
 struct reply {
@@ -86,6 +99,14 @@ struct reply {
     std::string body;
     std::string error;
 };
+
+// Whether the library can read a reply: the services answer JSON, and
+// anything else (a captive portal's page, a proxy's error) is never kept.
+bool readable(const std::string &body) {
+    yyjson_doc *doc = yyjson_read(body.data(), body.size(), 0);
+    yyjson_doc_free(doc);
+    return doc != nullptr;
+}
 
 // The replies of this scan, in memory, over the response cache.
 class reply_pool {
@@ -99,7 +120,10 @@ public:
         std::lock_guard<std::mutex> hold(mutex_);
         if (const auto found = replies_.find(key); found != replies_.end()) return found->second;
         if (cache_ && !refresh_) {
-            if (auto kept = cache_->find(key, unix_now(), ttls_)) {
+            if (auto kept = cache_->find(key, unix_now(), ttls_); kept && !readable(kept->body)) {
+                // Kept before replies were checked: asked again.
+                cache_->forget(key);
+            } else if (kept) {
                 ++cache_hits_;
                 reply r{false, kept->status, std::move(kept->body), {}};
                 replies_.emplace(key, r);
@@ -113,7 +137,7 @@ public:
 
     void put(const std::string &url, reply r) {
         const std::string key = strip_credentials(url);
-        if (cache_ && !r.failed) cache_->store(key, service_of(url), r.status, r.body, unix_now());
+        if (cache_ && !r.failed && readable(r.body)) cache_->store(key, service_of(url), r.status, r.body, unix_now());
         std::lock_guard<std::mutex> hold(mutex_);
         replies_[key] = std::move(r);
     }
@@ -229,6 +253,30 @@ struct fetch_counters {
     std::atomic<int> in_flight{0};
 };
 
+// A service's name as people write it.
+const char *service_title(const std::string &service) {
+    if (service == "tmdb") return "TMDb";
+    if (service == "omdb") return "OMDb";
+    if (service == "itunes") return "iTunes";
+    return service.c_str();
+}
+
+// Failures in a row with no success (429, 503, other 5xx, no reply) after
+// which asking a service more is pointless, in number or in time.
+constexpr int kMaxFailuresInARow = 10;
+constexpr auto kMaxFailingTime = std::chrono::seconds(60);
+constexpr auto kDefaultPause = std::chrono::seconds(1);
+
+// What the workers share of one service: its rate, its run of failures,
+// and, once going on is pointless, why the scan stops.
+struct service_state {
+    explicit service_state(double rate) : limiter(rate) {}
+    rate_limiter limiter;
+    std::mutex mutex;
+    int failures_in_a_row = 0;
+    clock_type::time_point first_failure{};
+};
+
 class scanner {
 public:
     scanner(const run_context &run, reply_pool &pool, progress_line &progress)
@@ -236,6 +284,7 @@ public:
 
     int jobs = 4;
     double rate = 0;
+    int retries = 2;         // after a 429 or 503, each through the rate limit
     bool replaying = false;  // recordings answer at once: no rate to keep
     fetch_counters counters;
     size_t files_total = 0;
@@ -247,21 +296,23 @@ public:
     // could not be made.
     bool fetch(const std::vector<std::string> &urls) {
         const size_t workers = std::min<size_t>(static_cast<size_t>(jobs), urls.size());
-        while (chains_.size() + 1 < workers) {
+        while (chains_.size() < workers) {
             std::unique_ptr<transport_chain> chain = run_.another_transport();
             if (!chain->io) {
                 std::fprintf(stderr, "oxmeta: %s\n", chain->error.c_str());
                 return false;
             }
+            // The workers retry themselves, so that every retry keeps the rate.
+            if (chain->live) chain->live->set_retries(0);
             chains_.push_back(std::move(chain));
         }
         std::atomic<size_t> next{0};
         std::atomic<size_t> finished{0};
         std::vector<std::thread> threads;
         for (size_t w = 0; w < workers; ++w) {
-            const oxmeta_io *io = w == 0 ? run_.io : chains_[w - 1]->io;
-            threads.emplace_back([&, io] {
-                for (size_t i; (i = next++) < urls.size(); ++finished) fetch_one(io, urls[i]);
+            const transport_chain *chain = chains_[w].get();
+            threads.emplace_back([&, chain] {
+                for (size_t i; (i = next++) < urls.size(); ++finished) fetch_one(*chain, urls[i]);
             });
         }
         while (finished < urls.size()) {
@@ -270,6 +321,12 @@ public:
         }
         for (auto &t : threads) t.join();
         return true;
+    }
+
+    // Why the scan stopped early ("" while it goes on).
+    std::string stop_reason() {
+        std::lock_guard<std::mutex> hold(stop_mutex_);
+        return stop_reason_;
     }
 
     std::string status_text() const {
@@ -287,16 +344,47 @@ public:
     }
 
 private:
-    rate_limiter &limiter_for(const std::string &service) {
-        std::lock_guard<std::mutex> hold(limiters_mutex_);
-        auto found = limiters_.find(service);
-        if (found == limiters_.end())
-            found = limiters_.emplace(service, std::make_unique<rate_limiter>(rate > 0 ? rate : default_rate(service))).first;
+    service_state &state_of(const std::string &service) {
+        std::lock_guard<std::mutex> hold(services_mutex_);
+        auto found = services_.find(service);
+        if (found == services_.end())
+            found = services_.emplace(service, std::make_unique<service_state>(rate > 0 ? rate : default_rate(service))).first;
         return *found->second;
     }
 
-    void fetch_one(const oxmeta_io *io, const std::string &url) {
-        if (!replaying) limiter_for(service_of(url)).wait();
+    bool stopped() {
+        std::lock_guard<std::mutex> hold(stop_mutex_);
+        return !stop_reason_.empty();
+    }
+
+    void stop(const std::string &reason) {
+        std::lock_guard<std::mutex> hold(stop_mutex_);
+        if (stop_reason_.empty()) stop_reason_ = reason;
+    }
+
+    // Counts a failed attempt; true when the service has failed long enough
+    // to stop the scan.
+    bool failed_again(service_state &state, const std::string &service, const std::string &what) {
+        std::lock_guard<std::mutex> hold(state.mutex);
+        const auto now = clock_type::now();
+        if (state.failures_in_a_row++ == 0) state.first_failure = now;
+        if (state.failures_in_a_row < kMaxFailuresInARow && now - state.first_failure < kMaxFailingTime) return false;
+        const long seconds = std::lround(std::chrono::duration<double>(now - state.first_failure).count());
+        stop(std::string(service_title(service)) + " answered " + what + " to " +
+             std::to_string(state.failures_in_a_row) + " requests in a row over " + std::to_string(seconds) +
+             " s, with no success");
+        return true;
+    }
+
+    void succeeded(service_state &state) {
+        std::lock_guard<std::mutex> hold(state.mutex);
+        state.failures_in_a_row = 0;
+    }
+
+    // One request through the transport; the reply, and the Retry-After
+    // it asked for in seconds (0 none).
+    reply get(const transport_chain &chain, const std::string &url, long &retry_after) {
+        const oxmeta_io *io = chain.io;
         ++counters.in_flight;
         char *body = nullptr;
         char *err = nullptr;
@@ -312,15 +400,53 @@ private:
             else
                 std::free(text);
         }
-        pool_.put(url, std::move(r));
+        retry_after = chain.live ? chain.live->retry_after() : 0;
+        return r;
+    }
+
+    void fetch_one(const transport_chain &chain, const std::string &url) {
+        const std::string service = service_of(url);
+        service_state &state = state_of(service);
+        for (int attempt = 0;; ++attempt) {
+            if (stopped()) return;  // left for the next run
+            if (!replaying) state.limiter.wait();
+            if (stopped()) return;
+            long retry_after = 0;
+            reply r = get(chain, url, retry_after);
+            if (!r.failed && r.status == 401) {
+                // Every other request would be refused the same way.
+                stop(std::string(service_title(service)) + " rejected the key from " + run_.s.key_source +
+                     " (HTTP 401)");
+                return;
+            }
+            const bool busy = !r.failed && (r.status == 429 || r.status == 503);
+            if (!r.failed && !busy && r.status < 500) {
+                succeeded(state);
+                pool_.put(url, std::move(r));
+                return;
+            }
+            const std::string what = r.failed ? "with no reply" : "HTTP " + std::to_string(r.status);
+            if (failed_again(state, service, what)) return;
+            if (busy) {
+                // The service asked for a pause: every worker of it waits.
+                const auto pause = retry_after > 0 ? std::chrono::seconds(std::min(retry_after, kMaxRetryWaitSeconds))
+                                                   : std::chrono::seconds(kDefaultPause);
+                if (!replaying) state.limiter.pause(pause);
+                if (attempt < retries) continue;
+            }
+            pool_.put(url, std::move(r));
+            return;
+        }
     }
 
     const run_context &run_;
     reply_pool &pool_;
     progress_line &progress_;
     std::vector<std::unique_ptr<transport_chain>> chains_;
-    std::mutex limiters_mutex_;
-    std::map<std::string, std::unique_ptr<rate_limiter>> limiters_;
+    std::mutex services_mutex_;
+    std::map<std::string, std::unique_ptr<service_state>> services_;
+    std::mutex stop_mutex_;
+    std::string stop_reason_;
 };
 
 int run_scan(const run_context &run) {
@@ -376,18 +502,30 @@ int run_scan(const run_context &run) {
     scan.rate = g_scan.rate > 0 ? g_scan.rate : s.rate;
     scan.files_total = files.size();
     scan.replaying = replaying;
+    scan.retries = s.retries;
 
     std::vector<std::optional<match_outcome>> outcomes(files.size());
     std::vector<size_t> pending(files.size());
     for (size_t i = 0; i < files.size(); ++i) pending[i] = i;
     size_t printed = 0;
     bool transport_ok = true;
+    bool stopping = false;  // a service made going on pointless: one last pass over what was fetched
+    const auto print_settled = [&](bool in_order) {
+        for (; printed < outcomes.size() && (outcomes[printed] || !in_order); ++printed) {
+            if (!outcomes[printed]) continue;
+            progress.clear();
+            const match_outcome &o = *outcomes[printed];
+            if (!o.stored()) std::fprintf(stderr, "oxmeta: %s: %s\n", o.input.c_str(), o.error.c_str());
+            print_match(o, run.format, run.terminal);
+            std::fflush(stdout);
+        }
+    };
     for (int pass = 0; pass < kMaxPasses && !pending.empty() && transport_ok; ++pass) {
         std::vector<size_t> still;
         const bool last_pass = pass + 1 == kMaxPasses;
         for (size_t i : pending) {
             match_outcome o = match_file(files[i], &names[i]);
-            if (pool.take_missed() && !last_pass) {
+            if (pool.take_missed() && (!last_pass || stopping)) {
                 still.push_back(i);
                 continue;
             }
@@ -397,20 +535,20 @@ int run_scan(const run_context &run) {
             progress.draw(scan.status_text());
         }
         // Files print in walk order, as soon as those before them are done.
-        for (; printed < outcomes.size() && outcomes[printed]; ++printed) {
-            progress.clear();
-            const match_outcome &o = *outcomes[printed];
-            if (!o.stored()) std::fprintf(stderr, "oxmeta: %s: %s\n", o.input.c_str(), o.error.c_str());
-            print_match(o, run.format, run.terminal);
-            std::fflush(stdout);
-        }
+        print_settled(true);
         pending.swap(still);
+        if (stopping) break;
         const std::vector<std::string> wanted = pool.take_wanted();
         if (!wanted.empty() && !pending.empty()) transport_ok = scan.fetch(wanted);
+        stopping = !scan.stop_reason().empty();
     }
+    print_settled(false);
     progress.clear();
     oxmeta_set_io(run.io);
     if (!transport_ok) return 1;
+    if (stopping)
+        std::fprintf(stderr, "oxmeta: scan stopped: %s; %zu %s left for the next run, what was fetched is kept\n",
+                     scan.stop_reason().c_str(), pending.size(), pending.size() == 1 ? "file" : "files");
 
     const double seconds = std::chrono::duration<double>(clock_type::now() - scan.start).count();
     const size_t unmatched = files.size() - scan.matched;
@@ -421,7 +559,7 @@ int run_scan(const run_context &run) {
                      sent == 1 ? "request" : "requests", pool.cache_hits(), pool.cache_hits() == 1 ? "hit" : "hits",
                      seconds);
     }
-    return unmatched == 0 && found.problems.empty() ? 0 : 1;
+    return unmatched == 0 && found.problems.empty() && !stopping ? 0 : 1;
 }
 
 // ------------------------------------------------------------------ oxmeta cache

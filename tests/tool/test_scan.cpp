@@ -6,8 +6,12 @@
 // cache`.
 #include <atomic>
 #include <chrono>
+#include <deque>
+#include <functional>
 #include <map>
 #include <set>
+
+#include <sqlite3.h>
 
 #include "../match/replies.h"
 #include "harness.h"
@@ -90,10 +94,13 @@ protected:
 
     // TMDb as far as the tree needs it.
     void answer(const httplib::Request &req, httplib::Response &res) {
+        misbehaviour odd;
         {
             std::lock_guard<std::mutex> hold(log_mutex);
             arrivals.push_back(clock_type::now());
+            odd = misbehave;
         }
+        if (odd && odd(req, res)) return;
         const int now = ++in_flight;
         for (int seen = max_in_flight; now > seen && !max_in_flight.compare_exchange_weak(seen, now);) {
         }
@@ -169,8 +176,39 @@ protected:
         }
     }
 
+    // A way the server misbehaves: answers req itself and returns true, or
+    // leaves it to the TMDb above.
+    using misbehaviour = std::function<bool(const httplib::Request &, httplib::Response &)>;
+    void set_misbehaviour(misbehaviour m) {
+        std::lock_guard<std::mutex> hold(log_mutex);
+        misbehave = std::move(m);
+    }
+
+    // n films more, each its own title, matched as named.
+    void add_films(int n) {
+        for (int k = 0; k < n; ++k) {
+            const std::string &title = film_titles.emplace_back("Film Number " + std::to_string(k));
+            extra_films.push_back({7000 + k, title.c_str(), title.c_str(), "2003-03-03", 20, 100});
+            touch("More/" + title + " (2003)/" + title + ".2003.mkv");
+        }
+    }
+
+    std::string cache_path() const { return (cache_dir / "cache.sqlite3").string(); }
+
+    // Runs sql on the cache file as another program would.
+    void cache_sql(const std::string &sql) {
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open(cache_path().c_str(), &db), SQLITE_OK);
+        char *error = nullptr;
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+        sqlite3_free(error);
+        sqlite3_close(db);
+    }
+
     fs::path tree;
     fs::path cache_dir;
+    misbehaviour misbehave;
+    std::deque<std::string> film_titles;
     std::mutex log_mutex;
     std::vector<clock_type::time_point> arrivals;
     std::atomic<int> in_flight{0};
@@ -352,6 +390,104 @@ TEST_F(ScanTest, UsageAndWalkProblems) {
     const outcome shallow = scan({"--max-depth", "0"});
     EXPECT_EQ(shallow.out, "");
     EXPECT_TRUE(contains(shallow.err, "0 files")) << shallow.err;
+}
+
+// ------------------------------------------------------------------ a misbehaving service
+
+TEST_F(ScanTest, AReplyThatIsNotJsonIsNeverKeptAndAKeptOneIsAskedAgain) {
+    // A captive portal answers the first search for Heat with its own page.
+    std::atomic<int> portal_pages{1};
+    set_misbehaviour([&](const httplib::Request &req, httplib::Response &res) {
+        if (req.get_param_value("query") != "Heat" || portal_pages-- <= 0) return false;
+        res.set_content("<html><body>Sign in to the hotel network</body></html>", "text/html");
+        return true;
+    });
+    const outcome portal = scan();
+    EXPECT_EQ(portal.status, 1);
+    EXPECT_TRUE(contains(portal.err, "Heat.1995.1080p.BluRay.x264-GRP.mkv: ")) << portal.err;
+    const outcome healthy = scan();
+    expect_every_file_as_named(healthy);
+    EXPECT_EQ(requests_for("/3/search/movie", "Heat"), 2);
+
+    // A page kept by an earlier version is dropped and asked again.
+    cache_sql("UPDATE replies SET body = '<html>portal</html>' WHERE url LIKE '%query=Heat%'");
+    const outcome again = scan();
+    expect_every_file_as_named(again);
+    EXPECT_EQ(requests_for("/3/search/movie", "Heat"), 3);
+    scan();
+    EXPECT_EQ(requests_for("/3/search/movie", "Heat"), 3);  // the good reply is kept now
+}
+
+TEST_F(ScanTest, ARejectedKeyStopsTheScanWithOneMessageNamingItsSource) {
+    add_films(20);
+    set_misbehaviour([](const httplib::Request &, httplib::Response &res) {
+        res.status = 401;
+        res.set_content(R"({"status_code":7,"status_message":"Invalid API key: You must be granted a valid key."})",
+                        "application/json");
+        return true;
+    });
+    const outcome given = scan();
+    EXPECT_EQ(given.status, 1);
+    EXPECT_EQ(given.out, "");
+    EXPECT_LE(calls(), 4);  // the requests already in flight at most
+    const auto lines = lines_of(given.err);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) { return contains(l, "401"); }), 1)
+        << given.err;
+    EXPECT_TRUE(contains(given.err, "TMDb rejected the key from --tmdb-key (HTTP 401)")) << given.err;
+    EXPECT_TRUE(contains(given.err, "28 files left for the next run")) << given.err;
+
+    run_options from_env;
+    from_env.env["TMDB_API_KEY"] = "SECRET-KEY";
+    const outcome env = run({"scan", "--cache", cache_path(), tree.string()}, from_env);
+    EXPECT_TRUE(contains(env.err, "rejected the key from TMDB_API_KEY")) << env.err;
+    EXPECT_LE(calls(), 8);
+}
+
+TEST_F(ScanTest, AServiceThatKeepsFailingStopsTheScanKeepingWhatWasFetched) {
+    add_films(30);
+    // Two films found (they are asked first), then 503 for ever.
+    set_misbehaviour([](const httplib::Request &req, httplib::Response &res) {
+        const std::string query = req.get_param_value("query");
+        if (query == "Film Number 0" || query == "Film Number 1") return false;
+        res.status = 503;
+        res.set_content(R"({"status_code":11,"status_message":"Service unavailable."})", "application/json");
+        return true;
+    });
+    const outcome o = scan({"--jobs", "8", "--rate", "200"});
+    EXPECT_EQ(o.status, 1);
+    // Ten failures in a row, and the requests in flight when the last came.
+    EXPECT_LE(calls(), 2 + 10 + 8) << o.err;
+    EXPECT_TRUE(contains(o.err, "scan stopped: TMDb answered HTTP 503 to 10 requests in a row")) << o.err;
+    EXPECT_TRUE(contains(o.err, "left for the next run")) << o.err;
+    EXPECT_TRUE(contains(o.out, "Film Number 0.2003.mkv\",")) << o.out;
+    set_misbehaviour(nullptr);
+    const outcome healthy = scan();
+    EXPECT_EQ(healthy.status, 1);  // Zorblax
+    EXPECT_EQ(requests_for("/3/search/movie", "Film Number 0"), 1);  // what was fetched was kept
+    EXPECT_EQ(lines_of(healthy.out).size(), std::size(kTree) + 30);
+}
+
+TEST_F(ScanTest, ARetryAfterPausesEveryWorkerAndRetriesKeepTheRate) {
+    std::atomic<bool> first{true};
+    set_misbehaviour([&](const httplib::Request &, httplib::Response &res) {
+        if (!first.exchange(false)) return false;
+        res.status = 429;
+        res.set_header("Retry-After", "2");
+        res.set_content(R"({"status_code":25,"status_message":"Too many requests."})", "application/json");
+        return true;
+    });
+    const outcome o = scan({"--no-cache", "--jobs", "4", "--rate", "5"});
+    expect_every_file_as_named(o);
+    std::lock_guard<std::mutex> hold(log_mutex);
+    ASSERT_EQ(arrivals.size(), static_cast<size_t>(kColdRequests + 1));
+    for (size_t i = 1; i < arrivals.size(); ++i)
+        EXPECT_GE(arrivals[i] - arrivals[0], std::chrono::milliseconds(1900)) << "request " << i;
+    for (size_t i = 0; i < arrivals.size(); ++i) {
+        size_t within = 0;
+        for (size_t j = i; j < arrivals.size() && arrivals[j] - arrivals[i] < std::chrono::milliseconds(950); ++j)
+            ++within;
+        EXPECT_LE(within, 5u) << "from request " << i;
+    }
 }
 
 }  // namespace
