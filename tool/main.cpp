@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -158,6 +159,9 @@ void add_global_options(CLI::App &app, settings &s, std::string &format) {
 
 int main(int argc, char **argv) {
     hold_closed_streams();
+    // A file grown past the size limit fails its write (EFBIG), as on a full
+    // disk, instead of ending the tool.
+    std::signal(SIGXFSZ, SIG_IGN);
     CLI::App app{"oxmeta " OXMETA_TOOL_VERSION
                  " \xE2\x80\x94 film, TV and podcast metadata from TMDb, OMDb and the iTunes Search API"};
     app.footer("Options are taken anywhere on the line. Keys and defaults may also come from the config file.\n"

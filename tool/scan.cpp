@@ -120,7 +120,9 @@ public:
         std::lock_guard<std::mutex> hold(mutex_);
         if (const auto found = replies_.find(key); found != replies_.end()) return found->second;
         if (cache_ && !refresh_) {
-            if (auto kept = cache_->find(key, unix_now(), ttls_); kept && !readable(kept->body)) {
+            auto kept = cache_->find(key, unix_now(), ttls_);
+            if (!cache_->is_open()) tell_broken();
+            if (kept && !readable(kept->body)) {
                 // Kept before replies were checked: asked again.
                 cache_->forget(key);
             } else if (kept) {
@@ -137,10 +139,20 @@ public:
 
     void put(const std::string &url, reply r) {
         const std::string key = strip_credentials(url);
-        if (cache_ && !r.failed && readable(r.body)) cache_->store(key, service_of(url), r.status, r.body, unix_now());
+        // A reply that echoes the request would keep the key.
+        r.body = scrub_credentials(std::move(r.body), url);
+        const bool kept = !cache_ || r.failed || !readable(r.body) || !cacheable_status(r.status) ||
+                          cache_->store(key, service_of(url), r.status, r.body, unix_now());
         std::lock_guard<std::mutex> hold(mutex_);
+        if (!kept && !cache_->read_only()) {
+            ++not_kept_;
+            tell_broken();
+        }
         replies_[key] = std::move(r);
     }
+
+    // Replies the cache should have kept and could not.
+    long not_kept() const { return not_kept_; }
 
     // The URLs (with their credentials) wanted since the last call.
     std::vector<std::string> take_wanted() {
@@ -160,6 +172,13 @@ public:
     long cache_hits() const { return cache_hits_; }
 
 private:
+    // Once, when the cache stops working: why.
+    void tell_broken() {
+        if (std::exchange(told_broken_, true)) return;
+        std::fprintf(stderr, "oxmeta: warning: the cache stopped working: %s; replies are no longer kept\n",
+                     cache_->error().c_str());
+    }
+
     response_cache *cache_;
     cache_ttls ttls_;
     bool refresh_;
@@ -168,6 +187,8 @@ private:
     std::map<std::string, std::string> wanted_;  // key: URL without credentials
     bool missed_ = false;
     long cache_hits_ = 0;
+    long not_kept_ = 0;
+    bool told_broken_ = false;
 };
 
 // The transport the library is given during a scan: answers from the pool.
@@ -485,7 +506,11 @@ int run_scan(const run_context &run) {
     if (use_cache) {
         const std::string path = cache_file(s);
         if (path.empty() || !cache.open(path)) {
-            std::fprintf(stderr, "oxmeta: warning: %s; scanning without a cache\n",
+            if (cache.refused()) {
+                std::fprintf(stderr, "oxmeta: %s (pass --cache with another file, or --no-cache)\n", cache.error().c_str());
+                return 2;
+            }
+            std::fprintf(stderr, "oxmeta: warning: %s; scanning without the cache\n",
                          path.empty() ? "no place for the cache (set XDG_CACHE_HOME or HOME, or pass --cache)"
                                       : cache.error().c_str());
             use_cache = false;
@@ -554,10 +579,12 @@ int run_scan(const run_context &run) {
     const size_t unmatched = files.size() - scan.matched;
     if (!g_scan.quiet) {
         const long sent = scan.counters.sent.load();
-        std::fprintf(stderr, "oxmeta: scan: %zu %s, %zu matched, %zu unmatched; %ld %s sent, %ld cache %s; %.2f s\n",
+        const std::string not_kept =
+            pool.not_kept() > 0 ? ", " + std::to_string(pool.not_kept()) + " not kept (the cache failed)" : "";
+        std::fprintf(stderr, "oxmeta: scan: %zu %s, %zu matched, %zu unmatched; %ld %s sent, %ld cache %s%s; %.2f s\n",
                      files.size(), files.size() == 1 ? "file" : "files", scan.matched, unmatched, sent,
                      sent == 1 ? "request" : "requests", pool.cache_hits(), pool.cache_hits() == 1 ? "hit" : "hits",
-                     seconds);
+                     not_kept.c_str(), seconds);
     }
     return unmatched == 0 && found.problems.empty() && !stopping ? 0 : 1;
 }
@@ -586,22 +613,35 @@ int run_cache(const settings &s, const std::string &action) {
     }
     cache_ttls ttls;
     if (!read_ttls(s, ttls)) return 2;
+    // Only clear writes, and none of them makes a cache that is not there.
     response_cache cache;
-    if (!cache.open(path)) {
+    const bool exists = access(path.c_str(), F_OK) == 0;
+    if (exists && !cache.open(path, action == "clear" ? cache_access::read_write : cache_access::read_only)) {
         std::fprintf(stderr, "oxmeta: %s\n", cache.error().c_str());
         return 1;
     }
     for (const std::string &note : cache.notes()) std::fprintf(stderr, "oxmeta: warning: %s\n", note.c_str());
+    if (action == "check") {
+        if (!exists) {
+            std::fprintf(stderr, "oxmeta: there is no cache at %s\n", path.c_str());
+            return 1;
+        }
+        const std::vector<std::string> problems = cache.check();
+        for (const std::string &line : problems) std::printf("%s\n", line.c_str());
+        if (problems == std::vector<std::string>{"ok"}) return 0;
+        std::fprintf(stderr, "oxmeta: the cache %s is damaged; the next scan moves it aside and makes it anew\n",
+                     path.c_str());
+        return 1;
+    }
+    const auto st = cache.stats(unix_now(), ttls);
     if (action == "clear") {
-        const auto before = cache.stats(unix_now(), ttls);
-        if (!cache.clear()) {
+        if (exists && !cache.clear()) {
             std::fprintf(stderr, "oxmeta: clearing the cache failed: %s\n", cache.error().c_str());
             return 1;
         }
-        std::printf("removed %lld replies from %s\n", static_cast<long long>(before.replies), path.c_str());
+        std::printf("removed %lld replies from %s\n", static_cast<long long>(st.replies), path.c_str());
         return 0;
     }
-    const auto st = cache.stats(unix_now(), ttls);
     std::printf("path\t%s\nreplies\t%lld\nfresh\t%lld\nbytes\t%lld\noldest\t%s\nnewest\t%s\n", path.c_str(),
                 static_cast<long long>(st.replies), static_cast<long long>(st.fresh), static_cast<long long>(st.bytes),
                 when(st.oldest).c_str(), when(st.newest).c_str());
@@ -651,8 +691,10 @@ void add_scan_commands(CLI::App &app, operation &op, settings &s) {
     });
 
     static std::string action;
-    CLI::App *cache = app.add_subcommand("cache", "The response cache of scan: stats, clear or path");
-    cache->add_option("action", action, "stats, clear or path")->required()->check(CLI::IsMember({"stats", "clear", "path"}));
+    CLI::App *cache = app.add_subcommand("cache", "The response cache of scan: stats, clear, check or path");
+    cache->add_option("action", action, "stats, clear, check (SQLite's integrity check) or path")
+        ->required()
+        ->check(CLI::IsMember({"stats", "clear", "check", "path"}));
     add_cache_options(cache);
     cache->footer("Example: oxmeta cache stats");
     cache->callback([&op, &s] {

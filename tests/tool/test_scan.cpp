@@ -306,17 +306,125 @@ TEST_F(ScanTest, ErrorRepliesAreNotCached) {
     EXPECT_EQ(calls(), after_first + 1);
 }
 
-TEST_F(ScanTest, ADamagedCacheIsMovedAsideAndMadeAnew) {
-    write_file(cache_dir / "cache.sqlite3", std::string(4096, 'x'));
+TEST_F(ScanTest, ADamagedCacheOfOursIsMovedAsideAndMadeAnew) {
+    scan();
+    // Every page but the first (the header, with the cache's mark) overwritten.
+    const std::string whole = slurp(cache_path());
+    ASSERT_GT(whole.size(), 4096u);
+    write_file(cache_path(), whole.substr(0, 4096) + std::string(whole.size() - 4096, 'x'));
+    const outcome check = run_tool({"cache", "check", "--cache", cache_path()});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_TRUE(contains(check.err, "is damaged")) << check.err;
     const outcome o = scan();
     expect_every_file_as_named(o);
-    EXPECT_TRUE(contains(o.err, "was damaged or not oxmeta's; moved aside to")) << o.err;
+    EXPECT_TRUE(contains(o.err, "was damaged; moved aside to")) << o.err;
     int aside = 0;
     for (const auto &entry : fs::directory_iterator(cache_dir))
         aside += entry.path().filename().string().rfind("cache.sqlite3.bad-", 0) == 0;
     EXPECT_EQ(aside, 1);
+    EXPECT_EQ(calls(), 2 * kColdRequests);
     scan();
-    EXPECT_EQ(calls(), kColdRequests);  // the new cache serves the second scan
+    EXPECT_EQ(calls(), 2 * kColdRequests);  // the new cache serves the next scan
+    const outcome healthy = run_tool({"cache", "check", "--cache", cache_path()});
+    EXPECT_EQ(healthy.status, 0) << healthy.err;
+    EXPECT_EQ(healthy.out, "ok\n");
+}
+
+TEST_F(ScanTest, AFileThatIsNotOursOrIsNewerIsRefusedAndLeftAsItIs) {
+    struct foreign {
+        const char *what;
+        std::function<void()> make;
+    };
+    const foreign cases[] = {
+        {"a text file", [&] { write_file(cache_path(), std::string(4096, 'x')); }},
+        {"another program's database", [&] { cache_sql("CREATE TABLE notes (text); INSERT INTO notes VALUES ('mine');"); }},
+        {"a newer oxmeta's cache",
+         [&] {
+             scan({"--max-depth", "0"});
+             cache_sql("UPDATE meta SET value = '2' WHERE key = 'schema_version'");
+         }},
+    };
+    for (const foreign &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(cache_dir);
+        fs::create_directories(cache_dir);
+        c.make();
+        const std::string before = slurp(cache_path());
+        const int sent = calls();
+        const outcome o = scan();
+        EXPECT_EQ(o.status, 2);
+        EXPECT_TRUE(contains(o.err, "left as it is")) << o.err;
+        EXPECT_EQ(calls(), sent);
+        for (const char *action : {"stats", "clear", "check"}) {
+            const outcome cache = run_tool({"cache", action, "--cache", cache_path()});
+            EXPECT_EQ(cache.status, 1) << action;
+            EXPECT_TRUE(contains(cache.err, "left as it is")) << action << ": " << cache.err;
+        }
+        EXPECT_EQ(slurp(cache_path()), before);
+        EXPECT_EQ(std::distance(fs::directory_iterator(cache_dir), fs::directory_iterator()), 1);
+    }
+}
+
+TEST_F(ScanTest, ABusyCacheIsWaitedForThenLeftAlone) {
+    scan();
+    // Another program holds the file, readers locked out, for longer than a
+    // scan waits.
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(cache_path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM meta WHERE key = 'none';",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const outcome busy = scan();
+    expect_every_file_as_named(busy);
+    EXPECT_TRUE(contains(busy.err, "is busy")) << busy.err;
+    EXPECT_TRUE(contains(busy.err, "scanning without the cache")) << busy.err;
+    EXPECT_EQ(calls(), 2 * kColdRequests);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(std::distance(fs::directory_iterator(cache_dir), fs::directory_iterator()), 1);
+    const outcome stats = run_tool({"cache", "stats", "--cache", cache_path()});
+    EXPECT_TRUE(contains(stats.out, "replies\t11\n")) << stats.out << stats.err;
+}
+
+TEST_F(ScanTest, TheCacheIsPrivateAndKeepsNoKey) {
+    // A reply that echoes the request, key and all.
+    set_misbehaviour([](const httplib::Request &req, httplib::Response &res) {
+        if (req.get_param_value("query") != "Heat") return false;
+        res.set_content(R"({"page":1,"results":[],"total_pages":1,"total_results":0,"request":")" + req.target + "\"}",
+                        "application/json");
+        return true;
+    });
+    const fs::path folder = cache_dir / "made" / "here";
+    const std::string cache = (folder / "cache.sqlite3").string();
+    run({"--tmdb-key", "SECRET-KEY", "--json", "scan", "--cache", cache, tree.string()});
+    EXPECT_TRUE(contains(slurp(cache), "api_key=REDACTED"));
+    EXPECT_FALSE(contains(slurp(cache), "SECRET-KEY"));
+    EXPECT_EQ(fs::status(cache).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    for (const fs::path &made : {folder, folder.parent_path()})
+        EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
+
+    // Looking never writes: no cache, no folder made.
+    const fs::path nowhere = cache_dir / "not" / "here" / "cache.sqlite3";
+    const outcome stats = run_tool({"cache", "stats", "--cache", nowhere.string()});
+    EXPECT_EQ(stats.status, 0) << stats.err;
+    EXPECT_TRUE(contains(stats.out, "replies\t0\n")) << stats.out;
+    EXPECT_EQ(run_tool({"cache", "path", "--cache", nowhere.string()}).status, 0);
+    EXPECT_FALSE(fs::exists(cache_dir / "not"));
+}
+
+TEST_F(ScanTest, ACacheThatStopsWorkingIsToldOnceAndCounted) {
+    start();
+    // A file-size limit: the cache's writes fail part way, as on a full disk.
+    const outcome o = run_shell("ulimit -f 24; oxmeta --base-url " + base() + " --tmdb-key K --json scan --cache '" +
+                                cache_path() + "' '" + tree.string() + "'");
+    expect_every_file_as_named(o);
+    const auto lines = lines_of(o.err);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string &l) { return contains(l, "the cache stopped working: "); }),
+              1)
+        << o.err;
+    EXPECT_TRUE(contains(o.err, "File too large")) << o.err;
+    EXPECT_TRUE(contains(o.err, " not kept (the cache failed)")) << o.err;
 }
 
 TEST_F(ScanTest, AnInterruptedScanLeavesACacheTheNextOneUses) {
