@@ -106,9 +106,8 @@ void hold_closed_streams() {
 
 // What stdout was given must all have been written.
 int finish_output(int status) {
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "oxmeta: writing output failed: %s\n", std::strerror(errno ? errno : EIO));
+    if (!flush_output()) {
+        std::fprintf(stderr, "oxmeta: writing output failed: %s\n", output_error());
         return kExitUsage;
     }
     return status;

@@ -535,17 +535,18 @@ int run_scan(const run_context &run) {
     size_t printed = 0;
     bool transport_ok = true;
     bool stopping = false;  // a service made going on pointless: one last pass over what was fetched
+    bool output_ok = true;  // with nowhere to write, going on is pointless
     const auto print_settled = [&](bool in_order) {
-        for (; printed < outcomes.size() && (outcomes[printed] || !in_order); ++printed) {
+        for (; output_ok && printed < outcomes.size() && (outcomes[printed] || !in_order); ++printed) {
             if (!outcomes[printed]) continue;
             progress.clear();
             const match_outcome &o = *outcomes[printed];
             if (!o.stored()) std::fprintf(stderr, "oxmeta: %s: %s\n", o.input.c_str(), o.error.c_str());
             print_match(o, run.format, run.terminal);
-            std::fflush(stdout);
+            output_ok = flush_output();
         }
     };
-    for (int pass = 0; pass < kMaxPasses && !pending.empty() && transport_ok; ++pass) {
+    for (int pass = 0; pass < kMaxPasses && !pending.empty() && transport_ok && output_ok; ++pass) {
         std::vector<size_t> still;
         const bool last_pass = pass + 1 == kMaxPasses;
         for (size_t i : pending) {
@@ -562,7 +563,7 @@ int run_scan(const run_context &run) {
         // Files print in walk order, as soon as those before them are done.
         print_settled(true);
         pending.swap(still);
-        if (stopping) break;
+        if (stopping || !output_ok) break;
         const std::vector<std::string> wanted = pool.take_wanted();
         if (!wanted.empty() && !pending.empty()) transport_ok = scan.fetch(wanted);
         stopping = !scan.stop_reason().empty();
@@ -571,6 +572,7 @@ int run_scan(const run_context &run) {
     progress.clear();
     oxmeta_set_io(run.io);
     if (!transport_ok) return 1;
+    if (!output_ok) return 2;  // told as every command tells it
     if (stopping)
         std::fprintf(stderr, "oxmeta: scan stopped: %s; %zu %s left for the next run, what was fetched is kept\n",
                      scan.stop_reason().c_str(), pending.size(), pending.size() == 1 ? "file" : "files");

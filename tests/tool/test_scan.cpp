@@ -412,6 +412,23 @@ TEST_F(ScanTest, TheCacheIsPrivateAndKeepsNoKey) {
     EXPECT_FALSE(fs::exists(cache_dir / "not"));
 }
 
+TEST_F(ScanTest, NowhereToWriteStopsTheScanAtTheFirstFailure) {
+    const std::pair<stdout_to, const char *> cases[] = {{stdout_to::dev_full, "No space left on device"},
+                                                         {stdout_to::closed, "Bad file descriptor"}};
+    for (const auto &[target, reason] : cases) {
+        SCOPED_TRACE(reason);
+        run_options options;
+        options.out = target;
+        const int before = calls();
+        const outcome o = scan({"--no-cache"}, options);
+        EXPECT_EQ(o.status, 2);
+        EXPECT_TRUE(contains(o.err, std::string("oxmeta: writing output failed: ") + reason)) << o.err;
+        // The films' searches; not the episodes the second pass would want.
+        EXPECT_LT(calls() - before, kColdRequests);
+        EXPECT_FALSE(contains(o.err, "oxmeta: scan: 8 files")) << o.err;
+    }
+}
+
 TEST_F(ScanTest, ACacheThatStopsWorkingIsToldOnceAndCounted) {
     start();
     // A file-size limit: the cache's writes fail part way, as on a full disk.
