@@ -1,6 +1,6 @@
 // `oxmeta scan DIR...`: the media files under folders found, parsed and
 // matched to TMDb, with the replies kept in the response cache; and
-// `oxmeta cache stats|clear|path`.
+// `oxmeta cache stats|clear|check|path`.
 //
 // The library's result store is one slot for the whole process, so the
 // library runs on this thread only. Workers only fetch: each pass matches
@@ -684,7 +684,8 @@ void add_scan_commands(CLI::App &app, operation &op, settings &s) {
     scan->add_flag("--no-cache", g_scan.no_cache, "Neither read nor write the response cache");
     scan->add_flag("--refresh", g_scan.refresh, "Ask the services again, and keep their new replies");
     scan->add_flag("--quiet,-q", g_scan.quiet, "No progress line and no summary");
-    scan->footer("Exit status: 0 every file matched, 1 some did not (or a folder could not be read), 2 usage.\n"
+    scan->footer("Exit status: 0 every file matched, 1 some did not (or a folder could not be read, or the scan\n"
+                 "stopped early), 2 usage, a cache file that is not oxmeta's, or output that could not be written.\n"
                  "Example: mkdir -p Films && touch Films/Blade.Runner.1982.Final.Cut.1080p.BluRay.x264-GRP.mkv && "
                  "oxmeta --offline scan Films");
     scan->callback([&op] {
