@@ -240,6 +240,7 @@ struct scan_options {
     int max_depth = -1;
     std::string extensions;
     bool extras = false;
+    bool hidden = false;
     int jobs = 0;
     double rate = 0;
     bool no_cache = false;
@@ -483,6 +484,7 @@ int run_scan(const run_context &run) {
     if (!read_ttls(s, ttls)) return 2;
     walk_options walk;
     walk.max_depth = g_scan.max_depth;
+    walk.hidden = g_scan.hidden;
     walk.extensions = g_scan.extensions.empty() ? default_video_extensions() : extensions_from(comma_list(g_scan.extensions));
     const walk_result found = find_media_files(g_scan.dirs, walk);
     for (const std::string &problem : found.problems) std::fprintf(stderr, "oxmeta: warning: %s\n", problem.c_str());
@@ -676,6 +678,7 @@ void add_scan_commands(CLI::App &app, operation &op, settings &s) {
         ->option_text("LIST")
         ->check(non_empty());
     scan->add_flag("--extras", g_scan.extras, "Take samples, trailers and extras too");
+    scan->add_flag("--hidden", g_scan.hidden, "Take hidden files and folders (names starting with a dot) too");
     scan->add_option("--jobs", g_scan.jobs, "Requests in flight at once (default 4)")->option_text("N")->check(whole_number(1, 64));
     scan->add_option("--rate", g_scan.rate, "Requests a second per service (default TMDb 20, OMDb 5, iTunes 0.3)")
         ->option_text("N")

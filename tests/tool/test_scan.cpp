@@ -615,5 +615,40 @@ TEST_F(ScanTest, ARetryAfterPausesEveryWorkerAndRetriesKeepTheRate) {
     }
 }
 
+// ------------------------------------------------------------------ what a media library skips
+
+TEST_F(ScanTest, ResourceFilesHiddenNamesAndPartialDownloadsAreSkippedAndADiscIsOneFilm) {
+    for (const char *path : {"Movies/._Heat.1995.1080p.BluRay.x264-GRP.mkv", "Movies/.Heat.1995.720p.mkv",
+                             ".stash/Heat.1995.mkv", "Movies/The.Thing.1982.mkv.part", "Movies/The.Thing.1982.mkv.!qB",
+                             "Movies/The.Thing.1982.mkv.crdownload"})
+        touch(path);
+    const outcome plain = scan({"--ext", "mkv,part,!qb,crdownload"});
+    expect_every_file_as_named(plain);
+
+    // With --hidden, hidden names are taken; resource files never.
+    const outcome hidden = scan({"--hidden"});
+    EXPECT_TRUE(contains(hidden.out, "/Movies/.Heat.1995.720p.mkv\"")) << hidden.out;
+    EXPECT_TRUE(contains(hidden.out, "/.stash/Heat.1995.mkv\"")) << hidden.out;
+    EXPECT_FALSE(contains(hidden.out, "._Heat")) << hidden.out;
+
+    // A DVD and a Blu-ray: one film each, named by the folder above.
+    extra_films.push_back({348, "Alien", "Alien", "1979-05-25", 50, 9000});
+    for (const char *path : {"Discs/Alien (1979)/VIDEO_TS/VIDEO_TS.IFO", "Discs/Alien (1979)/VIDEO_TS/VTS_01_1.VOB",
+                             "Discs/Alien (1979)/VIDEO_TS/VTS_01_2.VOB", "Discs/Heat (1995)/BDMV/STREAM/00000.m2ts",
+                             "Discs/Heat (1995)/BDMV/STREAM/00001.m2ts", "Discs/Heat (1995)/CERTIFICATE/id.bdmv"})
+        touch(path);
+    const outcome discs = run({"--tmdb-key", "K", "--json", "scan", "--no-cache", (tree / "Discs").string(),
+                               (tree / "Discs" / "Alien (1979)" / "VIDEO_TS").string()});
+    std::vector<std::pair<std::string, int>> got;
+    for (const std::string &line : lines_of(discs.out)) {
+        const json_doc doc(line);
+        got.emplace_back(yyjson_get_str(doc.get("input")), static_cast<int>(yyjson_get_int(yyjson_obj_get(doc.get("pick"), "id"))));
+    }
+    const std::vector<std::pair<std::string, int>> expected = {{(tree / "Discs" / "Alien (1979)").string(), 348},
+                                                               {(tree / "Discs" / "Heat (1995)").string(), 949},
+                                                               {(tree / "Discs" / "Alien (1979)").string(), 348}};
+    EXPECT_EQ(got, expected) << discs.out << discs.err;
+}
+
 }  // namespace
 }  // namespace tool_test
