@@ -22,7 +22,7 @@ void add_match_command(CLI::App &app, operation &op) {
                   for (const std::string &path : paths) {
                       const match_outcome o = match_file(path);
                       if (!o.matched()) status = 1;
-                      if (!o.error.empty()) std::fprintf(stderr, "oxmeta: %s: %s\n", path.c_str(), o.error.c_str());
+                      if (!o.error.empty()) tell_match_error(o);
                       print_match(o, run.format, run.terminal);
                       std::fflush(stdout);
                   }

@@ -36,6 +36,7 @@
 #include "credentials.h"
 #include "malloc_copy.h"
 #include "match_report.h"
+#include "terminal.h"
 #include "walk.h"
 
 namespace {
@@ -176,7 +177,7 @@ private:
     void tell_broken() {
         if (std::exchange(told_broken_, true)) return;
         std::fprintf(stderr, "oxmeta: warning: the cache stopped working: %s; replies are no longer kept\n",
-                     cache_->error().c_str());
+                     escape_cell(cache_->error()).c_str());
     }
 
     response_cache *cache_;
@@ -476,7 +477,7 @@ int run_scan(const run_context &run) {
     for (const std::string &dir : g_scan.dirs) {
         if (access(dir.c_str(), F_OK) != 0) {
             std::fprintf(stderr, "oxmeta: scan: no such file or folder: %s\nRun 'oxmeta scan --help' for usage.\n",
-                         dir.c_str());
+                         escape_cell(dir).c_str());
             return 2;
         }
     }
@@ -487,7 +488,8 @@ int run_scan(const run_context &run) {
     walk.hidden = g_scan.hidden;
     walk.extensions = g_scan.extensions.empty() ? default_video_extensions() : extensions_from(comma_list(g_scan.extensions));
     const walk_result found = find_media_files(g_scan.dirs, walk);
-    for (const std::string &problem : found.problems) std::fprintf(stderr, "oxmeta: warning: %s\n", problem.c_str());
+    for (const std::string &problem : found.problems)
+        std::fprintf(stderr, "oxmeta: warning: %s\n", escape_cell(problem).c_str());
 
     // Samples, trailers and extras stay out unless asked for.
     std::vector<std::string> files;
@@ -509,15 +511,16 @@ int run_scan(const run_context &run) {
         const std::string path = cache_file(s);
         if (path.empty() || !cache.open(path)) {
             if (cache.refused()) {
-                std::fprintf(stderr, "oxmeta: %s (pass --cache with another file, or --no-cache)\n", cache.error().c_str());
+                std::fprintf(stderr, "oxmeta: %s (pass --cache with another file, or --no-cache)\n",
+                             escape_cell(cache.error()).c_str());
                 return 2;
             }
             std::fprintf(stderr, "oxmeta: warning: %s; scanning without the cache\n",
                          path.empty() ? "no place for the cache (set XDG_CACHE_HOME or HOME, or pass --cache)"
-                                      : cache.error().c_str());
+                                      : escape_cell(cache.error()).c_str());
             use_cache = false;
         }
-        for (const std::string &note : cache.notes()) std::fprintf(stderr, "oxmeta: warning: %s\n", note.c_str());
+        for (const std::string &note : cache.notes()) std::fprintf(stderr, "oxmeta: warning: %s\n", escape_cell(note).c_str());
     }
     reply_pool pool(use_cache ? &cache : nullptr, ttls, g_scan.refresh);
     oxmeta_io serving{&pool, serve, nullptr, nullptr};
@@ -543,7 +546,7 @@ int run_scan(const run_context &run) {
             if (!outcomes[printed]) continue;
             progress.clear();
             const match_outcome &o = *outcomes[printed];
-            if (!o.stored()) std::fprintf(stderr, "oxmeta: %s: %s\n", o.input.c_str(), o.error.c_str());
+            if (!o.stored()) tell_match_error(o);
             print_match(o, run.format, run.terminal);
             output_ok = flush_output();
         }
@@ -621,10 +624,10 @@ int run_cache(const settings &s, const std::string &action) {
     response_cache cache;
     const bool exists = access(path.c_str(), F_OK) == 0;
     if (exists && !cache.open(path, action == "clear" ? cache_access::read_write : cache_access::read_only)) {
-        std::fprintf(stderr, "oxmeta: %s\n", cache.error().c_str());
+        std::fprintf(stderr, "oxmeta: %s\n", escape_cell(cache.error()).c_str());
         return 1;
     }
-    for (const std::string &note : cache.notes()) std::fprintf(stderr, "oxmeta: warning: %s\n", note.c_str());
+    for (const std::string &note : cache.notes()) std::fprintf(stderr, "oxmeta: warning: %s\n", escape_cell(note).c_str());
     if (action == "check") {
         if (!exists) {
             std::fprintf(stderr, "oxmeta: there is no cache at %s\n", path.c_str());

@@ -615,6 +615,36 @@ TEST_F(ScanTest, ARetryAfterPausesEveryWorkerAndRetriesKeepTheRate) {
     }
 }
 
+// ------------------------------------------------------------------ what the terminal sees
+
+TEST_F(ScanTest, FileNamesReachTheTerminalEscaped) {
+    // Names that would set the window's title, turn the text red and clear the screen.
+    const std::string hostile[] = {"Set\x1b]0;owned\x07Title/Heat.1995.mkv", "\x1b[31mRed/The.Thing.1982\x1b[2J.mkv"};
+    std::vector<std::string> paths;
+    for (const std::string &path : hostile) {
+        touch(path);
+        paths.push_back((tree / path).string());
+    }
+    const auto clean = [](const std::string &text) {
+        return text.find('\x1b') == std::string::npos && text.find('\x07') == std::string::npos;
+    };
+    std::vector<std::string> scan_args = {"--tmdb-key", "K", "--format", "table", "scan", "--no-cache", tree.string()};
+    std::vector<std::string> match_args = {"--tmdb-key", "K", "--format", "table", "match"};
+    match_args.insert(match_args.end(), paths.begin(), paths.end());
+    for (const auto &args : {scan_args, match_args}) {
+        SCOPED_TRACE(args[4]);
+        const outcome found = run(args);  // blocks of what was found
+        EXPECT_TRUE(clean(found.out)) << found.out;
+        EXPECT_TRUE(contains(found.out, "\\x1b]0;owned\\x07Title")) << found.out;
+        std::vector<std::string> unreachable = {"--base-url", "http://127.0.0.1:1"};
+        unreachable.insert(unreachable.end(), args.begin(), args.end());
+        const outcome failed = run_tool(unreachable);  // a failure line per file
+        EXPECT_TRUE(clean(failed.out)) << failed.out;
+        EXPECT_TRUE(clean(failed.err)) << failed.err;
+        EXPECT_TRUE(contains(failed.err, "\\x1b[31mRed/The.Thing.1982\\x1b[2J.mkv: ")) << failed.err;
+    }
+}
+
 // ------------------------------------------------------------------ what a media library skips
 
 TEST_F(ScanTest, ResourceFilesHiddenNamesAndPartialDownloadsAreSkippedAndADiscIsOneFilm) {
