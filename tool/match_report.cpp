@@ -57,8 +57,7 @@ void append_candidate_members(std::string &out, const match_candidate &c) {
 
 void print_json_line(const match_outcome &o) {
     std::string out = "{";
-    json_key(out, "input");
-    append_json_string(out, o.input);
+    append_input_members(out, o.input);
     json_key(out, "parsed");
     out += '{';
     append_name_members(out, o.name);

@@ -23,8 +23,7 @@ constexpr size_t kMaxLine = 64 * 1024;  // bytes of a line kept; the rest is rea
 // One JSON line: the input, then every field.
 void append_json_line(std::string &out, std::string_view input, const oxmeta_name &n) {
     out += '{';
-    json_key(out, "input");
-    append_json_string(out, input);
+    append_input_members(out, input);
     append_name_members(out, n);
     out += "}\n";
 }

@@ -645,6 +645,30 @@ TEST_F(ScanTest, FileNamesReachTheTerminalEscaped) {
     }
 }
 
+TEST_F(ScanTest, APathThatIsNotUtf8CanBeFoundAgainFromTheJson) {
+    const std::string name = "Bad\xff.Movie.1999.mkv";
+    touch(name);
+    run_options in_tree;
+    in_tree.cwd = tree.string();
+    in_tree.input = name + "\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--tmdb-key", "K", "--json", "scan", "--no-cache", "--max-depth", "0", "."}, "Li9CYWT/Lk1vdmllLjE5OTkubWt2"},
+        {{"--tmdb-key", "K", "--json", "match", name}, "QmFk/y5Nb3ZpZS4xOTk5Lm1rdg=="},
+        {{"--json", "parse", "-"}, "QmFk/y5Nb3ZpZS4xOTk5Lm1rdg=="},
+    };
+    for (const auto &[args, bytes] : cases) {
+        SCOPED_TRACE(args[args.size() - 2]);
+        const outcome o = run(args, in_tree);
+        const json_doc doc(o.out);
+        ASSERT_NE(doc.doc, nullptr) << o.out << o.err;
+        EXPECT_TRUE(contains(yyjson_get_str(doc.get("input")), "Bad\xEF\xBF\xBD.Movie")) << o.out;  // the text kept
+        EXPECT_STREQ(yyjson_get_str(doc.get("path_bytes")), bytes.c_str()) << o.out;
+    }
+    // A UTF-8 path needs none.
+    const outcome plain = run({"--json", "parse", "Heat.1995.mkv"});
+    EXPECT_EQ(json_doc(plain.out).get("path_bytes"), nullptr) << plain.out;
+}
+
 // ------------------------------------------------------------------ what a media library skips
 
 TEST_F(ScanTest, ResourceFilesHiddenNamesAndPartialDownloadsAreSkippedAndADiscIsOneFilm) {
