@@ -42,7 +42,9 @@ constexpr status_entry kStatusNames[] = {
 // People and collections carry no rating: the 0 TMDb gives them means none.
 bool has_rating(int i) {
     const std::string_view type = oxmeta_result_media_type(i);
-    return oxmeta_result_rating_permille(i) >= 0 && type != "person" && type != "collection";
+    // A record of ids alone (tmdb external-ids) has no title and nothing rated.
+    return oxmeta_result_rating_permille(i) >= 0 && type != "person" && type != "collection" &&
+           *oxmeta_result_title(i) != '\0';
 }
 
 // The rating on the service's own scale of ten ("8.2"), or "".

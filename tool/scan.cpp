@@ -313,6 +313,7 @@ public:
     size_t files_total = 0;
     size_t files_done = 0;
     size_t matched = 0;
+    size_t failed = 0;  // no answer to read: the service failed, not the match
     clock_type::time_point start = clock_type::now();
 
     // Fetches urls with the workers; false when a worker's transport
@@ -562,6 +563,7 @@ int run_scan(const run_context &run) {
             }
             ++scan.files_done;
             scan.matched += o.matched();
+            scan.failed += !o.stored();
             outcomes[i] = std::move(o);
             progress.draw(scan.status_text());
         }
@@ -583,17 +585,21 @@ int run_scan(const run_context &run) {
                      scan.stop_reason().c_str(), pending.size(), pending.size() == 1 ? "file" : "files");
 
     const double seconds = std::chrono::duration<double>(clock_type::now() - scan.start).count();
-    const size_t unmatched = files.size() - scan.matched;
+    const size_t unmatched = scan.files_done - scan.matched - scan.failed;
     if (!g_scan.quiet) {
         const long sent = scan.counters.sent.load();
         const std::string not_kept =
             pool.not_kept() > 0 ? ", " + std::to_string(pool.not_kept()) + " not kept (the cache failed)" : "";
-        std::fprintf(stderr, "oxmeta: scan: %zu %s, %zu matched, %zu unmatched; %ld %s sent, %ld cache %s%s; %.2f s\n",
-                     files.size(), files.size() == 1 ? "file" : "files", scan.matched, unmatched, sent,
+        const std::string failed = scan.failed > 0 ? ", " + std::to_string(scan.failed) + " failed" : "";
+        const size_t left = files.size() - scan.files_done;
+        const std::string not_done = left > 0 ? ", " + std::to_string(left) + " left" : "";
+        std::fprintf(stderr, "oxmeta: scan: %zu %s, %zu matched, %zu unmatched%s%s; %ld %s sent, %ld cache %s%s; %.2f s\n",
+                     files.size(), files.size() == 1 ? "file" : "files", scan.matched, unmatched, failed.c_str(),
+                     not_done.c_str(), sent,
                      sent == 1 ? "request" : "requests", pool.cache_hits(), pool.cache_hits() == 1 ? "hit" : "hits",
                      not_kept.c_str(), seconds);
     }
-    return unmatched == 0 && found.problems.empty() && !stopping ? 0 : 1;
+    return scan.matched == files.size() && found.problems.empty() ? 0 : 1;
 }
 
 // ------------------------------------------------------------------ oxmeta cache
@@ -679,13 +685,19 @@ void add_scan_commands(CLI::App &app, operation &op, settings &s) {
     scan->add_option("--ext", g_scan.extensions, "Extensions taken, comma-separated (default: 3gp,avi,divx,flv,iso,"
                                                   "m2ts,m4v,mkv,mov,mp4,mpeg,mpg,mts,ogm,ogv,rmvb,ts,vob,webm,wmv)")
         ->option_text("LIST")
-        ->check(non_empty());
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                return extensions_from(comma_list(text)).empty()
+                           ? "must list at least one extension, such as mkv,mp4 (not '" + text + "')"
+                           : std::string();
+            },
+            "LIST"));
     scan->add_flag("--extras", g_scan.extras, "Take samples, trailers and extras too");
     scan->add_flag("--hidden", g_scan.hidden, "Take hidden files and folders (names starting with a dot) too");
     scan->add_option("--jobs", g_scan.jobs, "Requests in flight at once (default 4)")->option_text("N")->check(whole_number(1, 64));
     scan->add_option("--rate", g_scan.rate, "Requests a second per service (default TMDb 20, OMDb 5, iTunes 0.3)")
         ->option_text("N")
-        ->check(CLI::Range(0.01, 1000.0));
+        ->check(real_number(0.01, 1000));
     add_cache_options(scan);
     scan->add_flag("--no-cache", g_scan.no_cache, "Neither read nor write the response cache");
     scan->add_flag("--refresh", g_scan.refresh, "Ask the services again, and keep their new replies");
@@ -703,7 +715,7 @@ void add_scan_commands(CLI::App &app, operation &op, settings &s) {
     CLI::App *cache = app.add_subcommand("cache", "The response cache of scan: stats, clear, check or path");
     cache->add_option("action", action, "stats, clear, check (SQLite's integrity check) or path")
         ->required()
-        ->check(CLI::IsMember({"stats", "clear", "check", "path"}));
+        ->check(one_of({"stats", "clear", "check", "path"}));
     add_cache_options(cache);
     cache->footer("Example: oxmeta cache stats");
     cache->callback([&op, &s] {

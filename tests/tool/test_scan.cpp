@@ -299,6 +299,7 @@ TEST_F(ScanTest, ErrorRepliesAreNotCached) {
     const outcome failed = scan({"--retries", "0"});
     EXPECT_EQ(failed.status, 1);
     EXPECT_TRUE(contains(failed.err, "Heat.1995.1080p.BluRay.x264-GRP.mkv: TMDb HTTP 500")) << failed.err;
+    EXPECT_TRUE(contains(failed.err, "8 files, 6 matched, 1 unmatched, 1 failed; 11 requests sent")) << failed.err;
     const int after_first = calls();
     const outcome again = scan();
     expect_every_file_as_named(again);
@@ -605,6 +606,7 @@ TEST_F(ScanTest, ARetryAfterPausesEveryWorkerAndRetriesKeepTheRate) {
     expect_every_file_as_named(o);
     std::lock_guard<std::mutex> hold(log_mutex);
     ASSERT_EQ(arrivals.size(), static_cast<size_t>(kColdRequests + 1));
+    EXPECT_TRUE(contains(o.err, "12 requests sent")) << o.err;  // the retry counted
     for (size_t i = 1; i < arrivals.size(); ++i)
         EXPECT_GE(arrivals[i] - arrivals[0], std::chrono::milliseconds(1900)) << "request " << i;
     for (size_t i = 0; i < arrivals.size(); ++i) {
