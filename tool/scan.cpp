@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -477,7 +478,8 @@ int run_scan(const run_context &run) {
     const settings &s = run.s;
     for (const std::string &dir : g_scan.dirs) {
         if (access(dir.c_str(), F_OK) != 0) {
-            std::fprintf(stderr, "oxmeta: scan: no such file or folder: %s\nRun 'oxmeta scan --help' for usage.\n",
+            const std::string why = errno == ENOENT ? "no such file or folder" : std::strerror(errno);
+            std::fprintf(stderr, "oxmeta: scan: %s: %s\nRun 'oxmeta scan --help' for usage.\n", why.c_str(),
                          escape_cell(dir).c_str());
             return 2;
         }

@@ -508,6 +508,11 @@ TEST_F(ScanTest, UsageAndWalkProblems) {
     const outcome missing = run_tool({"--tmdb-key", "K", "scan", "/no/such/folder"});
     EXPECT_EQ(missing.status, 2);
     EXPECT_TRUE(contains(missing.err, "no such file or folder: /no/such/folder")) << missing.err;
+    // Not "no such file" when the path exists in part: why it cannot be read.
+    const std::string through_a_file = (tree / kTree[0].path).string() + "/more";
+    const outcome not_folder = run_tool({"--tmdb-key", "K", "scan", through_a_file});
+    EXPECT_EQ(not_folder.status, 2);
+    EXPECT_TRUE(contains(not_folder.err, "Not a directory: " + through_a_file)) << not_folder.err;
     EXPECT_EQ(run_tool({"--tmdb-key", "K", "scan", "--cache-ttl", "search=soon", tree.string()}).status, 2);
     // A link back up is walked once; --max-depth 0 reads the folder alone.
     fs::create_symlink(tree, tree / "TV" / "loop");
