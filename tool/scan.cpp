@@ -21,11 +21,14 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -110,47 +113,84 @@ bool readable(const std::string &body) {
     return doc != nullptr;
 }
 
-// The replies of this scan, in memory, over the response cache.
+// The replies of this scan, over the response cache. A reply the cache
+// kept is read from there when a match wants it, and stays in memory only
+// while a file still pending has read it; a reply the cache could not keep
+// stays for the scan. Memory holds the replies in use, not all of them.
 class reply_pool {
 public:
+    using shared_reply = std::shared_ptr<const reply>;
+
     reply_pool(response_cache *cache, const cache_ttls &ttls, bool refresh) : cache_(cache), ttls_(ttls), refresh_(refresh) {}
+
+    // The file whose match asks from now on.
+    void begin_file(size_t file) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        file_ = file;
+    }
 
     // The reply for url, if this scan has it or the cache holds it fresh;
     // otherwise url is noted as wanted.
-    std::optional<reply> find(const std::string &url) {
+    shared_reply find(const std::string &url) {
         const std::string key = strip_credentials(url);
         std::lock_guard<std::mutex> hold(mutex_);
-        if (const auto found = replies_.find(key); found != replies_.end()) return found->second;
-        if (cache_ && !refresh_) {
+        entry &e = entries_[key];
+        if (e.readers.insert(file_).second) touched_[file_].push_back(key);
+        if (e.reply) return e.reply;
+        // With --refresh the cache serves only what this scan fetched.
+        if (cache_ && (!refresh_ || fetched_.count(key))) {
             auto kept = cache_->find(key, unix_now(), ttls_);
             if (!cache_->is_open()) tell_broken();
             if (kept && !readable(kept->body)) {
                 // Kept before replies were checked: asked again.
                 cache_->forget(key);
             } else if (kept) {
-                ++cache_hits_;
-                reply r{false, kept->status, std::move(kept->body), {}};
-                replies_.emplace(key, r);
-                return r;
+                if (!fetched_.count(key) && hits_.insert(key).second) ++cache_hits_;
+                e.reply = std::make_shared<const reply>(reply{false, kept->status, std::move(kept->body), {}});
+                e.in_cache = true;
+                return e.reply;
             }
         }
         missed_ = true;
         wanted_.emplace(key, url);
-        return std::nullopt;
+        return nullptr;
     }
 
     void put(const std::string &url, reply r) {
         const std::string key = strip_credentials(url);
         // A reply that echoes the request would keep the key.
         r.body = scrub_credentials(std::move(r.body), url);
-        const bool kept = !cache_ || r.failed || !readable(r.body) || !cacheable_status(r.status) ||
-                          cache_->store(key, service_of(url), r.status, r.body, unix_now());
+        const bool cacheable = !r.failed && readable(r.body) && cacheable_status(r.status);
+        const bool stored = cache_ && cacheable && cache_->store(key, service_of(url), r.status, r.body, unix_now());
         std::lock_guard<std::mutex> hold(mutex_);
-        if (!kept && !cache_->read_only()) {
+        if (cache_ && cacheable && !stored && !cache_->read_only()) {
             ++not_kept_;
             tell_broken();
         }
-        replies_[key] = std::move(r);
+        entry &e = entries_[key];
+        if (stored) {
+            // The cache holds it: the matches that want it read it there.
+            fetched_.insert(key);
+            e.reply = nullptr;
+        } else {
+            e.reply = std::make_shared<const reply>(std::move(r));
+        }
+        e.in_cache = stored;
+    }
+
+    // file is settled: the replies it read are let go when no pending file
+    // needs them and the cache holds them.
+    void settle(size_t file) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        const auto found = touched_.find(file);
+        if (found == touched_.end()) return;
+        for (const std::string &key : found->second) {
+            const auto e = entries_.find(key);
+            if (e == entries_.end()) continue;
+            e->second.readers.erase(file);
+            if (e->second.readers.empty() && (e->second.in_cache || !e->second.reply)) entries_.erase(e);
+        }
+        touched_.erase(found);
     }
 
     // Replies the cache should have kept and could not.
@@ -174,6 +214,12 @@ public:
     long cache_hits() const { return cache_hits_; }
 
 private:
+    struct entry {
+        shared_reply reply;         // null: not at hand
+        bool in_cache = false;      // the cache holds it: memory may let it go
+        std::set<size_t> readers;   // pending files that read or wanted it
+    };
+
     // Once, when the cache stops working: why.
     void tell_broken() {
         if (std::exchange(told_broken_, true)) return;
@@ -185,8 +231,12 @@ private:
     cache_ttls ttls_;
     bool refresh_;
     std::mutex mutex_;
-    std::map<std::string, reply> replies_;
-    std::map<std::string, std::string> wanted_;  // key: URL without credentials
+    size_t file_ = 0;
+    std::unordered_map<std::string, entry> entries_;                   // key: URL without credentials
+    std::unordered_map<size_t, std::vector<std::string>> touched_;     // by file: the keys it read or wanted
+    std::unordered_set<std::string> fetched_;                          // fetched by this scan and kept
+    std::unordered_set<std::string> hits_;                             // served by the cache
+    std::map<std::string, std::string> wanted_;                        // key: URL without credentials
     bool missed_ = false;
     long cache_hits_ = 0;
     long not_kept_ = 0;
@@ -196,7 +246,7 @@ private:
 // The transport the library is given during a scan: answers from the pool.
 int serve(void *ctx, const char *url, char **body, int *http_status, char **err) {
     auto *pool = static_cast<reply_pool *>(ctx);
-    const std::optional<reply> r = pool->find(url);
+    const reply_pool::shared_reply r = pool->find(url);
     if (!r || r->failed) {
         *err = malloc_copy(r ? r->error : "not fetched yet");
         return -1;
@@ -490,20 +540,22 @@ int run_scan(const run_context &run) {
     walk.max_depth = g_scan.max_depth;
     walk.hidden = g_scan.hidden;
     walk.extensions = g_scan.extensions.empty() ? default_video_extensions() : extensions_from(comma_list(g_scan.extensions));
-    const walk_result found = find_media_files(g_scan.dirs, walk);
-    for (const std::string &problem : found.problems)
-        std::fprintf(stderr, "oxmeta: warning: %s\n", escape_cell(problem).c_str());
-
-    // Samples, trailers and extras stay out unless asked for.
+    // Samples, trailers and extras stay out unless asked for. Names are
+    // parsed again when matched: a record per file stays small.
     std::vector<std::string> files;
-    std::vector<oxmeta_name> names;
-    for (const std::string &path : found.files) {
+    bool walk_problems = false;
+    {
+        walk_result found = find_media_files(g_scan.dirs, walk);
+        for (const std::string &problem : found.problems)
+            std::fprintf(stderr, "oxmeta: warning: %s\n", escape_cell(problem).c_str());
+        walk_problems = !found.problems.empty();
         oxmeta_name n;
-        n.size = sizeof n;
-        oxmeta_parse_name(path.c_str(), &n);
-        if (!g_scan.extras && n.is_extra) continue;
-        files.push_back(path);
-        names.push_back(n);
+        for (std::string &path : found.files) {
+            n.size = sizeof n;
+            oxmeta_parse_name(path.c_str(), &n);
+            if (!g_scan.extras && n.is_extra) continue;
+            files.push_back(std::move(path));
+        }
     }
 
     // Replayed scans keep no cache: recordings are their own.
@@ -537,7 +589,9 @@ int run_scan(const run_context &run) {
     scan.replaying = replaying;
     scan.retries = s.retries;
 
-    std::vector<std::optional<match_outcome>> outcomes(files.size());
+    // A byte per file, and the outcomes settled but not yet printed.
+    std::vector<char> settled(files.size(), 0);
+    std::map<size_t, match_outcome> unprinted;
     std::vector<size_t> pending(files.size());
     for (size_t i = 0; i < files.size(); ++i) pending[i] = i;
     size_t printed = 0;
@@ -545,28 +599,35 @@ int run_scan(const run_context &run) {
     bool stopping = false;  // a service made going on pointless: one last pass over what was fetched
     bool output_ok = true;  // with nowhere to write, going on is pointless
     const auto print_settled = [&](bool in_order) {
-        for (; output_ok && printed < outcomes.size() && (outcomes[printed] || !in_order); ++printed) {
-            if (!outcomes[printed]) continue;
+        for (; output_ok && printed < files.size() && (settled[printed] || !in_order); ++printed) {
+            const auto found = unprinted.find(printed);
+            if (found == unprinted.end()) continue;
             progress.clear();
-            const match_outcome &o = *outcomes[printed];
+            const match_outcome &o = found->second;
             if (!o.stored()) tell_match_error(o);
             print_match(o, run.format, run.terminal);
             output_ok = flush_output();
+            unprinted.erase(found);
         }
     };
     for (int pass = 0; pass < kMaxPasses && !pending.empty() && transport_ok && output_ok; ++pass) {
         std::vector<size_t> still;
         const bool last_pass = pass + 1 == kMaxPasses;
         for (size_t i : pending) {
-            match_outcome o = match_file(files[i], &names[i]);
+            pool.begin_file(i);
+            match_outcome o = match_file(files[i]);
             if (pool.take_missed() && (!last_pass || stopping)) {
                 still.push_back(i);
                 continue;
             }
+            pool.settle(i);
             ++scan.files_done;
             scan.matched += o.matched();
             scan.failed += !o.stored();
-            outcomes[i] = std::move(o);
+            settled[i] = 1;
+            unprinted.emplace(i, std::move(o));
+            if (printed == i) print_settled(true);
+            if (!output_ok) break;
             progress.draw(scan.status_text());
         }
         // Files print in walk order, as soon as those before them are done.
@@ -601,7 +662,7 @@ int run_scan(const run_context &run) {
                      sent == 1 ? "request" : "requests", pool.cache_hits(), pool.cache_hits() == 1 ? "hit" : "hits",
                      not_kept.c_str(), seconds);
     }
-    return scan.matched == files.size() && found.problems.empty() ? 0 : 1;
+    return scan.matched == files.size() && !walk_problems ? 0 : 1;
 }
 
 // ------------------------------------------------------------------ oxmeta cache

@@ -622,6 +622,32 @@ TEST_F(ScanTest, ARetryAfterPausesEveryWorkerAndRetriesKeepTheRate) {
     }
 }
 
+TEST_F(ScanTest, MemoryHoldsTheRepliesInUseNotAllOfThem) {
+    // Forty films whose searches each answer 4 MiB.
+    add_films(40);
+    const std::string padding(4 << 20, 'p');
+    set_misbehaviour([&](const httplib::Request &req, httplib::Response &res) {
+        const std::string query = req.get_param_value("query");
+        if (query.rfind("Film Number ", 0) != 0) return false;
+        const int k = std::stoi(query.substr(12));
+        std::string body = replies::search_page(false, {{7000 + k, query.c_str(), query.c_str(), "2003-03-03", 20, 100}});
+        body.insert(body.size() - 1, ",\"padding\":\"" + padding + "\"");
+        res.set_content(body, "application/json");
+        return true;
+    });
+    run_options measured;
+    measured.measure_memory = true;
+    const outcome cold = scan({"--jobs", "2", "--max-reply-size", "8M"}, measured);
+    EXPECT_EQ(lines_of(cold.out).size(), std::size(kTree) + 40) << cold.err;
+    // All of them would be 160 MiB; two in flight and one in use, a few copies each, far less.
+    EXPECT_GT(cold.peak_kib, 0);
+    EXPECT_LT(cold.peak_kib, 80 * 1024) << cold.err << cold.peak_kib;
+    const outcome warm = scan({"--jobs", "2"}, measured);
+    EXPECT_TRUE(contains(warm.err, "0 requests sent, 51 cache hits")) << warm.err;
+    EXPECT_GT(warm.peak_kib, 0);
+    EXPECT_LT(warm.peak_kib, 80 * 1024);
+}
+
 // ------------------------------------------------------------------ what the terminal sees
 
 TEST_F(ScanTest, FileNamesReachTheTerminalEscaped) {
