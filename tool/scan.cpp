@@ -9,17 +9,20 @@
 // have, and the workers then fetch those, each URL once, at the rate the
 // services allow. A file's match is final in the first pass that wanted
 // nothing new; a match sends at most three requests, so a few passes do.
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -258,30 +261,69 @@ int serve(void *ctx, const char *url, char **body, int *http_status, char **err)
 
 // ------------------------------------------------------------------ progress
 
-// One status line on stderr, redrawn at most ten times a second; nothing
-// when stderr is not a terminal or with --quiet.
+// One status line on stderr, redrawn at most ten times a second, cut to
+// the terminal's width (measured again when the window changes, so that it
+// never wraps) and cleared on Ctrl-C; nothing when stderr is not a
+// terminal or with --quiet.
+volatile std::sig_atomic_t g_window_changed = 1;
+volatile std::sig_atomic_t g_line_shown = 0;
+
+extern "C" void on_window_change(int) { g_window_changed = 1; }
+
+extern "C" void on_interrupt(int signal_number) {
+    if (g_line_shown) {
+        const char clear[] = "\r\x1b[K";
+        const ssize_t ignored = write(STDERR_FILENO, clear, sizeof clear - 1);
+        (void)ignored;
+    }
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
 class progress_line {
 public:
-    explicit progress_line(bool on) : on_(on) {}
+    explicit progress_line(bool on) : on_(on) {
+        if (!on_) return;
+        std::signal(SIGWINCH, on_window_change);
+        std::signal(SIGINT, on_interrupt);
+        std::signal(SIGTERM, on_interrupt);
+    }
+    ~progress_line() {
+        if (!on_) return;
+        std::signal(SIGWINCH, SIG_DFL);
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+    }
+    progress_line(const progress_line &) = delete;
+    progress_line &operator=(const progress_line &) = delete;
+
     void draw(const std::string &text, bool force = false) {
         if (!on_) return;
         const auto now = clock_type::now();
         if (!force && now - last_ < std::chrono::milliseconds(100)) return;
         last_ = now;
-        std::fprintf(stderr, "\r\x1b[K%s", text.c_str());
+        if (g_window_changed) {
+            g_window_changed = 0;
+            winsize size{};
+            width_ = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+        }
+        // The text is ASCII: a byte a column. The last column stays free,
+        // as some terminals wrap on it.
+        const std::string shown = text.substr(0, width_ > 1 ? width_ - 1 : 0);
+        std::fprintf(stderr, "\r\x1b[K%s", shown.c_str());
         std::fflush(stderr);
-        shown_ = true;
+        g_line_shown = 1;
     }
     void clear() {
-        if (!shown_) return;
+        if (!g_line_shown) return;
         std::fprintf(stderr, "\r\x1b[K");
         std::fflush(stderr);
-        shown_ = false;
+        g_line_shown = 0;
     }
 
 private:
     bool on_;
-    bool shown_ = false;
+    size_t width_ = 80;
     clock_type::time_point last_{};
 };
 
@@ -363,6 +405,7 @@ public:
     fetch_counters counters;
     size_t files_total = 0;
     size_t files_done = 0;
+    int pass = 0;
     size_t matched = 0;
     size_t failed = 0;  // no answer to read: the service failed, not the match
     clock_type::time_point start = clock_type::now();
@@ -404,15 +447,24 @@ public:
         return stop_reason_;
     }
 
-    std::string status_text() const {
-        const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+    // "scan: pass 2, 120/400 files, 97 matched, 4 in flight, 19.8 requests/s,
+    // about 14 s left": files counted as each is settled, the time left from
+    // the files settled in the last 20 s.
+    std::string status_text() {
+        const auto now = clock_type::now();
+        const double seconds = std::chrono::duration<double>(now - start).count();
         const double per_second = seconds > 0 ? static_cast<double>(counters.sent) / seconds : 0;
         char text[200];
-        std::snprintf(text, sizeof text, "scan: %zu/%zu files, %zu matched, %d in flight, %.1f requests/s", files_done,
-                      files_total, matched, counters.in_flight.load(), per_second);
+        std::snprintf(text, sizeof text, "scan: pass %d, %zu/%zu files, %zu matched, %d in flight, %.1f requests/s",
+                      pass + 1, files_done, files_total, matched, counters.in_flight.load(), per_second);
         std::string line = text;
-        if (files_done > 0 && files_done < files_total) {
-            const double left = seconds / static_cast<double>(files_done) * static_cast<double>(files_total - files_done);
+        if (samples_.empty() || samples_.back().second != files_done) samples_.emplace_back(now, files_done);
+        while (samples_.size() > 1 && now - samples_.front().first > std::chrono::seconds(20)) samples_.pop_front();
+        const auto &[then, done_then] = samples_.front();
+        const double span = std::chrono::duration<double>(now - then).count();
+        if (files_done > done_then && files_done < files_total && span > 0.5) {
+            const double settling = static_cast<double>(files_done - done_then) / span;
+            const double left = static_cast<double>(files_total - files_done) / settling;
             line += ", about " + std::to_string(static_cast<long>(std::ceil(left))) + " s left";
         }
         return line;
@@ -522,6 +574,7 @@ private:
     std::map<std::string, std::unique_ptr<service_state>> services_;
     std::mutex stop_mutex_;
     std::string stop_reason_;
+    std::deque<std::pair<clock_type::time_point, size_t>> samples_;  // files settled, by time
 };
 
 int run_scan(const run_context &run) {
@@ -613,6 +666,7 @@ int run_scan(const run_context &run) {
     for (int pass = 0; pass < kMaxPasses && !pending.empty() && transport_ok && output_ok; ++pass) {
         std::vector<size_t> still;
         const bool last_pass = pass + 1 == kMaxPasses;
+        scan.pass = pass;
         for (size_t i : pending) {
             pool.begin_file(i);
             match_outcome o = match_file(files[i]);

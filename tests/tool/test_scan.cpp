@@ -504,6 +504,28 @@ TEST_F(ScanTest, OnATerminalOneProgressLineIsRedrawnAndCleared) {
     EXPECT_FALSE(contains(quiet.out, "scan: ")) << quiet.out;
 }
 
+TEST_F(ScanTest, TheProgressLineNeverWrapsInANarrowTerminal) {
+    delay_ms = 60;
+    run_options narrow;
+    narrow.out = stdout_to::terminal;
+    narrow.err_on_terminal = true;
+    narrow.columns = 40;
+    const outcome o = run({"--tmdb-key", "K", "scan", "--no-cache", "--jobs", "2", "--format", "json", tree.string()},
+                          narrow);
+    EXPECT_TRUE(contains(o.out, "\r\x1b[Kscan: pass ")) << o.out;
+    // Each drawing, up to the next clearing or the end of its line, fits in 39 columns.
+    size_t drawings = 0;
+    for (size_t at = o.out.find("\r\x1b[K"); at != std::string::npos; at = o.out.find("\r\x1b[K", at + 1)) {
+        const size_t from = at + 4;
+        const size_t end = std::min(o.out.find('\r', from), o.out.find('\n', from));
+        const std::string drawn = o.out.substr(from, end == std::string::npos ? std::string::npos : end - from);
+        if (drawn.rfind("scan: ", 0) != 0) continue;
+        ++drawings;
+        EXPECT_LE(drawn.size(), 39u) << drawn;
+    }
+    EXPECT_GT(drawings, 0u);
+}
+
 TEST_F(ScanTest, UsageAndWalkProblems) {
     const outcome missing = run_tool({"--tmdb-key", "K", "scan", "/no/such/folder"});
     EXPECT_EQ(missing.status, 2);
