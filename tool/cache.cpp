@@ -52,6 +52,18 @@ private:
     sqlite3_stmt *stmt_ = nullptr;
 };
 
+// The application id in a database file's header (bytes 68 to 71, big-endian).
+int64_t header_application_id(const std::string &path) {
+    unsigned char header[72] = {};
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return 0;
+    const size_t n = std::fread(header, 1, sizeof header, f);
+    std::fclose(f);
+    if (n < sizeof header) return 0;
+    return static_cast<int64_t>(uint32_t{header[68]} << 24 | uint32_t{header[69]} << 16 | uint32_t{header[70]} << 8 |
+                                uint32_t{header[71]});
+}
+
 bool is_search(std::string_view key) { return key.find("/search/") != std::string_view::npos; }
 
 int64_t ttl_of(std::string_view key, int status, const cache_ttls &ttls) {
@@ -139,14 +151,23 @@ response_cache::verdict response_cache::failure(int rc, const char *what) {
 response_cache::verdict response_cache::identify() {
     int64_t application_id = 0;
     int64_t tables = 0;
+    // Damage met before the file is known to be ours: only the mark in its
+    // header can say whose it is.
+    const auto unread = [this](int rc) {
+        const verdict v = failure(rc, "cannot read the cache");
+        if (v != verdict::damaged || header_application_id(path_) == kApplicationId) return v;
+        refused_ = true;
+        error_ = "the file " + path_ + " cannot be read and does not carry oxmeta's mark; left as it is";
+        return verdict::refused;
+    };
     {
         statement id(db_, "PRAGMA application_id");
         const int rc = id.ok() ? id.step() : sqlite3_errcode(db_);
-        if (rc != SQLITE_ROW) return failure(rc, "cannot read the cache");
+        if (rc != SQLITE_ROW) return unread(rc);
         application_id = id.number(0);
         statement count(db_, "SELECT count(*) FROM sqlite_master");
         const int counted = count.ok() ? count.step() : sqlite3_errcode(db_);
-        if (counted != SQLITE_ROW) return failure(counted, "cannot read the cache");
+        if (counted != SQLITE_ROW) return unread(counted);
         tables = count.number(0);
     }
     if (application_id == 0 && tables == 0) return verdict::ours;  // an empty database: a new cache

@@ -339,6 +339,12 @@ TEST_F(ScanTest, AFileThatIsNotOursOrIsNewerIsRefusedAndLeftAsItIs) {
     const foreign cases[] = {
         {"a text file", [&] { write_file(cache_path(), std::string(4096, 'x')); }},
         {"another program's database", [&] { cache_sql("CREATE TABLE notes (text); INSERT INTO notes VALUES ('mine');"); }},
+        {"another program's damaged database",
+         [&] {
+             cache_sql("CREATE TABLE notes (text); INSERT INTO notes VALUES ('mine');");
+             const std::string whole = slurp(cache_path());
+             write_file(cache_path(), whole.substr(0, 100) + std::string(whole.size() - 100, 'x'));
+         }},
         {"a newer oxmeta's cache",
          [&] {
              scan({"--max-depth", "0"});
