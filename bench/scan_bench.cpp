@@ -9,7 +9,7 @@
 // beside the first (time and peak memory per file, which should stay flat),
 // and a cold scan whose replies are each 30 MiB.
 //   OXMETA_SCAN_BENCH_FILES=N  files in the library (default 10000)
-//   OXMETA_SCAN_BENCH_LARGE=N  files in the large one (default 100000)
+//   OXMETA_SCAN_BENCH_LARGE=N  files in the large one (default ten times as many)
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 #include <unistd.h>
@@ -208,7 +208,7 @@ void BM_ColdJobs(benchmark::State &state) {
 // time and peak memory per file.
 void BM_WarmScanMemory(benchmark::State &state) {
     const char *count = std::getenv("OXMETA_SCAN_BENCH_LARGE");
-    const library large = make_library(count && *count ? std::strtoul(count, nullptr, 10) : 100000, "large");
+    const library large = make_library(count && *count ? std::strtoul(count, nullptr, 10) : 10 * g_lib.files, "large");
     const std::string cache = large.root.string() + ".cache.sqlite3";
     const auto args = [&](const library &lib, const std::string &cache_file) {
         return std::vector<std::string>{OXMETA_TOOL, "--base-url", g_server->base(), "--tmdb-key", "K", "scan",

@@ -668,12 +668,14 @@ TEST_F(ScanTest, MemoryHoldsTheRepliesInUseNotAllOfThem) {
     const outcome cold = scan({"--jobs", "2", "--max-reply-size", "8M"}, measured);
     EXPECT_EQ(lines_of(cold.out).size(), std::size(kTree) + 40) << cold.err;
     // All of them would be 160 MiB; two in flight and one in use, a few copies each, far less.
-    EXPECT_GT(cold.peak_kib, 0);
-    EXPECT_LT(cold.peak_kib, 80 * 1024) << cold.err << cold.peak_kib;
     const outcome warm = scan({"--jobs", "2"}, measured);
     EXPECT_TRUE(contains(warm.err, "0 requests sent, 51 cache hits")) << warm.err;
+    EXPECT_GT(cold.peak_kib, 0);
     EXPECT_GT(warm.peak_kib, 0);
-    EXPECT_LT(warm.peak_kib, 80 * 1024);
+    // A sanitizer's shadow memory and quarantine of freed blocks say nothing of the tool's own.
+    if (OXMETA_TOOL_SANITIZED) GTEST_SKIP() << "peak memory is not the tool's own under a sanitizer";
+    EXPECT_LT(cold.peak_kib, 80 * 1024) << cold.err << cold.peak_kib;
+    EXPECT_LT(warm.peak_kib, 80 * 1024) << warm.peak_kib;
 }
 
 // ------------------------------------------------------------------ what the terminal sees
