@@ -45,7 +45,9 @@ struct library {
     size_t files = 0;
 };
 
-// Films of two words and a year; shows of two words, four seasons of twelve.
+// Films of two words and a year; shows of two words, four seasons of twelve
+// (three words past the 320 pairs, so that every path is a file of its own
+// up to some 200,000 files).
 library make_library(size_t count, const std::string &tag) {
     library lib;
     lib.root = fs::temp_directory_path() / ("oxmeta-scan-bench-" + tag + "-" + std::to_string(getpid()));
@@ -55,12 +57,14 @@ library make_library(size_t count, const std::string &tag) {
     const size_t films = tag == "films" ? count : std::max<size_t>(1, count / 40);
     std::vector<std::string> paths;
     for (size_t k = 0; k < films && paths.size() < count; ++k) {
-        const std::string title = std::string(kWords[k % 20]) + "." + kNouns[(k / 20) % 16];
+        std::string title = std::string(kWords[k % 20]) + "." + kNouns[(k / 20) % 16];
+        if (k >= 320) title += std::string(".") + kWords[(k / 320) % 20];  // past the pairs: a third word
         const std::string folder = "Films/" + title + "." + std::to_string(1990 + k % 30);
         paths.push_back(folder + "/" + title + "." + std::to_string(1990 + k % 30) + ".1080p.BluRay.x264-GRP.mkv");
     }
     for (size_t show = 0; paths.size() < count; ++show) {
-        const std::string title = std::string(kNouns[show % 16]) + "." + kWords[(show / 16) % 20];
+        std::string title = std::string(kNouns[show % 16]) + "." + kWords[(show / 16) % 20];
+        if (show >= 320) title += std::string(".") + kNouns[(show / 320) % 16];  // past the pairs: a third word
         for (int season = 1; season <= 4 && paths.size() < count; ++season)
             for (int episode = 1; episode <= 12 && paths.size() < count; ++episode) {
                 char name[160];

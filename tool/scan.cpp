@@ -23,6 +23,7 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -139,6 +140,11 @@ public:
         entry &e = entries_[key];
         if (e.readers.insert(file_).second) touched_[file_].push_back(key);
         if (e.reply) return e.reply;
+        if (shared_reply r = recall(key)) {
+            e.reply = r;
+            e.in_cache = true;
+            return r;
+        }
         // With --refresh the cache serves only what this scan fetched.
         if (cache_ && (!refresh_ || fetched_.count(key))) {
             auto kept = cache_->find(key, unix_now(), ttls_);
@@ -190,7 +196,9 @@ public:
             const auto e = entries_.find(key);
             if (e == entries_.end()) continue;
             e->second.readers.erase(file);
-            if (e->second.readers.empty() && (e->second.in_cache || !e->second.reply)) entries_.erase(e);
+            if (!e->second.readers.empty() || (!e->second.in_cache && e->second.reply)) continue;
+            if (e->second.reply) remember(key, std::move(e->second.reply));
+            entries_.erase(e);
         }
         touched_.erase(found);
     }
@@ -222,6 +230,27 @@ private:
         std::set<size_t> readers;   // pending files that read or wanted it
     };
 
+    // The replies let go last, up to kRecentBytes: the files after one
+    // (the episodes of a show) mostly want what it wanted.
+    static constexpr size_t kRecentBytes = size_t{8} << 20;
+    void remember(const std::string &key, shared_reply r) {
+        if (r->body.size() > kRecentBytes / 4 || recent_index_.count(key)) return;
+        recent_bytes_ += r->body.size();
+        recent_.emplace_front(key, std::move(r));
+        recent_index_[key] = recent_.begin();
+        while (recent_bytes_ > kRecentBytes) {
+            recent_bytes_ -= recent_.back().second->body.size();
+            recent_index_.erase(recent_.back().first);
+            recent_.pop_back();
+        }
+    }
+    shared_reply recall(const std::string &key) {
+        const auto found = recent_index_.find(key);
+        if (found == recent_index_.end()) return nullptr;
+        recent_.splice(recent_.begin(), recent_, found->second);
+        return found->second->second;
+    }
+
     // Once, when the cache stops working: why.
     void tell_broken() {
         if (std::exchange(told_broken_, true)) return;
@@ -238,6 +267,9 @@ private:
     std::unordered_map<size_t, std::vector<std::string>> touched_;     // by file: the keys it read or wanted
     std::unordered_set<std::string> fetched_;                          // fetched by this scan and kept
     std::unordered_set<std::string> hits_;                             // served by the cache
+    std::list<std::pair<std::string, shared_reply>> recent_;          // let go, the latest first
+    std::unordered_map<std::string, std::list<std::pair<std::string, shared_reply>>::iterator> recent_index_;
+    size_t recent_bytes_ = 0;
     std::map<std::string, std::string> wanted_;                        // key: URL without credentials
     bool missed_ = false;
     long cache_hits_ = 0;
