@@ -153,7 +153,7 @@ public:
                 // Kept before replies were checked: asked again.
                 cache_->forget(key);
             } else if (kept) {
-                if (!fetched_.count(key) && hits_.insert(key).second) ++cache_hits_;
+                if (!fetched_.count(key)) ++cache_hits_;
                 e.reply = std::make_shared<const reply>(reply{false, kept->status, std::move(kept->body), {}});
                 e.in_cache = true;
                 return e.reply;
@@ -266,7 +266,6 @@ private:
     std::unordered_map<std::string, entry> entries_;                   // key: URL without credentials
     std::unordered_map<size_t, std::vector<std::string>> touched_;     // by file: the keys it read or wanted
     std::unordered_set<std::string> fetched_;                          // fetched by this scan and kept
-    std::unordered_set<std::string> hits_;                             // served by the cache
     std::list<std::pair<std::string, shared_reply>> recent_;          // let go, the latest first
     std::unordered_map<std::string, std::list<std::pair<std::string, shared_reply>>::iterator> recent_index_;
     size_t recent_bytes_ = 0;
