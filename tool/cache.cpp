@@ -394,7 +394,8 @@ response_cache::summary response_cache::stats(int64_t now, const cache_ttls &ttl
     summary s;
     statement all(db_, "SELECT url, service, status, length(body), fetched FROM replies");
     if (!all.ok()) return s;
-    while (all.step() == SQLITE_ROW) {
+    int rc = 0;
+    while ((rc = all.step()) == SQLITE_ROW) {
         const std::string url = all.text(0);
         const std::string service = all.text(1);
         const int64_t bytes = all.number(3);
@@ -413,6 +414,8 @@ response_cache::summary response_cache::stats(int64_t now, const cache_ttls &ttl
         }
         if (!counted) s.services.push_back({service, 1, bytes});
     }
+    // Counts that stopped part way are no counts: say where it broke.
+    if (rc != SQLITE_DONE) error_ = std::string("reading the cache ") + path_ + " failed: " + sqlite3_errmsg(db_);
     return s;
 }
 

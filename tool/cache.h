@@ -78,6 +78,7 @@ public:
         int64_t newest = 0;
         std::vector<service_count> services;
     };
+    // What the cache holds; error() is set when it could not all be read.
     summary stats(int64_t now, const cache_ttls &ttls);
     // Removes every reply.
     bool clear();

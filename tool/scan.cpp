@@ -794,6 +794,11 @@ int run_cache(const settings &s, const std::string &action) {
         return 1;
     }
     const auto st = cache.stats(unix_now(), ttls);
+    if (!cache.error().empty()) {
+        std::fprintf(stderr, "oxmeta: %s; the cache is damaged (oxmeta cache check tells more)\n",
+                     escape_cell(cache.error()).c_str());
+        return 1;
+    }
     if (action == "clear") {
         if (exists && !cache.clear()) {
             std::fprintf(stderr, "oxmeta: clearing the cache failed: %s\n", cache.error().c_str());

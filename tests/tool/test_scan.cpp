@@ -331,6 +331,23 @@ TEST_F(ScanTest, ADamagedCacheOfOursIsMovedAsideAndMadeAnew) {
     EXPECT_EQ(healthy.out, "ok\n");
 }
 
+TEST_F(ScanTest, DamageDeepInTheCacheIsToldWhereItIsFound) {
+    scan();
+    // Many more replies, then the last pages of the file overwritten.
+    cache_sql("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+              "INSERT INTO replies SELECT 'https://x/' || i, 'tmdb', 200, '{\"pad\":\"' || hex(randomblob(1000)) || '\"}', "
+              "strftime('%s', 'now') FROM n");
+    const std::string whole = slurp(cache_path());
+    ASSERT_GT(whole.size(), 200000u);
+    write_file(cache_path(), whole.substr(0, whole.size() - 40960) + std::string(40960, 'x'));
+    const outcome stats = run_tool({"cache", "stats", "--cache", cache_path()});
+    EXPECT_EQ(stats.status, 1) << stats.out;
+    EXPECT_TRUE(contains(stats.err, "the cache is damaged")) << stats.err;
+    const outcome check = run_tool({"cache", "check", "--cache", cache_path()});
+    EXPECT_EQ(check.status, 1) << check.out;
+    EXPECT_NE(check.out, "ok\n");
+}
+
 TEST_F(ScanTest, AFileThatIsNotOursOrIsNewerIsRefusedAndLeftAsItIs) {
     struct foreign {
         const char *what;
