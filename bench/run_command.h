@@ -1,6 +1,8 @@
 // Runs a program for a benchmark, as a user's shell would: stdin from a
 // file, stdout (and, if asked, stderr) to /dev/null; its seconds, or -1 when
-// it could not be run or exited above max_status.
+// it could not be run or exited above max_status. With peak_kib, the program
+// runs under the small peak_memory runner, which writes its peak resident
+// memory (KiB) where *peak_kib is then read from.
 #pragma once
 
 #include <fcntl.h>
@@ -9,13 +11,19 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 extern char **environ;
 
-inline double run_command(const std::vector<std::string> &args, const std::string &input = "/dev/null",
-                          int max_status = 0, bool drop_stderr = false) {
+inline double run_command(const std::vector<std::string> &command, const std::string &input = "/dev/null",
+                          int max_status = 0, bool drop_stderr = false, long *peak_kib = nullptr) {
+    std::vector<std::string> args = command;
+#ifdef OXMETA_PEAK_MEMORY
+    const std::string peak_file = "/tmp/oxmeta-bench-peak-" + std::to_string(getpid());
+    if (peak_kib) args.insert(args.begin(), {OXMETA_PEAK_MEMORY, peak_file});
+#endif
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
@@ -32,5 +40,15 @@ inline double run_command(const std::vector<std::string> &args, const std::strin
     int status = 0;
     waitpid(pid, &status, 0);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+#ifdef OXMETA_PEAK_MEMORY
+    if (peak_kib) {
+        *peak_kib = -1;
+        if (FILE *f = std::fopen(peak_file.c_str(), "r")) {
+            if (std::fscanf(f, "%ld", peak_kib) != 1) *peak_kib = -1;
+            std::fclose(f);
+        }
+        std::remove(peak_file.c_str());
+    }
+#endif
     return WIFEXITED(status) && WEXITSTATUS(status) <= max_status ? seconds : -1;
 }

@@ -5,11 +5,16 @@
 // from the cache), `oxmeta parse -` of the same paths, and a walk of the
 // same folders that takes no file, so that the scan's cost beyond walking
 // and parsing is measured side by side on a shared, noisy machine.
+// Then the memory a scan needs: a warm scan of a library ten times as large
+// beside the first (time and peak memory per file, which should stay flat),
+// and a cold scan whose replies are each 30 MiB.
 //   OXMETA_SCAN_BENCH_FILES=N  files in the library (default 10000)
+//   OXMETA_SCAN_BENCH_LARGE=N  files in the large one (default ten times as many)
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -40,7 +45,9 @@ struct library {
     size_t files = 0;
 };
 
-// Films of two words and a year; shows of two words, four seasons of twelve.
+// Films of two words and a year; shows of two words, four seasons of twelve
+// (three words past the 320 pairs, so that every path is a file of its own
+// up to some 200,000 files).
 library make_library(size_t count, const std::string &tag) {
     library lib;
     lib.root = fs::temp_directory_path() / ("oxmeta-scan-bench-" + tag + "-" + std::to_string(getpid()));
@@ -50,12 +57,14 @@ library make_library(size_t count, const std::string &tag) {
     const size_t films = tag == "films" ? count : std::max<size_t>(1, count / 40);
     std::vector<std::string> paths;
     for (size_t k = 0; k < films && paths.size() < count; ++k) {
-        const std::string title = std::string(kWords[k % 20]) + "." + kNouns[(k / 20) % 16];
+        std::string title = std::string(kWords[k % 20]) + "." + kNouns[(k / 20) % 16];
+        if (k >= 320) title += std::string(".") + kWords[(k / 320) % 20];  // past the pairs: a third word
         const std::string folder = "Films/" + title + "." + std::to_string(1990 + k % 30);
         paths.push_back(folder + "/" + title + "." + std::to_string(1990 + k % 30) + ".1080p.BluRay.x264-GRP.mkv");
     }
     for (size_t show = 0; paths.size() < count; ++show) {
-        const std::string title = std::string(kNouns[show % 16]) + "." + kWords[(show / 16) % 20];
+        std::string title = std::string(kNouns[show % 16]) + "." + kWords[(show / 16) % 20];
+        if (show >= 320) title += std::string(".") + kNouns[(show / 320) % 16];  // past the pairs: a third word
         for (int season = 1; season <= 4 && paths.size() < count; ++season)
             for (int episode = 1; episode <= 12 && paths.size() < count; ++episode) {
                 char name[160];
@@ -85,6 +94,14 @@ public:
         server_.Get(".*", [this](const httplib::Request &req, httplib::Response &res) {
             ++requests;
             if (delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms.load()));
+            if (pad_bytes > 0 && req.path == "/3/search/movie") {
+                // A reply of pad_bytes: the one film, and a member of filler.
+                const std::string query = req.get_param_value("query");
+                std::string body = replies::search_page(false, {{42, query.c_str(), query.c_str(), "2000-06-01", 20, 500}});
+                body.insert(body.size() - 1, ",\"filler\":\"" + std::string(pad_bytes.load(), 'f') + "\"");
+                res.set_content(body, kType);
+                return;
+            }
             const std::string query = req.get_param_value("query");
             const int id = static_cast<int>(std::hash<std::string>{}(query) % 900000) + 1000;
             if (req.path == "/3/search/movie") {
@@ -111,6 +128,7 @@ public:
     std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
     std::atomic<long> requests{0};
     std::atomic<int> delay_ms{0};
+    std::atomic<size_t> pad_bytes{0};
 
 private:
     httplib::Server server_;
@@ -190,6 +208,84 @@ void BM_ColdJobs(benchmark::State &state) {
     fs::remove(films.names, ec);
 }
 
+// A warm scan of the library beside one of a library ten times as large:
+// time and peak memory per file.
+void BM_WarmScanMemory(benchmark::State &state) {
+    const char *count = std::getenv("OXMETA_SCAN_BENCH_LARGE");
+    const library large = make_library(count && *count ? std::strtoul(count, nullptr, 10) : 10 * g_lib.files, "large");
+    const std::string cache = large.root.string() + ".cache.sqlite3";
+    const auto args = [&](const library &lib, const std::string &cache_file) {
+        return std::vector<std::string>{OXMETA_TOOL, "--base-url", g_server->base(), "--tmdb-key", "K", "scan",
+                                        "--quiet", "--cache", cache_file, "--rate", "1000", "--jobs", "8",
+                                        lib.root.string()};
+    };
+    if (run_command(args(large, cache), "/dev/null", 1, true) < 0) {  // fills its cache
+        state.SkipWithError("the cold scan of the large library failed");
+        return;
+    }
+    double small_s = 0, large_s = 0;
+    long small_kib = 0, large_kib = 0;
+    for (auto _ : state) {
+        long small_peak = 0, large_peak = 0;
+        const double small = run_command(args(g_lib, g_cache), "/dev/null", 1, true, &small_peak);
+        const double big = run_command(args(large, cache), "/dev/null", 1, true, &large_peak);
+        if (small < 0 || big < 0 || small_peak <= 0 || large_peak <= 0) {
+            state.SkipWithError("a run failed");
+            break;
+        }
+        small_s += small;
+        large_s += big;
+        small_kib = std::max(small_kib, small_peak);
+        large_kib = std::max(large_kib, large_peak);
+        state.SetIterationTime(big);
+    }
+    const double small_files = static_cast<double>(g_lib.files), large_files = static_cast<double>(large.files);
+    state.counters["small_files"] = small_files;
+    state.counters["large_files"] = large_files;
+    state.counters["small_us_per_file"] = small_s / state.iterations() / small_files * 1e6;
+    state.counters["large_us_per_file"] = large_s / state.iterations() / large_files * 1e6;
+    state.counters["small_peak_MiB"] = static_cast<double>(small_kib) / 1024;
+    state.counters["large_peak_MiB"] = static_cast<double>(large_kib) / 1024;
+    state.counters["small_peak_KiB_per_file"] = static_cast<double>(small_kib) / small_files;
+    state.counters["large_peak_KiB_per_file"] = static_cast<double>(large_kib) / large_files;
+    state.counters["peak_large_over_small"] = static_cast<double>(large_kib) / static_cast<double>(small_kib);
+    std::error_code ec;
+    fs::remove_all(large.root, ec);
+    for (const char *suffix : {".names", ".cache.sqlite3", ".cache.sqlite3-wal", ".cache.sqlite3-shm"})
+        fs::remove(large.root.string() + suffix, ec);
+}
+
+// A cold scan of 20 films whose searches each answer 30 MiB: its peak
+// memory beside the size of one reply.
+void BM_LargeReplies(benchmark::State &state) {
+    const library films = make_library(20, "big-replies");
+    constexpr size_t kReply = size_t{30} << 20;
+    g_server->pad_bytes = kReply;
+    long peak = 0;
+    for (auto _ : state) {
+        long kib = 0;
+        const double s = run_command({OXMETA_TOOL, "--base-url", g_server->base(), "--tmdb-key", "K", "scan", "--quiet",
+                                      "--cache", films.root.string() + ".cache.sqlite3", "--refresh", "--rate", "1000",
+                                      "--max-reply-size", "64M", films.root.string()},
+                                     "/dev/null", 1, true, &kib);
+        if (s < 0 || kib <= 0) {
+            state.SkipWithError("a run failed");
+            break;
+        }
+        peak = std::max(peak, kib);
+        state.SetIterationTime(s);
+    }
+    g_server->pad_bytes = 0;
+    state.counters["files"] = static_cast<double>(films.files);
+    state.counters["reply_MiB"] = static_cast<double>(kReply >> 20);
+    state.counters["peak_MiB"] = static_cast<double>(peak) / 1024;
+    state.counters["peak_over_reply"] = static_cast<double>(peak) * 1024 / static_cast<double>(kReply);
+    std::error_code ec;
+    fs::remove_all(films.root, ec);
+    for (const char *suffix : {".names", ".cache.sqlite3", ".cache.sqlite3-wal", ".cache.sqlite3-shm"})
+        fs::remove(films.root.string() + suffix, ec);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -209,6 +305,8 @@ int main(int argc, char **argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RegisterBenchmark("BM_WarmScan", BM_WarmScan)->UseManualTime()->Iterations(3);
     benchmark::RegisterBenchmark("BM_ColdJobs", BM_ColdJobs)->UseManualTime()->Iterations(2);
+    benchmark::RegisterBenchmark("BM_WarmScanMemory", BM_WarmScanMemory)->UseManualTime()->Iterations(2);
+    benchmark::RegisterBenchmark("BM_LargeReplies", BM_LargeReplies)->UseManualTime()->Iterations(1);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     std::error_code ec;

@@ -1,7 +1,9 @@
 #include "cache.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,8 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char *kSchemaVersion = "1";
-constexpr int kBusyTimeoutMs = 10000;  // another scan writing at the same moment
+constexpr int kSchemaVersion = 1;
+constexpr int64_t kApplicationId = 0x4f584d43;  // "OXMC", in the file's header: the file is oxmeta's cache
+constexpr int kBusyTimeoutMs = 5000;           // another program writing at the same moment
 
 // A prepared statement, finalised with it.
 class statement {
@@ -48,6 +51,18 @@ public:
 private:
     sqlite3_stmt *stmt_ = nullptr;
 };
+
+// The application id in a database file's header (bytes 68 to 71, big-endian).
+int64_t header_application_id(const std::string &path) {
+    unsigned char header[72] = {};
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return 0;
+    const size_t n = std::fread(header, 1, sizeof header, f);
+    std::fclose(f);
+    if (n < sizeof header) return 0;
+    return static_cast<int64_t>(uint32_t{header[68]} << 24 | uint32_t{header[69]} << 16 | uint32_t{header[70]} << 8 |
+                                uint32_t{header[71]});
+}
 
 bool is_search(std::string_view key) { return key.find("/search/") != std::string_view::npos; }
 
@@ -97,79 +112,229 @@ void response_cache::close() {
 bool response_cache::exec(const char *sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
 void response_cache::broken(const char *what) {
-    error_ = std::string(what) + ": " + (db_ ? sqlite3_errmsg(db_) : "no cache") + " (" + path_ + ")";
+    error_ = std::string(what) + ": " + (db_ ? sqlite3_errmsg(db_) : "no cache");
+    if (db_ && sqlite3_system_errno(db_) != 0) error_ += std::string(" (") + std::strerror(sqlite3_system_errno(db_)) + ")";
+    error_ += " (" + path_ + ")";
     close();
 }
 
-bool response_cache::open_file(const std::string &path) {
+bool response_cache::open_file(bool writable) {
     close();
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        error_ = "cannot open the cache " + path + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
+    const int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_FULLMUTEX;
+    if (sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        error_ = "cannot open the cache " + path_ + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
         close();
         return false;
     }
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-    // In WAL mode NORMAL keeps the file consistent through a crash; only the
-    // last replies written may be lost, and they are fetched again.
-    exec("PRAGMA synchronous = NORMAL");
     return true;
 }
 
-// The file holds this layout, or nothing yet (a new, empty database).
-bool response_cache::has_layout() {
+response_cache::verdict response_cache::failure(int rc, const char *what) {
+    switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        error_ = "the cache " + path_ + " is busy: another program has held it for " +
+                 std::to_string(kBusyTimeoutMs / 1000) + " s";
+        return verdict::busy;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return verdict::damaged;
+    default:
+        error_ = std::string(what) + " " + path_ + ": " + sqlite3_errmsg(db_);
+        return verdict::failed;
+    }
+}
+
+// Whose file this is, and whether it reads: oxmeta's caches carry its
+// application id (the first layout's carry a meta table that says so).
+response_cache::verdict response_cache::identify() {
+    int64_t application_id = 0;
+    int64_t tables = 0;
+    // Damage met before the file is known to be ours: only the mark in its
+    // header can say whose it is.
+    const auto unread = [this](int rc) {
+        const verdict v = failure(rc, "cannot read the cache");
+        if (v != verdict::damaged || header_application_id(path_) == kApplicationId) return v;
+        refused_ = true;
+        error_ = "the file " + path_ + " cannot be read and does not carry oxmeta's mark; left as it is";
+        return verdict::refused;
+    };
+    {
+        statement id(db_, "PRAGMA application_id");
+        const int rc = id.ok() ? id.step() : sqlite3_errcode(db_);
+        if (rc != SQLITE_ROW) return unread(rc);
+        application_id = id.number(0);
+        statement count(db_, "SELECT count(*) FROM sqlite_master");
+        const int counted = count.ok() ? count.step() : sqlite3_errcode(db_);
+        if (counted != SQLITE_ROW) return unread(counted);
+        tables = count.number(0);
+    }
+    if (application_id == 0 && tables == 0) return verdict::ours;  // an empty database: a new cache
+    bool ours = application_id == kApplicationId;
+    if (application_id == 0) {
+        statement marker(db_, "SELECT value FROM meta WHERE key = 'written_by'");
+        ours = marker.ok() && marker.step() == SQLITE_ROW && marker.text(0) == "oxmeta";
+    }
+    if (!ours) {
+        refused_ = true;
+        error_ = "the file " + path_ + " is not oxmeta's cache (another program's SQLite database); left as it is";
+        return verdict::refused;
+    }
+    statement version(db_, "SELECT value FROM meta WHERE key = 'schema_version'");
+    const int rc = version.ok() ? version.step() : sqlite3_errcode(db_);
+    if (rc == SQLITE_ROW && std::atoll(version.text(0).c_str()) > kSchemaVersion) {
+        refused_ = true;
+        error_ = "the cache " + path_ + " was written by a newer oxmeta (layout " + version.text(0) +
+                 ", this one reads layout " + std::to_string(kSchemaVersion) + "); left as it is";
+        return verdict::refused;
+    }
+    if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? verdict::damaged : failure(rc, "cannot read the cache");
+    return layout();
+}
+
+// Ours: the layout is whole and a page of replies reads.
+response_cache::verdict response_cache::layout() {
     statement tables(db_, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name");
-    if (!tables.ok()) return false;  // not a database at all
+    if (!tables.ok()) return failure(sqlite3_errcode(db_), "cannot read the cache");
     std::vector<std::string> names;
     int rc = 0;
     while ((rc = tables.step()) == SQLITE_ROW) names.push_back(tables.text(0));
-    if (rc != SQLITE_DONE) return false;
-    if (names.empty()) return make_layout();
-    if (names != std::vector<std::string>{"meta", "replies"}) return false;
-    statement version(db_, "SELECT value FROM meta WHERE key = 'schema_version'");
-    if (!version.ok() || version.step() != SQLITE_ROW || version.text(0) != kSchemaVersion) return false;
-    // Reading a page of replies finds a file whose pages are damaged.
+    if (rc != SQLITE_DONE) return failure(rc, "cannot read the cache");
+    if (names != std::vector<std::string>{"meta", "replies"}) return verdict::damaged;
     statement probe(db_, "SELECT count(*) FROM (SELECT url, body FROM replies LIMIT 64)");
-    return probe.ok() && probe.step() == SQLITE_ROW && exec("PRAGMA journal_mode = WAL");
+    rc = probe.ok() ? probe.step() : sqlite3_errcode(db_);
+    return rc == SQLITE_ROW ? verdict::ours : failure(rc, "cannot read the cache");
 }
 
 bool response_cache::make_layout() {
-    return exec("PRAGMA journal_mode = WAL") &&
-           exec("BEGIN IMMEDIATE;"
-                "CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
-                "CREATE TABLE IF NOT EXISTS replies (url TEXT PRIMARY KEY, service TEXT NOT NULL,"
-                " status INTEGER NOT NULL, body BLOB NOT NULL, fetched INTEGER NOT NULL);"
-                "INSERT OR IGNORE INTO meta VALUES ('schema_version', '1'), ('written_by', 'oxmeta');"
-                "COMMIT;");
+    const std::string sql = "BEGIN IMMEDIATE;"
+                            "PRAGMA application_id = " + std::to_string(kApplicationId) + ";"
+                            "CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+                            "CREATE TABLE IF NOT EXISTS replies (url TEXT PRIMARY KEY, service TEXT NOT NULL,"
+                            " status INTEGER NOT NULL, body BLOB NOT NULL, fetched INTEGER NOT NULL);"
+                            "INSERT OR IGNORE INTO meta VALUES ('schema_version', '" + std::to_string(kSchemaVersion) +
+                            "'), ('written_by', 'oxmeta');"
+                            "COMMIT;";
+    return exec(sql.c_str()) && exec("PRAGMA journal_mode = WAL");
 }
 
-bool response_cache::open(const std::string &path) {
+namespace {
+
+// The first bytes of every SQLite database.
+bool looks_like_sqlite(const std::string &path, off_t size) {
+    if (size == 0) return true;
+    char header[16] = {};
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return true;  // SQLite tells why it cannot be read
+    const size_t n = std::fread(header, 1, sizeof header, f);
+    std::fclose(f);
+    return n == sizeof header && std::memcmp(header, "SQLite format 3", 16) == 0;
+}
+
+// Makes the folders of path that are missing, private to the user.
+void make_private_folders(const fs::path &folder) {
+    if (folder.empty() || fs::exists(folder)) return;
+    make_private_folders(folder.parent_path());
+    mkdir(folder.c_str(), 0700);
+}
+
+bool writable_here(const std::string &path) {
+    const fs::path parent = fs::path(path).parent_path();
+    return access(path.c_str(), W_OK) == 0 && access(parent.empty() ? "." : parent.c_str(), W_OK) == 0;
+}
+
+}  // namespace
+
+bool response_cache::open(const std::string &path, cache_access access) {
     std::lock_guard<std::mutex> hold(mutex_);
     path_ = path;
     error_.clear();
-    std::error_code ec;
-    const fs::path parent = fs::path(path).parent_path();
-    if (!parent.empty()) fs::create_directories(parent, ec);
+    refused_ = busy_ = read_only_ = false;
     struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    if (stat(path.c_str(), &info) != 0) {
+        if (access == cache_access::read_only) {
+            error_ = "there is no cache at " + path;
+            return false;
+        }
+        make_private_folders(fs::path(path).parent_path());
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) {
+            error_ = "cannot make the cache " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        if (fd >= 0) ::close(fd);
+        if (stat(path.c_str(), &info) != 0) {
+            error_ = "cannot make the cache " + path + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    if (!S_ISREG(info.st_mode)) {
+        refused_ = true;
         error_ = "the cache " + path + " is not a file";
         return false;
     }
-    if (!open_file(path)) return false;
-    if (has_layout()) return true;
-    // Not ours, or damaged: keep it for a person to look at, start afresh.
-    close();
-    const std::string aside = path + ".bad-" + std::to_string(static_cast<long long>(std::time(nullptr)));
-    fs::rename(path, aside, ec);
-    if (ec) {
-        error_ = "the cache " + path + " is damaged or not oxmeta's, and cannot be moved aside: " + ec.message();
+    if (!looks_like_sqlite(path, info.st_size)) {
+        refused_ = true;
+        error_ = "the file " + path + " is not oxmeta's cache (not an SQLite database); left as it is";
         return false;
     }
-    for (const char *suffix : {"-wal", "-shm"}) fs::remove(path + suffix, ec);
-    notes_.push_back("the cache " + path + " was damaged or not oxmeta's; moved aside to " + aside +
-                     " and made anew");
-    if (open_file(path) && has_layout()) return true;
-    if (error_.empty()) broken("cannot make the cache");
+    // Read-only access still opens for writing where it may: SQLite then
+    // removes the files of its log when done, as after any scan. Nothing
+    // is written to the cache itself.
+    const bool writable = writable_here(path);
+    read_only_ = !writable || access == cache_access::read_only;
+    if (access == cache_access::read_write && !writable)
+        notes_.push_back("the cache " + path + " cannot be written here; it is read, and new replies are not kept");
+    if (!open_file(writable)) return false;
+    verdict v = identify();
+    if (v == verdict::ours && !read_only_) {
+        // A new cache gets its layout; a first-layout cache its mark.
+        bool empty = false;
+        bool marked = false;
+        {
+            statement tables(db_, "SELECT count(*) FROM sqlite_master");
+            empty = tables.ok() && tables.step() == SQLITE_ROW && tables.number(0) == 0;
+            statement id(db_, "PRAGMA application_id");
+            marked = id.ok() && id.step() == SQLITE_ROW && id.number(0) == kApplicationId;
+        }
+        const std::string mark = "PRAGMA application_id = " + std::to_string(kApplicationId);
+        const bool ready = empty ? make_layout() : (marked || exec(mark.c_str())) && exec("PRAGMA journal_mode = WAL");
+        if (!ready) v = failure(sqlite3_errcode(db_), "cannot write the cache");
+        if ((info.st_mode & 077) != 0) chmod(path.c_str(), info.st_mode & 0700);
+    }
+    if (v == verdict::ours) {
+        // In WAL mode NORMAL keeps the file consistent through a crash; only
+        // the last replies written may be lost, and they are fetched again.
+        exec("PRAGMA synchronous = NORMAL");
+        return true;
+    }
+    busy_ = v == verdict::busy;
+    close();
+    if (v != verdict::damaged) return false;
+    // Certainly ours (its mark, or its first layout's) and certainly damaged:
+    // kept for a person to look at, and made anew.
+    if (read_only_) {
+        error_ = "the cache " + path + " is damaged" +
+                 (access == cache_access::read_write ? ", and cannot be moved aside here" : " (oxmeta scan moves it aside)");
+        return false;
+    }
+    const std::string aside = path + ".bad-" + std::to_string(static_cast<long long>(std::time(nullptr)));
+    std::error_code ec;
+    fs::rename(path, aside, ec);
+    if (ec) {
+        error_ = "the cache " + path + " is damaged, and cannot be moved aside: " + ec.message();
+        return false;
+    }
+    for (const char *suffix : {"-wal", "-shm"}) fs::rename(path + suffix, aside + suffix, ec);
+    notes_.push_back("the cache " + path + " was damaged; moved aside to " + aside + " and made anew");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+    if (open_file(true) && make_layout()) {
+        exec("PRAGMA synchronous = NORMAL");
+        return true;
+    }
+    if (db_) broken("cannot make the cache");
     return false;
 }
 
@@ -193,10 +358,18 @@ std::optional<cached_reply> response_cache::find(const std::string &key, int64_t
     return reply;
 }
 
+void response_cache::forget(const std::string &key) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!db_ || read_only_) return;
+    statement q(db_, "DELETE FROM replies WHERE url = ?1");
+    q.bind(1, key);
+    q.step();
+}
+
 bool response_cache::store(const std::string &key, const std::string &service, int status, const std::string &body,
                            int64_t now) {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (!db_ || !cacheable_status(status)) return false;
+    if (!db_ || read_only_ || !cacheable_status(status)) return false;
     // One statement is one transaction: an interrupted run leaves the old
     // reply or the new one, never half of either.
     statement q(db_, "INSERT OR REPLACE INTO replies (url, service, status, body, fetched) VALUES (?1, ?2, ?3, ?4, ?5)");
@@ -221,7 +394,8 @@ response_cache::summary response_cache::stats(int64_t now, const cache_ttls &ttl
     summary s;
     statement all(db_, "SELECT url, service, status, length(body), fetched FROM replies");
     if (!all.ok()) return s;
-    while (all.step() == SQLITE_ROW) {
+    int rc = 0;
+    while ((rc = all.step()) == SQLITE_ROW) {
         const std::string url = all.text(0);
         const std::string service = all.text(1);
         const int64_t bytes = all.number(3);
@@ -240,10 +414,25 @@ response_cache::summary response_cache::stats(int64_t now, const cache_ttls &ttl
         }
         if (!counted) s.services.push_back({service, 1, bytes});
     }
+    // Counts that stopped part way are no counts: say where it broke.
+    if (rc != SQLITE_DONE) error_ = std::string("reading the cache ") + path_ + " failed: " + sqlite3_errmsg(db_);
     return s;
 }
 
 bool response_cache::clear() {
     std::lock_guard<std::mutex> hold(mutex_);
-    return db_ && exec("DELETE FROM replies") && exec("VACUUM");
+    if (db_ && !read_only_ && exec("DELETE FROM replies") && exec("VACUUM")) return true;
+    if (db_) error_ = read_only_ ? "the cache " + path_ + " cannot be written here" : sqlite3_errmsg(db_);
+    return false;
+}
+
+std::vector<std::string> response_cache::check() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<std::string> problems;
+    statement q(db_, "PRAGMA integrity_check");
+    if (!q.ok()) return {std::string(db_ ? sqlite3_errmsg(db_) : "no cache")};
+    int rc = 0;
+    while ((rc = q.step()) == SQLITE_ROW) problems.push_back(q.text(0));
+    if (rc != SQLITE_DONE) problems.push_back(sqlite3_errmsg(db_));
+    return problems;
 }

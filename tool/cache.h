@@ -36,6 +36,10 @@ struct cached_reply {
     int64_t fetched;  // Unix time
 };
 
+// How a cache file is opened: to read and keep replies, or only to read
+// (`cache stats`, which never writes).
+enum class cache_access { read_write, read_only };
+
 class response_cache {
 public:
     response_cache() = default;
@@ -43,15 +47,21 @@ public:
     response_cache(const response_cache &) = delete;
     response_cache &operator=(const response_cache &) = delete;
 
-    // Opens the cache at path, making it and its folder when missing. A
-    // file that is not a cache of this layout (corrupt, another program's,
-    // another version) is moved aside and a new cache made; notes() then
-    // says so. False, with error(), when no cache can be had at path.
-    bool open(const std::string &path);
+    // Opens the cache at path. With read_write, a missing cache is made
+    // (its folder 0700, the file 0600); a file or folder the tool may not
+    // write is opened read-only. Only a file that is certainly oxmeta's and
+    // certainly damaged is moved aside and made anew; notes() then says so.
+    // False, with error(), when no cache can be had at path: refused() when
+    // the file is not oxmeta's or was written by a newer version (it is left
+    // untouched), busy() when another program held it too long.
+    bool open(const std::string &path, cache_access access = cache_access::read_write);
 
     // The fresh reply kept for key (a URL without credentials), if any.
     std::optional<cached_reply> find(const std::string &key, int64_t now, const cache_ttls &ttls);
-    // Keeps a reply; false (and the cache is then left alone) on a failure.
+    // Drops the reply kept for key, if any.
+    void forget(const std::string &key);
+    // Keeps a reply; false on a failure (the first one ends the cache's use
+    // for this run, and error() says why) or when the cache is read-only.
     bool store(const std::string &key, const std::string &service, int status, const std::string &body,
                int64_t now);
 
@@ -68,21 +78,31 @@ public:
         int64_t newest = 0;
         std::vector<service_count> services;
     };
+    // What the cache holds; error() is set when it could not all be read.
     summary stats(int64_t now, const cache_ttls &ttls);
     // Removes every reply.
     bool clear();
+    // SQLite's integrity check: "ok", or the problems it found.
+    std::vector<std::string> check();
 
+    bool refused() const { return refused_; }
+    bool busy() const { return busy_; }
+    bool read_only() const { return read_only_; }
+    bool is_open() const { return db_ != nullptr; }
     const std::string &error() const { return error_; }
     const std::vector<std::string> &notes() const { return notes_; }
 
 private:
-    bool open_file(const std::string &path);
-    bool has_layout();
+    enum class verdict { ours, damaged, refused, busy, failed };
+    bool open_file(bool writable);
+    verdict identify();
+    verdict layout();
     bool make_layout();
     bool exec(const char *sql);
     void close();
-    // A failure reading a file that opened: kept for error(), and the cache
-    // is used no more this run.
+    verdict failure(int rc, const char *what);
+    // A failure reading or writing a file that opened: kept for error(),
+    // and the cache is used no more this run.
     void broken(const char *what);
 
     sqlite3 *db_ = nullptr;
@@ -90,4 +110,7 @@ private:
     std::string path_;
     std::string error_;
     std::vector<std::string> notes_;
+    bool refused_ = false;
+    bool busy_ = false;
+    bool read_only_ = false;
 };

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string_view>
 #include <vector>
@@ -102,6 +105,31 @@ CLI::Validator whole_number(int64_t low, int64_t high) {
             return value && *value >= low && *value <= high ? std::string() : wording + " (not '" + text + "')";
         },
         "INT");
+}
+
+CLI::Validator real_number(double low, double high) {
+    char wording[96];
+    std::snprintf(wording, sizeof wording, "must be a number from %g to %g", low, high);
+    return CLI::Validator(
+        [=, wording = std::string(wording)](std::string &text) {
+            char *end = nullptr;
+            const double value = text.empty() ? NAN : std::strtod(text.c_str(), &end);
+            const bool ok = end && *end == '\0' && std::isfinite(value) && value >= low && value <= high;
+            return ok ? std::string() : wording + " (not '" + text + "')";
+        },
+        "NUMBER");
+}
+
+CLI::Validator one_of(const std::vector<std::string> &choices) {
+    std::string list;
+    for (size_t i = 0; i < choices.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + choices[i];
+    return CLI::Validator(
+        [=](std::string &text) {
+            if (std::find(choices.begin(), choices.end(), text) != choices.end()) return std::string();
+            return with_suggestion("must be " + list + " (not '" + text + "')", text, choices);
+        },
+        "");
 }
 
 CLI::Validator positive_whole_number() { return whole_number(1, std::numeric_limits<int64_t>::max()); }

@@ -14,6 +14,12 @@
 CLI::Validator whole_number(int64_t low, int64_t high);
 CLI::Validator positive_whole_number();
 
+// A finite number from low to high.
+CLI::Validator real_number(double low, double high);
+
+// One of choices; a near miss is named ("did you mean 'stats'?").
+CLI::Validator one_of(const std::vector<std::string> &choices);
+
 // A text that is not empty.
 CLI::Validator non_empty();
 

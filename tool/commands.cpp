@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -120,7 +121,9 @@ void add_tmdb(CLI::App &app, operation &op) {
     auto *image = command(tmdb, "image", "The full address of a TMDb image path (no request)",
                           "oxmeta tmdb image /63N9uy8nd9j7Eog2axPQ8lbr3Wj.jpg --size w185");
     image->add_option("path", path, "An image path such as /63N9uy8nd9j7Eog2axPQ8lbr3Wj.jpg")->required()->check(non_empty());
-    image->add_option("--size", size, "A size name such as w185, w500 or original")->option_text("NAME");
+    image->add_option("--size", size, "A size name: w45, w92, w154, w185, w300, w342, w500 (the default), w780, w1280, h632 or original")
+        ->option_text("NAME")
+        ->check(one_of({"w45", "w92", "w154", "w185", "w300", "w342", "w500", "w780", "w1280", "h632", "original"}));
     image->callback([&] { op = {"tmdb image", svc::none, [](report_extras &extras) {
                                     extras.kind = report_extras::value_kind::text;
                                     extras.text = oxmeta_tmdb_image_url(path.c_str(), size.c_str());
@@ -138,6 +141,21 @@ std::vector<std::string> reply_members() {
     while (yyjson_val *key = yyjson_obj_iter_next(&it)) names.emplace_back(yyjson_get_str(key));
     yyjson_doc_free(doc);
     return names;
+}
+
+// The JSON of the last reply's member name when it is not a text; "" otherwise.
+std::string reply_member_json(const std::string &name) {
+    const std::string_view body = oxmeta_result_json();
+    yyjson_doc *doc = yyjson_read(body.data(), body.size(), 0);
+    yyjson_val *member = yyjson_obj_get(yyjson_doc_get_root(doc), name.c_str());
+    std::string text;
+    if (member && !yyjson_is_str(member)) {
+        char *json = yyjson_val_write(member, 0, nullptr);
+        if (json) text = json;
+        std::free(json);
+    }
+    yyjson_doc_free(doc);
+    return text;
 }
 
 void add_omdb(CLI::App &app, operation &op) {
@@ -185,6 +203,8 @@ void add_omdb(CLI::App &app, operation &op) {
                  return OXMETA_E_NOT_FOUND;
              }
              extras.text = oxmeta_omdb_field(key.c_str());
+             // A member that is no text (the Ratings list) is shown as its JSON.
+             if (extras.text.empty()) extras.text = reply_member_json(key);
              extras.has_value = true;
              return OXMETA_OK;
          }},

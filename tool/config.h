@@ -24,6 +24,7 @@ struct settings {
     std::string base_url;
     bool verbose = false;
     std::string config_path;  // --config; empty: the default place
+    std::string key_source;   // where the service's key came from: its option, variable or the config file
     // For scan, from the config file; the scan's own options win.
     std::string cache_path;   // "cache"
     std::string cache_ttl;    // "cache_ttl": "search=1d,detail=7d,missing=1h"

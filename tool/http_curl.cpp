@@ -18,7 +18,6 @@ namespace {
 
 constexpr long kMaxRedirects = 5;
 constexpr long kMaxConnectMs = 10000;
-constexpr long kMaxRetryWaitSeconds = 30;
 
 // Where a reply's decoded bytes go, up to a limit.
 struct sink {
@@ -81,6 +80,7 @@ long curl_transport::remaining_ms() const {
 
 int curl_transport::perform(const std::string &url, std::string &body, long &status, std::string &error) {
     auto *curl = static_cast<CURL *>(handle_);
+    retry_after_ = 0;
     const long remaining = remaining_ms();
     const std::string deadline = "deadline of " + std::to_string(options_.deadline_ms / 1000) + " s reached (--deadline)";
     if (remaining <= 0) {
@@ -110,6 +110,9 @@ int curl_transport::perform(const std::string &url, std::string &body, long &sta
         return -1;
     }
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_off_t wait = 0;
+    curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &wait);
+    retry_after_ = static_cast<long>(std::max<curl_off_t>(wait, 0));
     return 0;
 }
 
@@ -130,10 +133,7 @@ int curl_transport::get(void *ctx, const char *url, char **body, int *http_statu
             return -1;
         }
         if ((status != 429 && status != 503) || attempt >= self->options_.retries) break;
-        curl_off_t wait = 0;
-        curl_easy_getinfo(static_cast<CURL *>(self->handle_), CURLINFO_RETRY_AFTER, &wait);
-        if (wait <= 0) wait = 1;
-        wait = std::min<curl_off_t>(wait, kMaxRetryWaitSeconds);
+        const long wait = std::min(self->retry_after_ > 0 ? self->retry_after_ : 1, kMaxRetryWaitSeconds);
         if (wait * 1000 >= self->remaining_ms()) {
             std::fprintf(stderr, "oxmeta: HTTP %ld, not retrying: the deadline of %ld s comes first\n", status,
                          self->options_.deadline_ms / 1000);

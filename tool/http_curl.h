@@ -8,6 +8,9 @@
 
 #include "oxmeta.h"
 
+// The longest wait a Retry-After is taken for.
+constexpr long kMaxRetryWaitSeconds = 30;
+
 struct curl_options {
     long timeout_ms = 15000;               // each request; connecting gets at most 10 s of it
     int retries = 2;                       // after a 429 or 503
@@ -27,6 +30,10 @@ public:
     // False when libcurl could not be set up; error() says why.
     bool ok() const { return handle_ != nullptr; }
     const oxmeta_io *io() const { return &table_; }
+    // Retries after a 429 or 503 from now on (0: the caller retries).
+    void set_retries(int retries) { options_.retries = retries; }
+    // The seconds the last reply's Retry-After asked for; 0 when it gave none.
+    long retry_after() const { return retry_after_; }
 
 private:
     static int get(void *ctx, const char *url, char **body, int *http_status, char **err);
@@ -36,6 +43,7 @@ private:
     curl_options options_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     void *handle_ = nullptr;
+    long retry_after_ = 0;
     oxmeta_io table_{};
 };
 

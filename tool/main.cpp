@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,7 +65,7 @@ std::string shipped_recordings(const char *argv0) {
 
 // Sets the key the operation's service needs; false (after saying so) when
 // there is none. Replayed requests carry no credential, so any key does.
-bool set_key(const operation &op, const settings &s, bool replaying) {
+bool set_key(const operation &op, settings &s, bool replaying, bool on_command_line) {
     struct source {
         std::string option;
         const char *env;
@@ -76,7 +77,11 @@ bool set_key(const operation &op, const settings &s, bool replaying) {
     const source src = op.needs == operation::service::tmdb
                            ? source{s.tmdb_key, "TMDB_API_KEY", "--tmdb-key", "TMDb", oxmeta_tmdb_set_key}
                            : source{s.omdb_key, "OMDB_API_KEY", "--omdb-key", "OMDb", oxmeta_omdb_set_key};
-    std::string key = src.option.empty() ? env_or_empty(src.env) : src.option;
+    const std::string from_env = env_or_empty(src.env);
+    std::string key = src.option.empty() ? from_env : src.option;
+    s.key_source = on_command_line ? src.option_name
+                 : !from_env.empty() ? src.env
+                 : s.config_path.empty() ? default_config_path() : s.config_path;
     if (key.empty() && replaying) key = "offline";
     if (key.empty()) {
         std::fprintf(stderr, "oxmeta: no %s key: set %s, pass %s or put it in %s (or use --offline)\n", src.service,
@@ -101,9 +106,8 @@ void hold_closed_streams() {
 
 // What stdout was given must all have been written.
 int finish_output(int status) {
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "oxmeta: writing output failed: %s\n", std::strerror(errno ? errno : EIO));
+    if (!flush_output()) {
+        std::fprintf(stderr, "oxmeta: writing output failed: %s\n", output_error());
         return kExitUsage;
     }
     return status;
@@ -154,6 +158,9 @@ void add_global_options(CLI::App &app, settings &s, std::string &format) {
 
 int main(int argc, char **argv) {
     hold_closed_streams();
+    // A file grown past the size limit fails its write (EFBIG), as on a full
+    // disk, instead of ending the tool.
+    std::signal(SIGXFSZ, SIG_IGN);
     CLI::App app{"oxmeta " OXMETA_TOOL_VERSION
                  " \xE2\x80\x94 film, TV and podcast metadata from TMDb, OMDb and the iTunes Search API"};
     app.footer("Options are taken anywhere on the line. Keys and defaults may also come from the config file.\n"
@@ -206,7 +213,8 @@ int main(int argc, char **argv) {
 
     if (s.offline) s.replay_dir = shipped_recordings(argv[0]);
     const bool replaying = !s.replay_dir.empty();
-    if (!set_key(op, s, replaying)) return kExitUsage;
+    const bool key_given = app.count(op.needs == operation::service::omdb ? "--omdb-key" : "--tmdb-key") > 0;
+    if (!set_key(op, s, replaying, key_given)) return kExitUsage;
     if (!s.language.empty()) oxmeta_set_language(s.language.c_str());
 
     const long deadline_ms = op.whole_run_deadline || given.deadline ? s.deadline_s * 1000L : 0;

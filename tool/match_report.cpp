@@ -9,6 +9,7 @@
 #include "json_line.h"
 #include "name_fields.h"
 #include "rows.h"
+#include "terminal.h"
 
 match_outcome match_file(const std::string &path, const oxmeta_name *parsed) {
     match_outcome o{path, {}, 0, {}, {}, {}, {}};
@@ -56,8 +57,7 @@ void append_candidate_members(std::string &out, const match_candidate &c) {
 
 void print_json_line(const match_outcome &o) {
     std::string out = "{";
-    json_key(out, "input");
-    append_json_string(out, o.input);
+    append_input_members(out, o.input);
     json_key(out, "parsed");
     out += '{';
     append_name_members(out, o.name);
@@ -138,12 +138,16 @@ void print_block(const match_outcome &o, bool truncate) {
         table.cells.push_back({pick ? "pick" : i == 0 ? "best" : "", c.id, c.title, year_text(c.year),
                                std::to_string(c.score), episode});
     }
-    std::printf("%s\n  %s: %s\n", o.input.c_str(), said.c_str(), match_verdict(o));
+    std::printf("%s\n  %s: %s\n", escape_cell(o.input).c_str(), escape_cell(said).c_str(), match_verdict(o));
     if (!table.cells.empty()) print_aligned(table, truncate);
     std::printf("\n");
 }
 
 }  // namespace
+
+void tell_match_error(const match_outcome &o) {
+    std::fprintf(stderr, "oxmeta: %s: %s\n", escape_cell(o.input).c_str(), escape_cell(o.error).c_str());
+}
 
 void print_match(const match_outcome &o, output_format format, bool truncate) {
     if (format == output_format::json) {

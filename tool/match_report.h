@@ -38,5 +38,8 @@ match_outcome match_file(const std::string &path, const oxmeta_name *parsed = nu
 // "matched", "ambiguous", "unmatched" or "failed".
 const char *match_verdict(const match_outcome &o);
 
+// "oxmeta: PATH: ERROR" on stderr, escaped as table cells are.
+void tell_match_error(const match_outcome &o);
+
 // One outcome: a block on a terminal (table), a row (tsv), a JSON line.
 void print_match(const match_outcome &o, output_format format, bool truncate);

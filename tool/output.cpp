@@ -3,7 +3,9 @@
 #include <yyjson.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -14,6 +16,8 @@
 #include "terminal.h"
 
 namespace {
+
+int g_output_errno = 0;  // the first failure writing stdout
 
 struct status_entry {
     int code;
@@ -38,7 +42,9 @@ constexpr status_entry kStatusNames[] = {
 // People and collections carry no rating: the 0 TMDb gives them means none.
 bool has_rating(int i) {
     const std::string_view type = oxmeta_result_media_type(i);
-    return oxmeta_result_rating_permille(i) >= 0 && type != "person" && type != "collection";
+    // A record of ids alone (tmdb external-ids) has no title and nothing rated.
+    return oxmeta_result_rating_permille(i) >= 0 && type != "person" && type != "collection" &&
+           *oxmeta_result_title(i) != '\0';
 }
 
 // The rating on the service's own scale of ten ("8.2"), or "".
@@ -246,3 +252,12 @@ void print_report(const std::string &operation, int rc, output_format format, bo
     if (rc != OXMETA_OK)
         std::fprintf(stderr, "oxmeta: %s (%s)\n", escape_cell(failure_text(extras)).c_str(), status_name(rc));
 }
+
+bool flush_output() {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    if (g_output_errno == 0) g_output_errno = errno ? errno : EIO;
+    return false;
+}
+
+const char *output_error() { return std::strerror(g_output_errno ? g_output_errno : EIO); }

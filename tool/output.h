@@ -19,6 +19,11 @@ struct report_extras {
     std::string error;  // the tool's own reason for a failure, told instead of the library's
 };
 
+// Flushes stdout; false once any write to it has failed (a full disk, a
+// closed pipe end). output_error() tells the first failure's reason.
+bool flush_output();
+const char *output_error();
+
 // The name of a status code ("OXMETA_E_NOT_FOUND"), or "unknown".
 const char *status_name(int code);
 

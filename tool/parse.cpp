@@ -15,16 +15,16 @@
 #include "name_fields.h"
 #include "oxmeta.h"
 #include "rows.h"
+#include "stdin_lines.h"
 
 namespace {
 
-constexpr size_t kMaxLine = 64 * 1024;  // bytes of a line kept; the rest is read and dropped
+constexpr size_t kMaxLine = 64 * 1024;  // bytes of a line of stdin kept; the rest is read and dropped
 
 // One JSON line: the input, then every field.
 void append_json_line(std::string &out, std::string_view input, const oxmeta_name &n) {
     out += '{';
-    json_key(out, "input");
-    append_json_string(out, input);
+    append_input_members(out, input);
     append_name_members(out, n);
     out += "}\n";
 }
@@ -34,7 +34,7 @@ void append_json_line(std::string &out, std::string_view input, const oxmeta_nam
 struct printer {
     output_format format;
     bool truncate;
-    rows table{name_headers(), {}};
+    rows table{headers(), {}};
     std::string line = {};
 
     void add(const std::string &input) {
@@ -46,51 +46,26 @@ struct printer {
             append_json_line(line, input, n);
             std::fwrite(line.data(), 1, line.size(), stdout);
         } else if (format == output_format::tsv) {
-            rows one{name_headers(), {name_cells(n)}};
-            print_tab_separated(one);
+            print_tab_separated(rows{headers(), {cells(input, n)}});
         } else {
-            table.cells.push_back(name_cells(n));
+            table.cells.push_back(cells(input, n));
         }
+    }
+    // The input first, then what it says.
+    static std::vector<std::string> headers() {
+        std::vector<std::string> h = name_headers();
+        h.insert(h.begin(), "input");
+        return h;
+    }
+    static std::vector<std::string> cells(const std::string &input, const oxmeta_name &n) {
+        std::vector<std::string> c = name_cells(n);
+        c.insert(c.begin(), input);
+        return c;
     }
     void finish() {
         if (format == output_format::table) print_aligned(table, truncate);
     }
 };
-
-// One name per line of stdin, streamed in constant memory; a line longer
-// than kMaxLine is cut there. Output is flushed whenever the input read so
-// far is used up, so that a program feeding names one at a time gets each
-// answer at once, and a large input is written in large blocks.
-void read_lines(printer &p) {
-    static char buffer[1 << 16];
-    std::string current;
-    bool overlong = false;
-    for (;;) {
-        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        size_t at = 0;
-        const auto size = static_cast<size_t>(got);
-        while (at < size) {
-            const char *newline = static_cast<const char *>(std::memchr(buffer + at, '\n', size - at));
-            const size_t end = newline ? static_cast<size_t>(newline - buffer) : size;
-            if (!overlong) {
-                const size_t room = kMaxLine - std::min(current.size(), kMaxLine);
-                current.append(buffer + at, std::min(end - at, room));
-                overlong = current.size() >= kMaxLine;
-            }
-            at = end;
-            if (!newline) break;
-            ++at;
-            if (!current.empty() && current.back() == '\r') current.pop_back();
-            p.add(current);
-            current.clear();
-            overlong = false;
-        }
-        std::fflush(stdout);
-    }
-    if (!current.empty()) p.add(current);
-}
 
 }  // namespace
 
@@ -110,7 +85,10 @@ void add_parse_command(CLI::App &app, operation &op) {
                   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
                   printer p{format, choice.terminal};
                   if (from_stdin)
-                      read_lines(p);
+                      read_stdin_lines(kMaxLine, [&p](const std::string &line) {
+                          p.add(line);
+                          return true;
+                      });
                   else
                       for (const std::string &name : names) p.add(name);
                   p.finish();

@@ -1,6 +1,6 @@
 // `oxmeta scan DIR...`: the media files under folders found, parsed and
 // matched to TMDb, with the replies kept in the response cache; and
-// `oxmeta cache stats|clear|path`.
+// `oxmeta cache stats|clear|check|path`.
 //
 // The library's result store is one slot for the whole process, so the
 // library runs on this thread only. Workers only fetch: each pass matches
@@ -9,24 +9,33 @@
 // have, and the workers then fetch those, each URL once, at the rate the
 // services allow. A file's match is final in the first pass that wanted
 // nothing new; a match sends at most three requests, so a few passes do.
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <list>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include <yyjson.h>
 
 #include "cache.h"
 #include "cli.h"
@@ -34,6 +43,7 @@
 #include "credentials.h"
 #include "malloc_copy.h"
 #include "match_report.h"
+#include "terminal.h"
 #include "walk.h"
 
 namespace {
@@ -59,25 +69,36 @@ double default_rate(const std::string &service) {
 }
 
 // A token bucket of one token: requests to one service at least 1/rate
-// seconds apart, however many workers ask.
+// seconds apart, however many workers ask; a pause (a Retry-After) holds
+// every worker of the service until it ends.
 class rate_limiter {
 public:
     explicit rate_limiter(double per_second)
         : interval_(std::chrono::duration_cast<clock_type::duration>(std::chrono::duration<double>(1.0 / per_second))) {}
     void wait() {
-        clock_type::time_point slot;
-        {
+        for (;;) {
+            clock_type::time_point slot;
+            {
+                std::lock_guard<std::mutex> hold(mutex_);
+                slot = std::max({clock_type::now(), next_, paused_until_});
+                next_ = slot + interval_;
+            }
+            std::this_thread::sleep_until(slot);
+            // A pause that began while this worker slept holds it too.
             std::lock_guard<std::mutex> hold(mutex_);
-            slot = std::max(clock_type::now(), next_);
-            next_ = slot + interval_;
+            if (paused_until_ <= slot) return;
         }
-        std::this_thread::sleep_until(slot);
+    }
+    void pause(clock_type::duration length) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        paused_until_ = std::max(paused_until_, clock_type::now() + length);
     }
 
 private:
     std::mutex mutex_;
     clock_type::duration interval_;
     clock_type::time_point next_{};
+    clock_type::time_point paused_until_{};
 };
 
 struct reply {
@@ -87,36 +108,103 @@ struct reply {
     std::string error;
 };
 
-// The replies of this scan, in memory, over the response cache.
+// Whether the library can read a reply: the services answer JSON, and
+// anything else (a captive portal's page, a proxy's error) is never kept.
+bool readable(const std::string &body) {
+    yyjson_doc *doc = yyjson_read(body.data(), body.size(), 0);
+    yyjson_doc_free(doc);
+    return doc != nullptr;
+}
+
+// The replies of this scan, over the response cache. A reply the cache
+// kept is read from there when a match wants it, and stays in memory only
+// while a file still pending has read it; a reply the cache could not keep
+// stays for the scan. Memory holds the replies in use, not all of them.
 class reply_pool {
 public:
+    using shared_reply = std::shared_ptr<const reply>;
+
     reply_pool(response_cache *cache, const cache_ttls &ttls, bool refresh) : cache_(cache), ttls_(ttls), refresh_(refresh) {}
+
+    // The file whose match asks from now on.
+    void begin_file(size_t file) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        file_ = file;
+    }
 
     // The reply for url, if this scan has it or the cache holds it fresh;
     // otherwise url is noted as wanted.
-    std::optional<reply> find(const std::string &url) {
+    shared_reply find(const std::string &url) {
         const std::string key = strip_credentials(url);
         std::lock_guard<std::mutex> hold(mutex_);
-        if (const auto found = replies_.find(key); found != replies_.end()) return found->second;
-        if (cache_ && !refresh_) {
-            if (auto kept = cache_->find(key, unix_now(), ttls_)) {
-                ++cache_hits_;
-                reply r{false, kept->status, std::move(kept->body), {}};
-                replies_.emplace(key, r);
-                return r;
+        entry &e = entries_[key];
+        if (e.readers.insert(file_).second) touched_[file_].push_back(key);
+        if (e.reply) return e.reply;
+        if (shared_reply r = recall(key)) {
+            e.reply = r;
+            e.in_cache = true;
+            return r;
+        }
+        // With --refresh the cache serves only what this scan fetched.
+        if (cache_ && (!refresh_ || fetched_.count(key))) {
+            auto kept = cache_->find(key, unix_now(), ttls_);
+            if (!cache_->is_open()) tell_broken();
+            if (kept && !readable(kept->body)) {
+                // Kept before replies were checked: asked again.
+                cache_->forget(key);
+            } else if (kept) {
+                if (!fetched_.count(key)) ++cache_hits_;
+                e.reply = std::make_shared<const reply>(reply{false, kept->status, std::move(kept->body), {}});
+                e.in_cache = true;
+                return e.reply;
             }
         }
         missed_ = true;
         wanted_.emplace(key, url);
-        return std::nullopt;
+        return nullptr;
     }
 
     void put(const std::string &url, reply r) {
         const std::string key = strip_credentials(url);
-        if (cache_ && !r.failed) cache_->store(key, service_of(url), r.status, r.body, unix_now());
+        // A reply that echoes the request would keep the key.
+        r.body = scrub_credentials(std::move(r.body), url);
+        const bool cacheable = !r.failed && readable(r.body) && cacheable_status(r.status);
+        const bool stored = cache_ && cacheable && cache_->store(key, service_of(url), r.status, r.body, unix_now());
         std::lock_guard<std::mutex> hold(mutex_);
-        replies_[key] = std::move(r);
+        if (cache_ && cacheable && !stored && !cache_->read_only()) {
+            ++not_kept_;
+            tell_broken();
+        }
+        entry &e = entries_[key];
+        if (stored) {
+            // The cache holds it: the matches that want it read it there.
+            fetched_.insert(key);
+            e.reply = nullptr;
+        } else {
+            e.reply = std::make_shared<const reply>(std::move(r));
+        }
+        e.in_cache = stored;
     }
+
+    // file is settled: the replies it read are let go when no pending file
+    // needs them and the cache holds them.
+    void settle(size_t file) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        const auto found = touched_.find(file);
+        if (found == touched_.end()) return;
+        for (const std::string &key : found->second) {
+            const auto e = entries_.find(key);
+            if (e == entries_.end()) continue;
+            e->second.readers.erase(file);
+            if (!e->second.readers.empty() || (!e->second.in_cache && e->second.reply)) continue;
+            if (e->second.reply) remember(key, std::move(e->second.reply));
+            entries_.erase(e);
+        }
+        touched_.erase(found);
+    }
+
+    // Replies the cache should have kept and could not.
+    long not_kept() const { return not_kept_; }
 
     // The URLs (with their credentials) wanted since the last call.
     std::vector<std::string> take_wanted() {
@@ -136,20 +224,62 @@ public:
     long cache_hits() const { return cache_hits_; }
 
 private:
+    struct entry {
+        shared_reply reply;         // null: not at hand
+        bool in_cache = false;      // the cache holds it: memory may let it go
+        std::set<size_t> readers;   // pending files that read or wanted it
+    };
+
+    // The replies let go last, up to kRecentBytes: the files after one
+    // (the episodes of a show) mostly want what it wanted.
+    static constexpr size_t kRecentBytes = size_t{8} << 20;
+    void remember(const std::string &key, shared_reply r) {
+        if (r->body.size() > kRecentBytes / 4 || recent_index_.count(key)) return;
+        recent_bytes_ += r->body.size();
+        recent_.emplace_front(key, std::move(r));
+        recent_index_[key] = recent_.begin();
+        while (recent_bytes_ > kRecentBytes) {
+            recent_bytes_ -= recent_.back().second->body.size();
+            recent_index_.erase(recent_.back().first);
+            recent_.pop_back();
+        }
+    }
+    shared_reply recall(const std::string &key) {
+        const auto found = recent_index_.find(key);
+        if (found == recent_index_.end()) return nullptr;
+        recent_.splice(recent_.begin(), recent_, found->second);
+        return found->second->second;
+    }
+
+    // Once, when the cache stops working: why.
+    void tell_broken() {
+        if (std::exchange(told_broken_, true)) return;
+        std::fprintf(stderr, "oxmeta: warning: the cache stopped working: %s; replies are no longer kept\n",
+                     escape_cell(cache_->error()).c_str());
+    }
+
     response_cache *cache_;
     cache_ttls ttls_;
     bool refresh_;
     std::mutex mutex_;
-    std::map<std::string, reply> replies_;
-    std::map<std::string, std::string> wanted_;  // key: URL without credentials
+    size_t file_ = 0;
+    std::unordered_map<std::string, entry> entries_;                   // key: URL without credentials
+    std::unordered_map<size_t, std::vector<std::string>> touched_;     // by file: the keys it read or wanted
+    std::unordered_set<std::string> fetched_;                          // fetched by this scan and kept
+    std::list<std::pair<std::string, shared_reply>> recent_;          // let go, the latest first
+    std::unordered_map<std::string, std::list<std::pair<std::string, shared_reply>>::iterator> recent_index_;
+    size_t recent_bytes_ = 0;
+    std::map<std::string, std::string> wanted_;                        // key: URL without credentials
     bool missed_ = false;
     long cache_hits_ = 0;
+    long not_kept_ = 0;
+    bool told_broken_ = false;
 };
 
 // The transport the library is given during a scan: answers from the pool.
 int serve(void *ctx, const char *url, char **body, int *http_status, char **err) {
     auto *pool = static_cast<reply_pool *>(ctx);
-    const std::optional<reply> r = pool->find(url);
+    const reply_pool::shared_reply r = pool->find(url);
     if (!r || r->failed) {
         *err = malloc_copy(r ? r->error : "not fetched yet");
         return -1;
@@ -161,30 +291,69 @@ int serve(void *ctx, const char *url, char **body, int *http_status, char **err)
 
 // ------------------------------------------------------------------ progress
 
-// One status line on stderr, redrawn at most ten times a second; nothing
-// when stderr is not a terminal or with --quiet.
+// One status line on stderr, redrawn at most ten times a second, cut to
+// the terminal's width (measured again when the window changes, so that it
+// never wraps) and cleared on Ctrl-C; nothing when stderr is not a
+// terminal or with --quiet.
+volatile std::sig_atomic_t g_window_changed = 1;
+volatile std::sig_atomic_t g_line_shown = 0;
+
+extern "C" void on_window_change(int) { g_window_changed = 1; }
+
+extern "C" void on_interrupt(int signal_number) {
+    if (g_line_shown) {
+        const char clear[] = "\r\x1b[K";
+        const ssize_t ignored = write(STDERR_FILENO, clear, sizeof clear - 1);
+        (void)ignored;
+    }
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
 class progress_line {
 public:
-    explicit progress_line(bool on) : on_(on) {}
+    explicit progress_line(bool on) : on_(on) {
+        if (!on_) return;
+        std::signal(SIGWINCH, on_window_change);
+        std::signal(SIGINT, on_interrupt);
+        std::signal(SIGTERM, on_interrupt);
+    }
+    ~progress_line() {
+        if (!on_) return;
+        std::signal(SIGWINCH, SIG_DFL);
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+    }
+    progress_line(const progress_line &) = delete;
+    progress_line &operator=(const progress_line &) = delete;
+
     void draw(const std::string &text, bool force = false) {
         if (!on_) return;
         const auto now = clock_type::now();
         if (!force && now - last_ < std::chrono::milliseconds(100)) return;
         last_ = now;
-        std::fprintf(stderr, "\r\x1b[K%s", text.c_str());
+        if (g_window_changed) {
+            g_window_changed = 0;
+            winsize size{};
+            width_ = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+        }
+        // The text is ASCII: a byte a column. The last column stays free,
+        // as some terminals wrap on it.
+        const std::string shown = text.substr(0, width_ > 1 ? width_ - 1 : 0);
+        std::fprintf(stderr, "\r\x1b[K%s", shown.c_str());
         std::fflush(stderr);
-        shown_ = true;
+        g_line_shown = 1;
     }
     void clear() {
-        if (!shown_) return;
+        if (!g_line_shown) return;
         std::fprintf(stderr, "\r\x1b[K");
         std::fflush(stderr);
-        shown_ = false;
+        g_line_shown = 0;
     }
 
 private:
     bool on_;
-    bool shown_ = false;
+    size_t width_ = 80;
     clock_type::time_point last_{};
 };
 
@@ -195,6 +364,7 @@ struct scan_options {
     int max_depth = -1;
     std::string extensions;
     bool extras = false;
+    bool hidden = false;
     int jobs = 0;
     double rate = 0;
     bool no_cache = false;
@@ -229,6 +399,30 @@ struct fetch_counters {
     std::atomic<int> in_flight{0};
 };
 
+// A service's name as people write it.
+const char *service_title(const std::string &service) {
+    if (service == "tmdb") return "TMDb";
+    if (service == "omdb") return "OMDb";
+    if (service == "itunes") return "iTunes";
+    return service.c_str();
+}
+
+// Failures in a row with no success (429, 503, other 5xx, no reply) after
+// which asking a service more is pointless, in number or in time.
+constexpr int kMaxFailuresInARow = 10;
+constexpr auto kMaxFailingTime = std::chrono::seconds(60);
+constexpr auto kDefaultPause = std::chrono::seconds(1);
+
+// What the workers share of one service: its rate, its run of failures,
+// and, once going on is pointless, why the scan stops.
+struct service_state {
+    explicit service_state(double rate) : limiter(rate) {}
+    rate_limiter limiter;
+    std::mutex mutex;
+    int failures_in_a_row = 0;
+    clock_type::time_point first_failure{};
+};
+
 class scanner {
 public:
     scanner(const run_context &run, reply_pool &pool, progress_line &progress)
@@ -236,33 +430,38 @@ public:
 
     int jobs = 4;
     double rate = 0;
+    int retries = 2;         // after a 429 or 503, each through the rate limit
     bool replaying = false;  // recordings answer at once: no rate to keep
     fetch_counters counters;
     size_t files_total = 0;
     size_t files_done = 0;
+    int pass = 0;
     size_t matched = 0;
     size_t ambiguous = 0;
+    size_t failed = 0;  // no answer to read: the service failed, not the match
     clock_type::time_point start = clock_type::now();
 
     // Fetches urls with the workers; false when a worker's transport
     // could not be made.
     bool fetch(const std::vector<std::string> &urls) {
         const size_t workers = std::min<size_t>(static_cast<size_t>(jobs), urls.size());
-        while (chains_.size() + 1 < workers) {
+        while (chains_.size() < workers) {
             std::unique_ptr<transport_chain> chain = run_.another_transport();
             if (!chain->io) {
                 std::fprintf(stderr, "oxmeta: %s\n", chain->error.c_str());
                 return false;
             }
+            // The workers retry themselves, so that every retry keeps the rate.
+            if (chain->live) chain->live->set_retries(0);
             chains_.push_back(std::move(chain));
         }
         std::atomic<size_t> next{0};
         std::atomic<size_t> finished{0};
         std::vector<std::thread> threads;
         for (size_t w = 0; w < workers; ++w) {
-            const oxmeta_io *io = w == 0 ? run_.io : chains_[w - 1]->io;
-            threads.emplace_back([&, io] {
-                for (size_t i; (i = next++) < urls.size(); ++finished) fetch_one(io, urls[i]);
+            const transport_chain *chain = chains_[w].get();
+            threads.emplace_back([&, chain] {
+                for (size_t i; (i = next++) < urls.size(); ++finished) fetch_one(*chain, urls[i]);
             });
         }
         while (finished < urls.size()) {
@@ -273,31 +472,77 @@ public:
         return true;
     }
 
-    std::string status_text() const {
-        const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+    // Why the scan stopped early ("" while it goes on).
+    std::string stop_reason() {
+        std::lock_guard<std::mutex> hold(stop_mutex_);
+        return stop_reason_;
+    }
+
+    // "scan: pass 2, 120/400 files, 97 matched, 4 in flight, 19.8 requests/s,
+    // about 14 s left": files counted as each is settled, the time left from
+    // the files settled in the last 20 s.
+    std::string status_text() {
+        const auto now = clock_type::now();
+        const double seconds = std::chrono::duration<double>(now - start).count();
         const double per_second = seconds > 0 ? static_cast<double>(counters.sent) / seconds : 0;
         char text[200];
-        std::snprintf(text, sizeof text, "scan: %zu/%zu files, %zu matched, %d in flight, %.1f requests/s", files_done,
-                      files_total, matched, counters.in_flight.load(), per_second);
+        std::snprintf(text, sizeof text, "scan: pass %d, %zu/%zu files, %zu matched, %d in flight, %.1f requests/s",
+                      pass + 1, files_done, files_total, matched, counters.in_flight.load(), per_second);
         std::string line = text;
-        if (files_done > 0 && files_done < files_total) {
-            const double left = seconds / static_cast<double>(files_done) * static_cast<double>(files_total - files_done);
+        if (samples_.empty() || samples_.back().second != files_done) samples_.emplace_back(now, files_done);
+        while (samples_.size() > 1 && now - samples_.front().first > std::chrono::seconds(20)) samples_.pop_front();
+        const auto &[then, done_then] = samples_.front();
+        const double span = std::chrono::duration<double>(now - then).count();
+        if (files_done > done_then && files_done < files_total && span > 0.5) {
+            const double settling = static_cast<double>(files_done - done_then) / span;
+            const double left = static_cast<double>(files_total - files_done) / settling;
             line += ", about " + std::to_string(static_cast<long>(std::ceil(left))) + " s left";
         }
         return line;
     }
 
 private:
-    rate_limiter &limiter_for(const std::string &service) {
-        std::lock_guard<std::mutex> hold(limiters_mutex_);
-        auto found = limiters_.find(service);
-        if (found == limiters_.end())
-            found = limiters_.emplace(service, std::make_unique<rate_limiter>(rate > 0 ? rate : default_rate(service))).first;
+    service_state &state_of(const std::string &service) {
+        std::lock_guard<std::mutex> hold(services_mutex_);
+        auto found = services_.find(service);
+        if (found == services_.end())
+            found = services_.emplace(service, std::make_unique<service_state>(rate > 0 ? rate : default_rate(service))).first;
         return *found->second;
     }
 
-    void fetch_one(const oxmeta_io *io, const std::string &url) {
-        if (!replaying) limiter_for(service_of(url)).wait();
+    bool stopped() {
+        std::lock_guard<std::mutex> hold(stop_mutex_);
+        return !stop_reason_.empty();
+    }
+
+    void stop(const std::string &reason) {
+        std::lock_guard<std::mutex> hold(stop_mutex_);
+        if (stop_reason_.empty()) stop_reason_ = reason;
+    }
+
+    // Counts a failed attempt; true when the service has failed long enough
+    // to stop the scan.
+    bool failed_again(service_state &state, const std::string &service, const std::string &what) {
+        std::lock_guard<std::mutex> hold(state.mutex);
+        const auto now = clock_type::now();
+        if (state.failures_in_a_row++ == 0) state.first_failure = now;
+        if (state.failures_in_a_row < kMaxFailuresInARow && now - state.first_failure < kMaxFailingTime) return false;
+        const long seconds = std::lround(std::chrono::duration<double>(now - state.first_failure).count());
+        stop(std::string(service_title(service)) + " answered " + what + " to " +
+             std::to_string(state.failures_in_a_row) + " requests in a row over " + std::to_string(seconds) +
+             " s, with no success");
+        return true;
+    }
+
+    void succeeded(service_state &state) {
+        std::lock_guard<std::mutex> hold(state.mutex);
+        state.failures_in_a_row = 0;
+    }
+
+    // One request through the transport; the reply, and the Retry-After
+    // it asked for in seconds (0 none).
+    reply get(const transport_chain &chain, const std::string &url, long &retry_after) {
+        const oxmeta_io *io = chain.io;
         ++counters.in_flight;
         char *body = nullptr;
         char *err = nullptr;
@@ -313,23 +558,63 @@ private:
             else
                 std::free(text);
         }
-        pool_.put(url, std::move(r));
+        retry_after = chain.live ? chain.live->retry_after() : 0;
+        return r;
+    }
+
+    void fetch_one(const transport_chain &chain, const std::string &url) {
+        const std::string service = service_of(url);
+        service_state &state = state_of(service);
+        for (int attempt = 0;; ++attempt) {
+            if (stopped()) return;  // left for the next run
+            if (!replaying) state.limiter.wait();
+            if (stopped()) return;
+            long retry_after = 0;
+            reply r = get(chain, url, retry_after);
+            if (!r.failed && r.status == 401) {
+                // Every other request would be refused the same way.
+                stop(std::string(service_title(service)) + " rejected the key from " + run_.s.key_source +
+                     " (HTTP 401)");
+                return;
+            }
+            const bool busy = !r.failed && (r.status == 429 || r.status == 503);
+            if (!r.failed && !busy && r.status < 500) {
+                succeeded(state);
+                pool_.put(url, std::move(r));
+                return;
+            }
+            const std::string what = r.failed ? "with no reply" : "HTTP " + std::to_string(r.status);
+            if (failed_again(state, service, what)) return;
+            if (busy) {
+                // The service asked for a pause: every worker of it waits.
+                const auto pause = retry_after > 0 ? std::chrono::seconds(std::min(retry_after, kMaxRetryWaitSeconds))
+                                                   : std::chrono::seconds(kDefaultPause);
+                if (!replaying) state.limiter.pause(pause);
+                if (attempt < retries) continue;
+            }
+            pool_.put(url, std::move(r));
+            return;
+        }
     }
 
     const run_context &run_;
     reply_pool &pool_;
     progress_line &progress_;
     std::vector<std::unique_ptr<transport_chain>> chains_;
-    std::mutex limiters_mutex_;
-    std::map<std::string, std::unique_ptr<rate_limiter>> limiters_;
+    std::mutex services_mutex_;
+    std::map<std::string, std::unique_ptr<service_state>> services_;
+    std::mutex stop_mutex_;
+    std::string stop_reason_;
+    std::deque<std::pair<clock_type::time_point, size_t>> samples_;  // files settled, by time
 };
 
 int run_scan(const run_context &run) {
     const settings &s = run.s;
     for (const std::string &dir : g_scan.dirs) {
         if (access(dir.c_str(), F_OK) != 0) {
-            std::fprintf(stderr, "oxmeta: scan: no such file or folder: %s\nRun 'oxmeta scan --help' for usage.\n",
-                         dir.c_str());
+            const std::string why = errno == ENOENT ? "no such file or folder" : std::strerror(errno);
+            std::fprintf(stderr, "oxmeta: scan: %s: %s\nRun 'oxmeta scan --help' for usage.\n", why.c_str(),
+                         escape_cell(dir).c_str());
             return 2;
         }
     }
@@ -337,20 +622,24 @@ int run_scan(const run_context &run) {
     if (!read_ttls(s, ttls)) return 2;
     walk_options walk;
     walk.max_depth = g_scan.max_depth;
+    walk.hidden = g_scan.hidden;
     walk.extensions = g_scan.extensions.empty() ? default_video_extensions() : extensions_from(comma_list(g_scan.extensions));
-    const walk_result found = find_media_files(g_scan.dirs, walk);
-    for (const std::string &problem : found.problems) std::fprintf(stderr, "oxmeta: warning: %s\n", problem.c_str());
-
-    // Samples, trailers and extras stay out unless asked for.
+    // Samples, trailers and extras stay out unless asked for. Names are
+    // parsed again when matched: a record per file stays small.
     std::vector<std::string> files;
-    std::vector<oxmeta_name> names;
-    for (const std::string &path : found.files) {
+    bool walk_problems = false;
+    {
+        walk_result found = find_media_files(g_scan.dirs, walk);
+        for (const std::string &problem : found.problems)
+            std::fprintf(stderr, "oxmeta: warning: %s\n", escape_cell(problem).c_str());
+        walk_problems = !found.problems.empty();
         oxmeta_name n;
-        n.size = sizeof n;
-        oxmeta_parse_name(path.c_str(), &n);
-        if (!g_scan.extras && n.is_extra) continue;
-        files.push_back(path);
-        names.push_back(n);
+        for (std::string &path : found.files) {
+            n.size = sizeof n;
+            oxmeta_parse_name(path.c_str(), &n);
+            if (!g_scan.extras && n.is_extra) continue;
+            files.push_back(std::move(path));
+        }
     }
 
     // Replayed scans keep no cache: recordings are their own.
@@ -360,12 +649,17 @@ int run_scan(const run_context &run) {
     if (use_cache) {
         const std::string path = cache_file(s);
         if (path.empty() || !cache.open(path)) {
-            std::fprintf(stderr, "oxmeta: warning: %s; scanning without a cache\n",
+            if (cache.refused()) {
+                std::fprintf(stderr, "oxmeta: %s (pass --cache with another file, or --no-cache)\n",
+                             escape_cell(cache.error()).c_str());
+                return 2;
+            }
+            std::fprintf(stderr, "oxmeta: warning: %s; scanning without the cache\n",
                          path.empty() ? "no place for the cache (set XDG_CACHE_HOME or HOME, or pass --cache)"
-                                      : cache.error().c_str());
+                                      : escape_cell(cache.error()).c_str());
             use_cache = false;
         }
-        for (const std::string &note : cache.notes()) std::fprintf(stderr, "oxmeta: warning: %s\n", note.c_str());
+        for (const std::string &note : cache.notes()) std::fprintf(stderr, "oxmeta: warning: %s\n", escape_cell(note).c_str());
     }
     reply_pool pool(use_cache ? &cache : nullptr, ttls, g_scan.refresh);
     oxmeta_io serving{&pool, serve, nullptr, nullptr};
@@ -377,55 +671,86 @@ int run_scan(const run_context &run) {
     scan.rate = g_scan.rate > 0 ? g_scan.rate : s.rate;
     scan.files_total = files.size();
     scan.replaying = replaying;
+    scan.retries = s.retries;
 
-    std::vector<std::optional<match_outcome>> outcomes(files.size());
+    // A byte per file, and the outcomes settled but not yet printed.
+    std::vector<char> settled(files.size(), 0);
+    std::map<size_t, match_outcome> unprinted;
     std::vector<size_t> pending(files.size());
     for (size_t i = 0; i < files.size(); ++i) pending[i] = i;
     size_t printed = 0;
     bool transport_ok = true;
-    for (int pass = 0; pass < kMaxPasses && !pending.empty() && transport_ok; ++pass) {
+    bool stopping = false;  // a service made going on pointless: one last pass over what was fetched
+    bool output_ok = true;  // with nowhere to write, going on is pointless
+    const auto print_settled = [&](bool in_order) {
+        for (; output_ok && printed < files.size() && (settled[printed] || !in_order); ++printed) {
+            const auto found = unprinted.find(printed);
+            if (found == unprinted.end()) continue;
+            progress.clear();
+            const match_outcome &o = found->second;
+            if (!o.stored()) tell_match_error(o);
+            print_match(o, run.format, run.terminal);
+            output_ok = flush_output();
+            unprinted.erase(found);
+        }
+    };
+    for (int pass = 0; pass < kMaxPasses && !pending.empty() && transport_ok && output_ok; ++pass) {
         std::vector<size_t> still;
         const bool last_pass = pass + 1 == kMaxPasses;
+        scan.pass = pass;
         for (size_t i : pending) {
-            match_outcome o = match_file(files[i], &names[i]);
-            if (pool.take_missed() && !last_pass) {
+            pool.begin_file(i);
+            match_outcome o = match_file(files[i]);
+            if (pool.take_missed() && (!last_pass || stopping)) {
                 still.push_back(i);
                 continue;
             }
+            pool.settle(i);
             ++scan.files_done;
             scan.matched += o.matched();
             scan.ambiguous += o.ambiguous();
-            outcomes[i] = std::move(o);
+            scan.failed += !o.stored();
+            settled[i] = 1;
+            unprinted.emplace(i, std::move(o));
+            if (printed == i) print_settled(true);
+            if (!output_ok) break;
             progress.draw(scan.status_text());
         }
         // Files print in walk order, as soon as those before them are done.
-        for (; printed < outcomes.size() && outcomes[printed]; ++printed) {
-            progress.clear();
-            const match_outcome &o = *outcomes[printed];
-            if (!o.stored()) std::fprintf(stderr, "oxmeta: %s: %s\n", o.input.c_str(), o.error.c_str());
-            print_match(o, run.format, run.terminal);
-            std::fflush(stdout);
-        }
+        print_settled(true);
         pending.swap(still);
+        if (stopping || !output_ok) break;
         const std::vector<std::string> wanted = pool.take_wanted();
         if (!wanted.empty() && !pending.empty()) transport_ok = scan.fetch(wanted);
+        stopping = !scan.stop_reason().empty();
     }
+    print_settled(false);
     progress.clear();
     oxmeta_set_io(run.io);
     if (!transport_ok) return 1;
+    if (!output_ok) return 2;  // told as every command tells it
+    if (stopping)
+        std::fprintf(stderr, "oxmeta: scan stopped: %s; %zu %s left for the next run, what was fetched is kept\n",
+                     scan.stop_reason().c_str(), pending.size(), pending.size() == 1 ? "file" : "files");
 
     const double seconds = std::chrono::duration<double>(clock_type::now() - scan.start).count();
-    const size_t unmatched = files.size() - scan.matched - scan.ambiguous;
+    const size_t unmatched = scan.files_done - scan.matched - scan.ambiguous - scan.failed;
     if (!g_scan.quiet) {
         const long sent = scan.counters.sent.load();
+        const std::string not_kept =
+            pool.not_kept() > 0 ? ", " + std::to_string(pool.not_kept()) + " not kept (the cache failed)" : "";
+        const std::string failed = scan.failed > 0 ? ", " + std::to_string(scan.failed) + " failed" : "";
+        const size_t left = files.size() - scan.files_done;
+        const std::string not_done = left > 0 ? ", " + std::to_string(left) + " left" : "";
         std::fprintf(stderr,
-                     "oxmeta: scan: %zu %s, %zu matched, %zu ambiguous, %zu unmatched; %ld %s sent, %ld cache %s; "
+                     "oxmeta: scan: %zu %s, %zu matched, %zu ambiguous, %zu unmatched%s%s; %ld %s sent, %ld cache %s%s; "
                      "%.2f s\n",
-                     files.size(), files.size() == 1 ? "file" : "files", scan.matched, scan.ambiguous, unmatched, sent,
+                     files.size(), files.size() == 1 ? "file" : "files", scan.matched, scan.ambiguous, unmatched,
+                     failed.c_str(), not_done.c_str(), sent,
                      sent == 1 ? "request" : "requests", pool.cache_hits(), pool.cache_hits() == 1 ? "hit" : "hits",
-                     seconds);
+                     not_kept.c_str(), seconds);
     }
-    return unmatched + scan.ambiguous == 0 && found.problems.empty() ? 0 : 1;
+    return scan.matched == files.size() && !walk_problems ? 0 : 1;
 }
 
 // ------------------------------------------------------------------ oxmeta cache
@@ -452,22 +777,40 @@ int run_cache(const settings &s, const std::string &action) {
     }
     cache_ttls ttls;
     if (!read_ttls(s, ttls)) return 2;
+    // Only clear writes, and none of them makes a cache that is not there.
     response_cache cache;
-    if (!cache.open(path)) {
-        std::fprintf(stderr, "oxmeta: %s\n", cache.error().c_str());
+    const bool exists = access(path.c_str(), F_OK) == 0;
+    if (exists && !cache.open(path, action == "clear" ? cache_access::read_write : cache_access::read_only)) {
+        std::fprintf(stderr, "oxmeta: %s\n", escape_cell(cache.error()).c_str());
         return 1;
     }
-    for (const std::string &note : cache.notes()) std::fprintf(stderr, "oxmeta: warning: %s\n", note.c_str());
+    for (const std::string &note : cache.notes()) std::fprintf(stderr, "oxmeta: warning: %s\n", escape_cell(note).c_str());
+    if (action == "check") {
+        if (!exists) {
+            std::fprintf(stderr, "oxmeta: there is no cache at %s\n", path.c_str());
+            return 1;
+        }
+        const std::vector<std::string> problems = cache.check();
+        for (const std::string &line : problems) std::printf("%s\n", line.c_str());
+        if (problems == std::vector<std::string>{"ok"}) return 0;
+        std::fprintf(stderr, "oxmeta: the cache %s is damaged; the next scan moves it aside and makes it anew\n",
+                     path.c_str());
+        return 1;
+    }
+    const auto st = cache.stats(unix_now(), ttls);
+    if (!cache.error().empty()) {
+        std::fprintf(stderr, "oxmeta: %s; the cache is damaged (oxmeta cache check tells more)\n",
+                     escape_cell(cache.error()).c_str());
+        return 1;
+    }
     if (action == "clear") {
-        const auto before = cache.stats(unix_now(), ttls);
-        if (!cache.clear()) {
+        if (exists && !cache.clear()) {
             std::fprintf(stderr, "oxmeta: clearing the cache failed: %s\n", cache.error().c_str());
             return 1;
         }
-        std::printf("removed %lld replies from %s\n", static_cast<long long>(before.replies), path.c_str());
+        std::printf("removed %lld replies from %s\n", static_cast<long long>(st.replies), path.c_str());
         return 0;
     }
-    const auto st = cache.stats(unix_now(), ttls);
     std::printf("path\t%s\nreplies\t%lld\nfresh\t%lld\nbytes\t%lld\noldest\t%s\nnewest\t%s\n", path.c_str(),
                 static_cast<long long>(st.replies), static_cast<long long>(st.fresh), static_cast<long long>(st.bytes),
                 when(st.oldest).c_str(), when(st.newest).c_str());
@@ -498,17 +841,25 @@ void add_scan_commands(CLI::App &app, operation &op, settings &s) {
     scan->add_option("--ext", g_scan.extensions, "Extensions taken, comma-separated (default: 3gp,avi,divx,flv,iso,"
                                                   "m2ts,m4v,mkv,mov,mp4,mpeg,mpg,mts,ogm,ogv,rmvb,ts,vob,webm,wmv)")
         ->option_text("LIST")
-        ->check(non_empty());
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                return extensions_from(comma_list(text)).empty()
+                           ? "must list at least one extension, such as mkv,mp4 (not '" + text + "')"
+                           : std::string();
+            },
+            "LIST"));
     scan->add_flag("--extras", g_scan.extras, "Take samples, trailers and extras too");
+    scan->add_flag("--hidden", g_scan.hidden, "Take hidden files and folders (names starting with a dot) too");
     scan->add_option("--jobs", g_scan.jobs, "Requests in flight at once (default 4)")->option_text("N")->check(whole_number(1, 64));
     scan->add_option("--rate", g_scan.rate, "Requests a second per service (default TMDb 20, OMDb 5, iTunes 0.3)")
         ->option_text("N")
-        ->check(CLI::Range(0.01, 1000.0));
+        ->check(real_number(0.01, 1000));
     add_cache_options(scan);
     scan->add_flag("--no-cache", g_scan.no_cache, "Neither read nor write the response cache");
     scan->add_flag("--refresh", g_scan.refresh, "Ask the services again, and keep their new replies");
     scan->add_flag("--quiet,-q", g_scan.quiet, "No progress line and no summary");
-    scan->footer("Exit status: 0 every file matched, 1 some did not (or a folder could not be read), 2 usage.\n"
+    scan->footer("Exit status: 0 every file matched, 1 some did not (or a folder could not be read, or the scan\n"
+                 "stopped early), 2 usage, a cache file that is not oxmeta's, or output that could not be written.\n"
                  "Example: mkdir -p Films && touch Films/Blade.Runner.1982.Final.Cut.1080p.BluRay.x264-GRP.mkv && "
                  "oxmeta --offline scan Films");
     scan->callback([&op] {
@@ -517,8 +868,10 @@ void add_scan_commands(CLI::App &app, operation &op, settings &s) {
     });
 
     static std::string action;
-    CLI::App *cache = app.add_subcommand("cache", "The response cache of scan: stats, clear or path");
-    cache->add_option("action", action, "stats, clear or path")->required()->check(CLI::IsMember({"stats", "clear", "path"}));
+    CLI::App *cache = app.add_subcommand("cache", "The response cache of scan: stats, clear, check or path");
+    cache->add_option("action", action, "stats, clear, check (SQLite's integrity check) or path")
+        ->required()
+        ->check(one_of({"stats", "clear", "check", "path"}));
     add_cache_options(cache);
     cache->footer("Example: oxmeta cache stats");
     cache->callback([&op, &s] {

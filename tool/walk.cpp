@@ -22,6 +22,30 @@ std::string extension_of(const std::string &name) {
     return dot == std::string::npos || dot == 0 ? "" : lower(name.substr(dot + 1));
 }
 
+bool ends_with(const std::string &text, const std::string &end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The folder of a disc's structure: its parent is the film.
+bool is_disc_folder(const std::string &name) {
+    const std::string n = lower(name);
+    return n == "video_ts" || n == "bdmv";
+}
+
+std::string parent_of(const std::string &path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const size_t slash = p.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
+}
+
+std::string base_name(const std::string &path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const size_t slash = p.rfind('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
 class walker {
 public:
     walker(const walk_options &options, walk_result &out) : options_(options), out_(out) {}
@@ -32,7 +56,9 @@ public:
             problem(path, errno);
             return;
         }
-        if (S_ISDIR(info.st_mode)) {
+        if (S_ISDIR(info.st_mode) && is_disc_folder(base_name(path))) {
+            out_.files.push_back(parent_of(path));
+        } else if (S_ISDIR(info.st_mode)) {
             folder(path, info, 0);
         } else {
             out_.files.push_back(path);
@@ -42,6 +68,14 @@ public:
 private:
     void problem(const std::string &path, int error) {
         out_.problems.push_back("cannot read " + path + ": " + std::strerror(error));
+    }
+
+    // Names a media library never takes, whatever the extensions asked for.
+    bool skipped(const std::string &name) const {
+        if (name.rfind("._", 0) == 0) return true;  // macOS resource data beside a file
+        if (!options_.hidden && name[0] == '.') return true;
+        const std::string n = lower(name);
+        return ends_with(n, ".part") || ends_with(n, ".!qb") || ends_with(n, ".crdownload");
     }
 
     bool wanted(const std::string &name) const {
@@ -70,6 +104,18 @@ private:
         std::sort(names.begin(), names.end());
         const std::string prefix = path.empty() || path.back() == '/' ? path : path + "/";
         for (const std::string &name : names) {
+            const std::string child = prefix + name;
+            if (is_disc_folder(name)) {
+                struct stat disc {};
+                if (stat(child.c_str(), &disc) == 0 && S_ISDIR(disc.st_mode)) {
+                    // One film: this folder; nothing else in it is taken.
+                    out_.files.push_back(path);
+                    return;
+                }
+            }
+        }
+        for (const std::string &name : names) {
+            if (skipped(name)) continue;
             const std::string child = prefix + name;
             struct stat child_info {};
             if (stat(child.c_str(), &child_info) != 0) {

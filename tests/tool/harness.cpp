@@ -111,16 +111,18 @@ void set_child_env(const run_options &options, const fs::path &config_home) {
     }
 }
 
-[[noreturn]] void exec_child(const std::vector<std::string> &args, const run_options &options) {
+[[noreturn]] void exec_child(const std::vector<std::string> &args, const run_options &options,
+                            const fs::path &peak_file) {
     std::vector<std::string> words;
-    const char *file = OXMETA_TOOL_PATH;
+    if (options.measure_memory) words = {OXMETA_PEAK_MEMORY_PATH, peak_file.string()};
+    const char *file = options.measure_memory ? OXMETA_PEAK_MEMORY_PATH : OXMETA_TOOL_PATH;
     if (!options.shell.empty()) {
         words = {"bash", "-c", options.shell};
         file = "bash";
     } else {
         words.push_back(options.program.empty() ? OXMETA_TOOL_PATH : options.program);
         words.insert(words.end(), args.begin(), args.end());
-        if (!options.program.empty()) file = options.program.c_str();
+        if (!options.program.empty() && !options.measure_memory) file = options.program.c_str();
     }
     std::vector<char *> argv;
     for (auto &w : words) argv.push_back(w.data());
@@ -163,7 +165,7 @@ outcome run_child(const std::vector<std::string> &args, const run_options &optio
             close(1);
         }
         set_child_env(options, dir / "config");
-        exec_child(args, options);
+        exec_child(args, options, dir / "peak");
     }
     outcome o;
     if (master >= 0) {
@@ -174,6 +176,7 @@ outcome run_child(const std::vector<std::string> &args, const run_options &optio
     }
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
+    if (options.measure_memory) o.peak_kib = std::atol(slurp(dir / "peak").c_str());
     o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     if (options.out == stdout_to::file) o.out = slurp(out);
     o.err = slurp(err);

@@ -24,6 +24,7 @@ struct outcome {
     int status = -1;
     std::string out;
     std::string err;
+    long peak_kib = 0;  // the tool's peak resident memory, with run_options::measure_memory
 };
 
 enum class stdout_to { file, dev_full, closed, terminal };
@@ -40,6 +41,7 @@ struct run_options {
     std::string shell;            // run this bash command line instead, with the tool first on PATH
     std::string cwd;
     std::optional<std::string> input;  // stdin's content (else /dev/null)
+    bool measure_memory = false;       // run the tool under peak_memory: outcome::peak_kib
 };
 
 outcome run_tool(const std::vector<std::string> &args, const run_options &options = {});

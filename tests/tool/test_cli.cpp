@@ -44,6 +44,13 @@ TEST(ToolCli, UsageErrorsSayWhatWasWrong) {
         {{"completion", "tcsh"}, "oxmeta: shell"},
         {{"tmdb", "search", "x"}, "oxmeta: no TMDb key: set TMDB_API_KEY, pass --tmdb-key or put it in "},
         {{"omdb", "id", "tt1"}, "oxmeta: no OMDb key: set OMDB_API_KEY, pass --omdb-key"},
+        {{"--offline", "scan", "--rate", "nan", "/tmp"}, "oxmeta: --rate must be a number from 0.01 to 1000 (not 'nan')"},
+        {{"--offline", "scan", "--rate", "inf", "/tmp"}, "oxmeta: --rate must be a number"},
+        {{"--offline", "scan", "--ext", ",", "/tmp"}, "oxmeta: --ext must list at least one extension"},
+        {{"--offline", "match", ""}, "oxmeta: path must not be empty"},
+        {{"cache", "stat"}, "(did you mean 'stats'?)"},
+        {{"tmdb", "image", "/x.jpg", "--size", "bogus"}, "oxmeta: --size must be w45, w92, "},
+        {{"tmdb", "image", "/x.jpg", "--size", "w50"}, "(did you mean 'w500'?)"},
     };
     for (const auto &c : cases) {
         const outcome o = run_tool(c.args);
@@ -52,6 +59,25 @@ TEST(ToolCli, UsageErrorsSayWhatWasWrong) {
         EXPECT_FALSE(contains(o.err, "179769")) << o.err;
         EXPECT_EQ(o.out, "") << o.out;
     }
+}
+
+TEST(ToolCli, SmallThingsSaidRight) {
+    // A record of ids alone has no rating.
+    const outcome ids = run_tool({"--offline", "tmdb", "external-ids", "78", "--format", "tsv"});
+    ASSERT_EQ(ids.status, 0) << ids.err;
+    EXPECT_EQ(ids.out, "0\tmovie\t78\ttt0083658\t\t\t\t\t\n");
+    // A member that is no text is shown as its JSON.
+    const outcome ratings = run_tool({"--offline", "omdb", "field", "tt0083658", "Ratings"});
+    ASSERT_EQ(ratings.status, 0) << ratings.err;
+    EXPECT_EQ(ratings.out.rfind("[{\"Source\":", 0), 0u) << ratings.out;
+    // match - reads paths from stdin, as parse - does.
+    run_options piped;
+    piped.input = "Blade.Runner.1982.Final.Cut.1080p.BluRay.x264-GRP.mkv\n\nDoctor.Who.2005.S01E01.Rose.720p.mkv\n";
+    const outcome matched = run_tool({"--offline", "--json", "match", "-"}, piped);
+    const auto lines = lines_of(matched.out);
+    ASSERT_EQ(lines.size(), 2u) << matched.out << matched.err;
+    EXPECT_STREQ(yyjson_get_str(json_doc(lines[0]).get("input")), "Blade.Runner.1982.Final.Cut.1080p.BluRay.x264-GRP.mkv");
+    EXPECT_STREQ(yyjson_get_str(json_doc(lines[1]).get("status")), "matched") << lines[1];
 }
 
 TEST(ToolCli, OptionsAreTakenAnywhere) {

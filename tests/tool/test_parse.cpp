@@ -89,8 +89,8 @@ TEST(ToolParse, FormatsFollowWhereOutputGoes) {
     ASSERT_EQ(rows.status, 0) << rows.err;
     const auto lines = lines_of(rows.out);
     ASSERT_EQ(lines.size(), 2u) << rows.out;
-    EXPECT_EQ(lines[0].rfind("movie\tHeat\t1995\t", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1].rfind("episode\tShow\t\t\t1\t1\t2\t", 0), 0u) << lines[1];  // no year, no range
+    EXPECT_EQ(lines[0].rfind(name + "\tmovie\tHeat\t1995\t", 0), 0u) << lines[0];  // the input first
+    EXPECT_EQ(lines[1].rfind("Show.S01E02.mkv\tepisode\tShow\t\t\t1\t1\t2\t", 0), 0u) << lines[1];  // no year, no range
     // --json anywhere: JSON Lines.
     const outcome json = run_tool({"parse", name, "--json"});
     EXPECT_EQ(yyjson_get_int(json_doc(json.out).get("year")), 1995) << json.out;
@@ -100,6 +100,7 @@ TEST(ToolParse, FormatsFollowWhereOutputGoes) {
     terminal.columns = 200;
     const outcome table = run_tool({"parse", name}, terminal);
     EXPECT_TRUE(contains(table.out, "kind")) << table.out;
+    EXPECT_TRUE(contains(table.out, name)) << table.out;
     EXPECT_TRUE(contains(table.out, "Heat")) << table.out;
     EXPECT_EQ(json_doc(table.out).doc, nullptr);
 }
@@ -112,6 +113,7 @@ TEST(ToolParse, AnOverlongLineIsCutAndTheNextOneIsRead) {
     const auto lines = lines_of(o.out);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_LT(lines[0].size(), 200000u);
+    EXPECT_TRUE(contains(o.err, "oxmeta: warning: line 1 is longer than 64 KiB; only its first 64 KiB are read")) << o.err;
     EXPECT_EQ(yyjson_get_int(json_doc(lines[1]).get("year")), 1995) << lines[1];
 }
 

@@ -6,8 +6,12 @@
 // cache`.
 #include <atomic>
 #include <chrono>
+#include <deque>
+#include <functional>
 #include <map>
 #include <set>
+
+#include <sqlite3.h>
 
 #include "../match/replies.h"
 #include "harness.h"
@@ -90,10 +94,13 @@ protected:
 
     // TMDb as far as the tree needs it.
     void answer(const httplib::Request &req, httplib::Response &res) {
+        misbehaviour odd;
         {
             std::lock_guard<std::mutex> hold(log_mutex);
             arrivals.push_back(clock_type::now());
+            odd = misbehave;
         }
+        if (odd && odd(req, res)) return;
         const int now = ++in_flight;
         for (int seen = max_in_flight; now > seen && !max_in_flight.compare_exchange_weak(seen, now);) {
         }
@@ -169,8 +176,39 @@ protected:
         }
     }
 
+    // A way the server misbehaves: answers req itself and returns true, or
+    // leaves it to the TMDb above.
+    using misbehaviour = std::function<bool(const httplib::Request &, httplib::Response &)>;
+    void set_misbehaviour(misbehaviour m) {
+        std::lock_guard<std::mutex> hold(log_mutex);
+        misbehave = std::move(m);
+    }
+
+    // n films more, each its own title, matched as named.
+    void add_films(int n) {
+        for (int k = 0; k < n; ++k) {
+            const std::string &title = film_titles.emplace_back("Film Number " + std::to_string(k));
+            extra_films.push_back({7000 + k, title.c_str(), title.c_str(), "2003-03-03", 20, 100});
+            touch("More/" + title + " (2003)/" + title + ".2003.mkv");
+        }
+    }
+
+    std::string cache_path() const { return (cache_dir / "cache.sqlite3").string(); }
+
+    // Runs sql on the cache file as another program would.
+    void cache_sql(const std::string &sql) {
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open(cache_path().c_str(), &db), SQLITE_OK);
+        char *error = nullptr;
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+        sqlite3_free(error);
+        sqlite3_close(db);
+    }
+
     fs::path tree;
     fs::path cache_dir;
+    misbehaviour misbehave;
+    std::deque<std::string> film_titles;
     std::mutex log_mutex;
     std::vector<clock_type::time_point> arrivals;
     std::atomic<int> in_flight{0};
@@ -284,6 +322,7 @@ TEST_F(ScanTest, ErrorRepliesAreNotCached) {
     const outcome failed = scan({"--retries", "0"});
     EXPECT_EQ(failed.status, 1);
     EXPECT_TRUE(contains(failed.err, "Heat.1995.1080p.BluRay.x264-GRP.mkv: TMDb HTTP 500")) << failed.err;
+    EXPECT_TRUE(contains(failed.err, "8 files, 6 matched, 0 ambiguous, 1 unmatched, 1 failed; 11 requests sent")) << failed.err;
     const int after_first = calls();
     const outcome again = scan();
     expect_every_file_as_named(again);
@@ -291,17 +330,165 @@ TEST_F(ScanTest, ErrorRepliesAreNotCached) {
     EXPECT_EQ(calls(), after_first + 1);
 }
 
-TEST_F(ScanTest, ADamagedCacheIsMovedAsideAndMadeAnew) {
-    write_file(cache_dir / "cache.sqlite3", std::string(4096, 'x'));
+TEST_F(ScanTest, ADamagedCacheOfOursIsMovedAsideAndMadeAnew) {
+    scan();
+    // Every page but the first (the header, with the cache's mark) overwritten.
+    const std::string whole = slurp(cache_path());
+    ASSERT_GT(whole.size(), 4096u);
+    write_file(cache_path(), whole.substr(0, 4096) + std::string(whole.size() - 4096, 'x'));
+    const outcome check = run_tool({"cache", "check", "--cache", cache_path()});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_TRUE(contains(check.err, "is damaged")) << check.err;
     const outcome o = scan();
     expect_every_file_as_named(o);
-    EXPECT_TRUE(contains(o.err, "was damaged or not oxmeta's; moved aside to")) << o.err;
+    EXPECT_TRUE(contains(o.err, "was damaged; moved aside to")) << o.err;
     int aside = 0;
     for (const auto &entry : fs::directory_iterator(cache_dir))
         aside += entry.path().filename().string().rfind("cache.sqlite3.bad-", 0) == 0;
     EXPECT_EQ(aside, 1);
+    EXPECT_EQ(calls(), 2 * kColdRequests);
     scan();
-    EXPECT_EQ(calls(), kColdRequests);  // the new cache serves the second scan
+    EXPECT_EQ(calls(), 2 * kColdRequests);  // the new cache serves the next scan
+    const outcome healthy = run_tool({"cache", "check", "--cache", cache_path()});
+    EXPECT_EQ(healthy.status, 0) << healthy.err;
+    EXPECT_EQ(healthy.out, "ok\n");
+}
+
+TEST_F(ScanTest, DamageDeepInTheCacheIsToldWhereItIsFound) {
+    scan();
+    // Many more replies, then the last pages of the file overwritten.
+    cache_sql("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+              "INSERT INTO replies SELECT 'https://x/' || i, 'tmdb', 200, '{\"pad\":\"' || hex(randomblob(1000)) || '\"}', "
+              "strftime('%s', 'now') FROM n");
+    const std::string whole = slurp(cache_path());
+    ASSERT_GT(whole.size(), 200000u);
+    write_file(cache_path(), whole.substr(0, whole.size() - 40960) + std::string(40960, 'x'));
+    const outcome stats = run_tool({"cache", "stats", "--cache", cache_path()});
+    EXPECT_EQ(stats.status, 1) << stats.out;
+    EXPECT_TRUE(contains(stats.err, "the cache is damaged")) << stats.err;
+    const outcome check = run_tool({"cache", "check", "--cache", cache_path()});
+    EXPECT_EQ(check.status, 1) << check.out;
+    EXPECT_NE(check.out, "ok\n");
+}
+
+TEST_F(ScanTest, AFileThatIsNotOursOrIsNewerIsRefusedAndLeftAsItIs) {
+    struct foreign {
+        const char *what;
+        std::function<void()> make;
+    };
+    const foreign cases[] = {
+        {"a text file", [&] { write_file(cache_path(), std::string(4096, 'x')); }},
+        {"another program's database", [&] { cache_sql("CREATE TABLE notes (text); INSERT INTO notes VALUES ('mine');"); }},
+        {"another program's damaged database",
+         [&] {
+             cache_sql("CREATE TABLE notes (text); INSERT INTO notes VALUES ('mine');");
+             const std::string whole = slurp(cache_path());
+             write_file(cache_path(), whole.substr(0, 100) + std::string(whole.size() - 100, 'x'));
+         }},
+        {"a newer oxmeta's cache",
+         [&] {
+             scan({"--max-depth", "0"});
+             cache_sql("UPDATE meta SET value = '2' WHERE key = 'schema_version'");
+         }},
+    };
+    for (const foreign &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(cache_dir);
+        fs::create_directories(cache_dir);
+        c.make();
+        const std::string before = slurp(cache_path());
+        const int sent = calls();
+        const outcome o = scan();
+        EXPECT_EQ(o.status, 2);
+        EXPECT_TRUE(contains(o.err, "left as it is")) << o.err;
+        EXPECT_EQ(calls(), sent);
+        for (const char *action : {"stats", "clear", "check"}) {
+            const outcome cache = run_tool({"cache", action, "--cache", cache_path()});
+            EXPECT_EQ(cache.status, 1) << action;
+            EXPECT_TRUE(contains(cache.err, "left as it is")) << action << ": " << cache.err;
+        }
+        EXPECT_EQ(slurp(cache_path()), before);
+        EXPECT_EQ(std::distance(fs::directory_iterator(cache_dir), fs::directory_iterator()), 1);
+    }
+}
+
+TEST_F(ScanTest, ABusyCacheIsWaitedForThenLeftAlone) {
+    scan();
+    // Another program holds the file, readers locked out, for longer than a
+    // scan waits.
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(cache_path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM meta WHERE key = 'none';",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const outcome busy = scan();
+    expect_every_file_as_named(busy);
+    EXPECT_TRUE(contains(busy.err, "is busy")) << busy.err;
+    EXPECT_TRUE(contains(busy.err, "scanning without the cache")) << busy.err;
+    EXPECT_EQ(calls(), 2 * kColdRequests);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(std::distance(fs::directory_iterator(cache_dir), fs::directory_iterator()), 1);
+    const outcome stats = run_tool({"cache", "stats", "--cache", cache_path()});
+    EXPECT_TRUE(contains(stats.out, "replies\t11\n")) << stats.out << stats.err;
+}
+
+TEST_F(ScanTest, TheCacheIsPrivateAndKeepsNoKey) {
+    // A reply that echoes the request, key and all.
+    set_misbehaviour([](const httplib::Request &req, httplib::Response &res) {
+        if (req.get_param_value("query") != "Heat") return false;
+        res.set_content(R"({"page":1,"results":[],"total_pages":1,"total_results":0,"request":")" + req.target + "\"}",
+                        "application/json");
+        return true;
+    });
+    const fs::path folder = cache_dir / "made" / "here";
+    const std::string cache = (folder / "cache.sqlite3").string();
+    run({"--tmdb-key", "SECRET-KEY", "--json", "scan", "--cache", cache, tree.string()});
+    EXPECT_TRUE(contains(slurp(cache), "api_key=REDACTED"));
+    EXPECT_FALSE(contains(slurp(cache), "SECRET-KEY"));
+    EXPECT_EQ(fs::status(cache).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    for (const fs::path &made : {folder, folder.parent_path()})
+        EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
+
+    // Looking never writes: no cache, no folder made.
+    const fs::path nowhere = cache_dir / "not" / "here" / "cache.sqlite3";
+    const outcome stats = run_tool({"cache", "stats", "--cache", nowhere.string()});
+    EXPECT_EQ(stats.status, 0) << stats.err;
+    EXPECT_TRUE(contains(stats.out, "replies\t0\n")) << stats.out;
+    EXPECT_EQ(run_tool({"cache", "path", "--cache", nowhere.string()}).status, 0);
+    EXPECT_FALSE(fs::exists(cache_dir / "not"));
+}
+
+TEST_F(ScanTest, NowhereToWriteStopsTheScanAtTheFirstFailure) {
+    const std::pair<stdout_to, const char *> cases[] = {{stdout_to::dev_full, "No space left on device"},
+                                                         {stdout_to::closed, "Bad file descriptor"}};
+    for (const auto &[target, reason] : cases) {
+        SCOPED_TRACE(reason);
+        run_options options;
+        options.out = target;
+        const int before = calls();
+        const outcome o = scan({"--no-cache"}, options);
+        EXPECT_EQ(o.status, 2);
+        EXPECT_TRUE(contains(o.err, std::string("oxmeta: writing output failed: ") + reason)) << o.err;
+        // The films' searches; not the episodes the second pass would want.
+        EXPECT_LT(calls() - before, kColdRequests);
+        EXPECT_FALSE(contains(o.err, "oxmeta: scan: 8 files")) << o.err;
+    }
+}
+
+TEST_F(ScanTest, ACacheThatStopsWorkingIsToldOnceAndCounted) {
+    start();
+    // A file-size limit: the cache's writes fail part way, as on a full disk.
+    const outcome o = run_shell("ulimit -f 24; oxmeta --base-url " + base() + " --tmdb-key K --json scan --cache '" +
+                                cache_path() + "' '" + tree.string() + "'");
+    expect_every_file_as_named(o);
+    const auto lines = lines_of(o.err);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string &l) { return contains(l, "the cache stopped working: "); }),
+              1)
+        << o.err;
+    EXPECT_TRUE(contains(o.err, "File too large")) << o.err;
+    EXPECT_TRUE(contains(o.err, " not kept (the cache failed)")) << o.err;
 }
 
 TEST_F(ScanTest, AnInterruptedScanLeavesACacheTheNextOneUses) {
@@ -363,10 +550,37 @@ TEST_F(ScanTest, OnATerminalOneProgressLineIsRedrawnAndCleared) {
     EXPECT_FALSE(contains(quiet.out, "scan: ")) << quiet.out;
 }
 
+TEST_F(ScanTest, TheProgressLineNeverWrapsInANarrowTerminal) {
+    delay_ms = 60;
+    run_options narrow;
+    narrow.out = stdout_to::terminal;
+    narrow.err_on_terminal = true;
+    narrow.columns = 40;
+    const outcome o = run({"--tmdb-key", "K", "scan", "--no-cache", "--jobs", "2", "--format", "json", tree.string()},
+                          narrow);
+    EXPECT_TRUE(contains(o.out, "\r\x1b[Kscan: pass ")) << o.out;
+    // Each drawing, up to the next clearing or the end of its line, fits in 39 columns.
+    size_t drawings = 0;
+    for (size_t at = o.out.find("\r\x1b[K"); at != std::string::npos; at = o.out.find("\r\x1b[K", at + 1)) {
+        const size_t from = at + 4;
+        const size_t end = std::min(o.out.find('\r', from), o.out.find('\n', from));
+        const std::string drawn = o.out.substr(from, end == std::string::npos ? std::string::npos : end - from);
+        if (drawn.rfind("scan: ", 0) != 0) continue;
+        ++drawings;
+        EXPECT_LE(drawn.size(), 39u) << drawn;
+    }
+    EXPECT_GT(drawings, 0u);
+}
+
 TEST_F(ScanTest, UsageAndWalkProblems) {
     const outcome missing = run_tool({"--tmdb-key", "K", "scan", "/no/such/folder"});
     EXPECT_EQ(missing.status, 2);
     EXPECT_TRUE(contains(missing.err, "no such file or folder: /no/such/folder")) << missing.err;
+    // Not "no such file" when the path exists in part: why it cannot be read.
+    const std::string through_a_file = (tree / kTree[0].path).string() + "/more";
+    const outcome not_folder = run_tool({"--tmdb-key", "K", "scan", through_a_file});
+    EXPECT_EQ(not_folder.status, 2);
+    EXPECT_TRUE(contains(not_folder.err, "Not a directory: " + through_a_file)) << not_folder.err;
     EXPECT_EQ(run_tool({"--tmdb-key", "K", "scan", "--cache-ttl", "search=soon", tree.string()}).status, 2);
     // A link back up is walked once; --max-depth 0 reads the folder alone.
     fs::create_symlink(tree, tree / "TV" / "loop");
@@ -375,6 +589,222 @@ TEST_F(ScanTest, UsageAndWalkProblems) {
     const outcome shallow = scan({"--max-depth", "0"});
     EXPECT_EQ(shallow.out, "");
     EXPECT_TRUE(contains(shallow.err, "0 files")) << shallow.err;
+}
+
+// ------------------------------------------------------------------ a misbehaving service
+
+TEST_F(ScanTest, AReplyThatIsNotJsonIsNeverKeptAndAKeptOneIsAskedAgain) {
+    // A captive portal answers the first search for Heat with its own page.
+    std::atomic<int> portal_pages{1};
+    set_misbehaviour([&](const httplib::Request &req, httplib::Response &res) {
+        if (req.get_param_value("query") != "Heat" || portal_pages-- <= 0) return false;
+        res.set_content("<html><body>Sign in to the hotel network</body></html>", "text/html");
+        return true;
+    });
+    const outcome portal = scan();
+    EXPECT_EQ(portal.status, 1);
+    EXPECT_TRUE(contains(portal.err, "Heat.1995.1080p.BluRay.x264-GRP.mkv: ")) << portal.err;
+    const outcome healthy = scan();
+    expect_every_file_as_named(healthy);
+    EXPECT_EQ(requests_for("/3/search/movie", "Heat"), 2);
+
+    // A page kept by an earlier version is dropped and asked again.
+    cache_sql("UPDATE replies SET body = '<html>portal</html>' WHERE url LIKE '%query=Heat%'");
+    const outcome again = scan();
+    expect_every_file_as_named(again);
+    EXPECT_EQ(requests_for("/3/search/movie", "Heat"), 3);
+    scan();
+    EXPECT_EQ(requests_for("/3/search/movie", "Heat"), 3);  // the good reply is kept now
+}
+
+TEST_F(ScanTest, ARejectedKeyStopsTheScanWithOneMessageNamingItsSource) {
+    add_films(20);
+    set_misbehaviour([](const httplib::Request &, httplib::Response &res) {
+        res.status = 401;
+        res.set_content(R"({"status_code":7,"status_message":"Invalid API key: You must be granted a valid key."})",
+                        "application/json");
+        return true;
+    });
+    const outcome given = scan();
+    EXPECT_EQ(given.status, 1);
+    EXPECT_EQ(given.out, "");
+    EXPECT_LE(calls(), 4);  // the requests already in flight at most
+    const auto lines = lines_of(given.err);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) { return contains(l, "401"); }), 1)
+        << given.err;
+    EXPECT_TRUE(contains(given.err, "TMDb rejected the key from --tmdb-key (HTTP 401)")) << given.err;
+    EXPECT_TRUE(contains(given.err, "28 files left for the next run")) << given.err;
+
+    run_options from_env;
+    from_env.env["TMDB_API_KEY"] = "SECRET-KEY";
+    const outcome env = run({"scan", "--cache", cache_path(), tree.string()}, from_env);
+    EXPECT_TRUE(contains(env.err, "rejected the key from TMDB_API_KEY")) << env.err;
+    EXPECT_LE(calls(), 8);
+}
+
+TEST_F(ScanTest, AServiceThatKeepsFailingStopsTheScanKeepingWhatWasFetched) {
+    add_films(30);
+    // Two films found (they are asked first), then 503 for ever.
+    set_misbehaviour([](const httplib::Request &req, httplib::Response &res) {
+        const std::string query = req.get_param_value("query");
+        if (query == "Film Number 0" || query == "Film Number 1") return false;
+        res.status = 503;
+        res.set_content(R"({"status_code":11,"status_message":"Service unavailable."})", "application/json");
+        return true;
+    });
+    const outcome o = scan({"--jobs", "8", "--rate", "200"});
+    EXPECT_EQ(o.status, 1);
+    // Ten failures in a row, and the requests in flight when the last came.
+    EXPECT_LE(calls(), 2 + 10 + 8) << o.err;
+    EXPECT_TRUE(contains(o.err, "scan stopped: TMDb answered HTTP 503 to 10 requests in a row")) << o.err;
+    EXPECT_TRUE(contains(o.err, "left for the next run")) << o.err;
+    EXPECT_TRUE(contains(o.out, "Film Number 0.2003.mkv\",")) << o.out;
+    set_misbehaviour(nullptr);
+    const outcome healthy = scan();
+    EXPECT_EQ(healthy.status, 1);  // Zorblax
+    EXPECT_EQ(requests_for("/3/search/movie", "Film Number 0"), 1);  // what was fetched was kept
+    EXPECT_EQ(lines_of(healthy.out).size(), std::size(kTree) + 30);
+}
+
+TEST_F(ScanTest, ARetryAfterPausesEveryWorkerAndRetriesKeepTheRate) {
+    std::atomic<bool> first{true};
+    set_misbehaviour([&](const httplib::Request &, httplib::Response &res) {
+        if (!first.exchange(false)) return false;
+        res.status = 429;
+        res.set_header("Retry-After", "2");
+        res.set_content(R"({"status_code":25,"status_message":"Too many requests."})", "application/json");
+        return true;
+    });
+    const outcome o = scan({"--no-cache", "--jobs", "4", "--rate", "5"});
+    expect_every_file_as_named(o);
+    std::lock_guard<std::mutex> hold(log_mutex);
+    ASSERT_EQ(arrivals.size(), static_cast<size_t>(kColdRequests + 1));
+    EXPECT_TRUE(contains(o.err, "12 requests sent")) << o.err;  // the retry counted
+    for (size_t i = 1; i < arrivals.size(); ++i)
+        EXPECT_GE(arrivals[i] - arrivals[0], std::chrono::milliseconds(1900)) << "request " << i;
+    for (size_t i = 0; i < arrivals.size(); ++i) {
+        size_t within = 0;
+        for (size_t j = i; j < arrivals.size() && arrivals[j] - arrivals[i] < std::chrono::milliseconds(950); ++j)
+            ++within;
+        EXPECT_LE(within, 5u) << "from request " << i;
+    }
+}
+
+TEST_F(ScanTest, MemoryHoldsTheRepliesInUseNotAllOfThem) {
+    // A sanitizer's shadow memory and quarantine of freed blocks say nothing of the tool's own.
+    if (OXMETA_TOOL_SANITIZED) GTEST_SKIP() << "peak memory is not the tool's own under a sanitizer";
+    // Forty films whose searches each answer 4 MiB.
+    add_films(40);
+    const std::string padding(4 << 20, 'p');
+    set_misbehaviour([&](const httplib::Request &req, httplib::Response &res) {
+        const std::string query = req.get_param_value("query");
+        if (query.rfind("Film Number ", 0) != 0) return false;
+        const int k = std::stoi(query.substr(12));
+        std::string body = replies::search_page(false, {{7000 + k, query.c_str(), query.c_str(), "2003-03-03", 20, 100}});
+        body.insert(body.size() - 1, ",\"padding\":\"" + padding + "\"");
+        res.set_content(body, "application/json");
+        return true;
+    });
+    run_options measured;
+    measured.measure_memory = true;
+    const outcome cold = scan({"--jobs", "2", "--max-reply-size", "8M"}, measured);
+    EXPECT_EQ(lines_of(cold.out).size(), std::size(kTree) + 40) << cold.err;
+    // All of them would be 160 MiB; two in flight and one in use, a few copies each, far less.
+    const outcome warm = scan({"--jobs", "2"}, measured);
+    EXPECT_TRUE(contains(warm.err, "0 requests sent, 51 cache hits")) << warm.err;
+    EXPECT_GT(cold.peak_kib, 0);
+    EXPECT_GT(warm.peak_kib, 0);
+    EXPECT_LT(cold.peak_kib, 80 * 1024) << cold.err << cold.peak_kib;
+    EXPECT_LT(warm.peak_kib, 80 * 1024) << warm.peak_kib;
+}
+
+// ------------------------------------------------------------------ what the terminal sees
+
+TEST_F(ScanTest, FileNamesReachTheTerminalEscaped) {
+    // Names that would set the window's title, turn the text red and clear the screen.
+    const std::string hostile[] = {"Set\x1b]0;owned\x07Title/Heat.1995.mkv", "\x1b[31mRed/The.Thing.1982\x1b[2J.mkv"};
+    std::vector<std::string> paths;
+    for (const std::string &path : hostile) {
+        touch(path);
+        paths.push_back((tree / path).string());
+    }
+    const auto clean = [](const std::string &text) {
+        return text.find('\x1b') == std::string::npos && text.find('\x07') == std::string::npos;
+    };
+    std::vector<std::string> scan_args = {"--tmdb-key", "K", "--format", "table", "scan", "--no-cache", tree.string()};
+    std::vector<std::string> match_args = {"--tmdb-key", "K", "--format", "table", "match"};
+    match_args.insert(match_args.end(), paths.begin(), paths.end());
+    for (const auto &args : {scan_args, match_args}) {
+        SCOPED_TRACE(args[4]);
+        const outcome found = run(args);  // blocks of what was found
+        EXPECT_TRUE(clean(found.out)) << found.out;
+        EXPECT_TRUE(contains(found.out, "\\x1b]0;owned\\x07Title")) << found.out;
+        std::vector<std::string> unreachable = {"--base-url", "http://127.0.0.1:1"};
+        unreachable.insert(unreachable.end(), args.begin(), args.end());
+        const outcome failed = run_tool(unreachable);  // a failure line per file
+        EXPECT_TRUE(clean(failed.out)) << failed.out;
+        EXPECT_TRUE(clean(failed.err)) << failed.err;
+        EXPECT_TRUE(contains(failed.err, "\\x1b[31mRed/The.Thing.1982\\x1b[2J.mkv: ")) << failed.err;
+    }
+}
+
+TEST_F(ScanTest, APathThatIsNotUtf8CanBeFoundAgainFromTheJson) {
+    const std::string name = "Bad\xff.Movie.1999.mkv";
+    touch(name);
+    run_options in_tree;
+    in_tree.cwd = tree.string();
+    in_tree.input = name + "\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--tmdb-key", "K", "--json", "scan", "--no-cache", "--max-depth", "0", "."}, "Li9CYWT/Lk1vdmllLjE5OTkubWt2"},
+        {{"--tmdb-key", "K", "--json", "match", name}, "QmFk/y5Nb3ZpZS4xOTk5Lm1rdg=="},
+        {{"--json", "parse", "-"}, "QmFk/y5Nb3ZpZS4xOTk5Lm1rdg=="},
+    };
+    for (const auto &[args, bytes] : cases) {
+        SCOPED_TRACE(args[args.size() - 2]);
+        const outcome o = run(args, in_tree);
+        const json_doc doc(o.out);
+        ASSERT_NE(doc.doc, nullptr) << o.out << o.err;
+        EXPECT_TRUE(contains(yyjson_get_str(doc.get("input")), "Bad\xEF\xBF\xBD.Movie")) << o.out;  // the text kept
+        EXPECT_STREQ(yyjson_get_str(doc.get("path_bytes")), bytes.c_str()) << o.out;
+    }
+    // A UTF-8 path needs none.
+    const outcome plain = run({"--json", "parse", "Heat.1995.mkv"});
+    EXPECT_EQ(json_doc(plain.out).get("path_bytes"), nullptr) << plain.out;
+}
+
+// ------------------------------------------------------------------ what a media library skips
+
+TEST_F(ScanTest, ResourceFilesHiddenNamesAndPartialDownloadsAreSkippedAndADiscIsOneFilm) {
+    for (const char *path : {"Movies/._Heat.1995.1080p.BluRay.x264-GRP.mkv", "Movies/.Heat.1995.720p.mkv",
+                             ".stash/Heat.1995.mkv", "Movies/The.Thing.1982.mkv.part", "Movies/The.Thing.1982.mkv.!qB",
+                             "Movies/The.Thing.1982.mkv.crdownload"})
+        touch(path);
+    const outcome plain = scan({"--ext", "mkv,part,!qb,crdownload"});
+    expect_every_file_as_named(plain);
+
+    // With --hidden, hidden names are taken; resource files never.
+    const outcome hidden = scan({"--hidden"});
+    EXPECT_TRUE(contains(hidden.out, "/Movies/.Heat.1995.720p.mkv\"")) << hidden.out;
+    EXPECT_TRUE(contains(hidden.out, "/.stash/Heat.1995.mkv\"")) << hidden.out;
+    EXPECT_FALSE(contains(hidden.out, "._Heat")) << hidden.out;
+
+    // A DVD and a Blu-ray: one film each, named by the folder above.
+    extra_films.push_back({348, "Alien", "Alien", "1979-05-25", 50, 9000});
+    for (const char *path : {"Discs/Alien (1979)/VIDEO_TS/VIDEO_TS.IFO", "Discs/Alien (1979)/VIDEO_TS/VTS_01_1.VOB",
+                             "Discs/Alien (1979)/VIDEO_TS/VTS_01_2.VOB", "Discs/Heat (1995)/BDMV/STREAM/00000.m2ts",
+                             "Discs/Heat (1995)/BDMV/STREAM/00001.m2ts", "Discs/Heat (1995)/CERTIFICATE/id.bdmv"})
+        touch(path);
+    const outcome discs = run({"--tmdb-key", "K", "--json", "scan", "--no-cache", (tree / "Discs").string(),
+                               (tree / "Discs" / "Alien (1979)" / "VIDEO_TS").string()});
+    std::vector<std::pair<std::string, int>> got;
+    for (const std::string &line : lines_of(discs.out)) {
+        const json_doc doc(line);
+        got.emplace_back(yyjson_get_str(doc.get("input")), static_cast<int>(yyjson_get_int(yyjson_obj_get(doc.get("pick"), "id"))));
+    }
+    const std::vector<std::pair<std::string, int>> expected = {{(tree / "Discs" / "Alien (1979)").string(), 348},
+                                                               {(tree / "Discs" / "Heat (1995)").string(), 949},
+                                                               {(tree / "Discs" / "Alien (1979)").string(), 348}};
+    EXPECT_EQ(got, expected) << discs.out << discs.err;
 }
 
 }  // namespace
