@@ -393,6 +393,33 @@ OXMETA_API const char *oxmeta_match_episode_title(void);
 OXMETA_API const char *oxmeta_match_episode_id(void);
 
 /* ===================================================================== */
+/* TV seasons, and the episodes a match found                             */
+/* ===================================================================== */
+
+/* One season of a show (tv_id >= 1, season >= 0; 0 holds the specials):
+ * its episodes replace the store, in TMDb's order, each with its id, name
+ * (as the title), overview, air year, still image (as poster_path) and
+ * rating; media type "episode". A season without episodes is
+ * OXMETA_E_NOT_FOUND with an empty store. Follows the TMDb rules above;
+ * the paging counters and the season data are not changed. */
+OXMETA_API int oxmeta_tmdb_tv_season(int tv_id, int season);
+/* Season and episode number of result i, as TMDb numbers the episode; -1
+ * for a bad index or a result that is no episode. */
+OXMETA_API int oxmeta_result_season_number(int i);
+OXMETA_API int oxmeta_result_episode_number(int i);
+
+/* Every episode the last match found, in the order the file names them
+ * (S01E01E02 gives two): 0 when the store no longer holds that match, the
+ * file was a film, or no episode was found. Episode 0 is the one
+ * oxmeta_match_episode_title() and oxmeta_match_episode_id() give. A bad
+ * index gives "" or -1. */
+OXMETA_API int oxmeta_match_episode_count(void);
+OXMETA_API const char *oxmeta_match_episode_title_at(int i);
+OXMETA_API const char *oxmeta_match_episode_id_at(int i);
+OXMETA_API int oxmeta_match_episode_season(int i);
+OXMETA_API int oxmeta_match_episode_number(int i);
+
+/* ===================================================================== */
 /* Fake transport                                                         */
 /* ===================================================================== */
 

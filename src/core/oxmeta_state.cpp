@@ -266,6 +266,8 @@ int ox_list_add(ox_result_list *list, const ox_result *r) {
     slot.year = r->year;
     slot.rating_permille = r->rating_permille;
     slot.popularity_permille = r->popularity_permille;
+    slot.season_number = r->season_number;
+    slot.episode_number = r->episode_number;
     if (!slot.source || !slot.id || !slot.title) {
         ox_result_free(&slot);
         return -1;
@@ -351,8 +353,7 @@ extern "C" OXMETA_API void oxmeta_shutdown(void) {
     ox_season_list seasons{};
     ox_seasons_swap(&seasons);
     ox_season_list_free(&seasons);
-    release_text(&g_ox.match.episode_title);
-    release_text(&g_ox.match.episode_id);
+    ox_list_free(&g_ox.match.episodes);
     g_ox.match.count = 0;
 
     for (int i = 0; i < g_ox.warnings.count; ++i) std::free(g_ox.warnings.items[i]);

@@ -144,10 +144,15 @@ ox_result tmdb_item_to_result(yyjson_val *item, const char *default_media, char 
     return r;
 }
 
-ox_result tmdb_episode_to_result(yyjson_val *root, char (&id)[kTmdbIdSize]) {
+ox_result tmdb_episode_to_result(yyjson_val *root, char (&id)[kTmdbIdSize], int season) {
     ox_result r = tmdb_item_to_result(root, "episode", id);
     r.year = ox_year_from_date(ox_json_str(root, "air_date"));
     r.poster_path = ox_lend(ox_json_str(root, "still_path"));
+    const int number = ox_json_int(yyjson_obj_get(root, "episode_number"), 0);
+    if (number >= 1) {
+        r.episode_number = number;
+        r.season_number = ox_json_int(yyjson_obj_get(root, "season_number"), season);
+    }
     return r;
 }
 
@@ -171,6 +176,10 @@ int tmdb_search_path(char (&path)[kTmdbSearchPathSize], tmdb_search_kind kind, c
 
 void tmdb_episode_path(char (&path)[kTmdbLookupPathSize], int tv_id, int season, int episode) {
     std::snprintf(path, sizeof path, "/tv/%d/season/%d/episode/%d", tv_id, season, episode);
+}
+
+void tmdb_season_path(char (&path)[kTmdbLookupPathSize], int tv_id, int season) {
+    std::snprintf(path, sizeof path, "/tv/%d/season/%d", tv_id, season);
 }
 
 namespace {
@@ -419,6 +428,33 @@ OXMETA_API int oxmeta_tmdb_tv_episode(int tv_id, int season, int episode) {
     if (const int rc = tmdb_fetch_object(path, "tv_episode", &doc, &root)) return rc;
     char id[kIdSize];
     return store_one(tmdb_episode_to_result(root, id), "tv_episode");
+}
+
+OXMETA_API int oxmeta_tmdb_tv_season(int tv_id, int season) {
+    if (tv_id < 1 || season < 0) {
+        ox_set_error("tv_season: tv_id > 0, season >= 0");
+        return OXMETA_E_INVALID_ARG;
+    }
+    char path[kTmdbLookupPathSize];
+    tmdb_season_path(path, tv_id, season);
+    ox_doc doc;
+    yyjson_val *root = nullptr;
+    if (const int rc = tmdb_fetch_object(path, "tv_season", &doc, &root)) return rc;
+    yyjson_val *episodes = yyjson_obj_get(root, "episodes");
+    ox_results_batch batch;
+    char id[kIdSize];
+    const bool stored =
+        batch.add_each(episodes, [&](yyjson_val *episode) { return tmdb_episode_to_result(episode, id, season); });
+    batch.publish();
+    if (!has_elements(episodes)) {
+        ox_set_error("tv_season: TMDb lists no episodes in season %d of show %d", season, tv_id);
+        return OXMETA_E_NOT_FOUND;
+    }
+    if (!stored) {
+        ox_set_error("oom storing tv_season");
+        return OXMETA_E_OOM;
+    }
+    return OXMETA_OK;
 }
 
 OXMETA_API int oxmeta_tmdb_movie_detail(int movie_id) {

@@ -33,9 +33,12 @@ inline constexpr size_t kTmdbLookupPathSize = 256;
 int tmdb_search_path(char (&path)[kTmdbSearchPathSize], tmdb_search_kind kind, const char *query, int year,
                      int page);
 
-// The path of one episode's lookup.
+// The paths of one episode's and of one season's lookup.
 void tmdb_episode_path(char (&path)[kTmdbLookupPathSize], int tv_id, int season, int episode);
+void tmdb_season_path(char (&path)[kTmdbLookupPathSize], int tv_id, int season);
 
-// The record of an episode reply: its id, "name", "overview", year from
-// "air_date", "still_path" as the poster, "vote_average" as the rating.
-ox_result tmdb_episode_to_result(yyjson_val *root, char (&id)[kTmdbIdSize]);
+// The record of an episode (a reply, or an element of a season's
+// "episodes"): its id, "name", "overview", year from "air_date",
+// "still_path" as the poster, "vote_average" as the rating, and its
+// "season_number" (season when it has none) and "episode_number".
+ox_result tmdb_episode_to_result(yyjson_val *root, char (&id)[kTmdbIdSize], int season = -1);

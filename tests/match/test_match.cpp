@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstring>
 #include <atomic>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -119,6 +120,78 @@ TEST_F(Tmdb, EpisodeIsOneRecordFromItsOwnMembers) {
     EXPECT_EQ(ox().oxmeta_tmdb_tv_episode(1399, 0, 1), OXMETA_E_JSON);
     EXPECT_EQ(last_error(), "tv_episode: not an object");
     EXPECT_STREQ(ox().oxmeta_result_id(0), "63141");
+}
+
+TEST_F(Tmdb, SeasonIsItsEpisodesWithTheirNumbers) {
+    // TMDb numbers this show's episodes across its seasons: season 5
+    // holds episodes 89 to 112.
+    std::vector<replies::episode> fifth;
+    for (int n = 89; n <= 112; ++n) fifth.push_back({5000 + n, n, "Episode", "2011-04-01"});
+    fifth[0] = {5089, 89, "Hour of Decision", "2011-04-01", ""};
+    script(replies::season_url(1433, 5), replies::season_reply(1433, 5, fifth));
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_season(1433, 5), OXMETA_OK) << last_error();
+    ASSERT_EQ(ox().oxmeta_result_count(), 24);
+    EXPECT_STREQ(ox().oxmeta_result_id(0), "5089");
+    EXPECT_STREQ(ox().oxmeta_result_title(0), "Hour of Decision");
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "");
+    EXPECT_STREQ(ox().oxmeta_result_media_type(0), "episode");
+    EXPECT_STREQ(ox().oxmeta_result_poster_path(0), "/s5089.jpg");
+    EXPECT_EQ(ox().oxmeta_result_year(0), 2011);
+    EXPECT_EQ(ox().oxmeta_result_rating_permille(0), 740);
+    EXPECT_EQ(ox().oxmeta_result_season_number(23), 5);
+    EXPECT_EQ(ox().oxmeta_result_episode_number(23), 112);
+    for (int bad : {-1, 24}) {
+        EXPECT_EQ(ox().oxmeta_result_season_number(bad), -1);
+        EXPECT_EQ(ox().oxmeta_result_episode_number(bad), -1);
+    }
+    EXPECT_EQ(ox().oxmeta_total_pages(), 0);  // not a listing
+    EXPECT_EQ(ox().oxmeta_tv_season_count(), 0);
+
+    // Season 0 holds the specials; an element without an episode number is
+    // no episode.
+    script(replies::season_url(1433, 0),
+           R"({"_id":"a","season_number":0,"episodes":[{"id":7,"name":"Special","episode_number":1,
+                "season_number":0},{"id":8,"name":"Odd"}]})");
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_season(1433, 0), OXMETA_OK) << last_error();
+    EXPECT_EQ(ox().oxmeta_result_season_number(0), 0);
+    EXPECT_EQ(ox().oxmeta_result_episode_number(0), 1);
+    EXPECT_EQ(ox().oxmeta_result_season_number(1), -1);
+    EXPECT_EQ(ox().oxmeta_result_episode_number(1), -1);
+
+    // Results of other operations are no episodes.
+    script(replies::search_url(true, "Doctor Who", 0), replies::search_page(true, {{57243, "Doctor Who", "Doctor Who", "2005-03-26", 1, 1}}));
+    ASSERT_EQ(ox().oxmeta_tmdb_search_tv("Doctor Who", 0, 1), OXMETA_OK);
+    EXPECT_EQ(ox().oxmeta_result_season_number(0), -1);
+    EXPECT_EQ(ox().oxmeta_result_episode_number(0), -1);
+}
+
+TEST_F(Tmdb, SeasonFailuresSayWhat) {
+    struct {
+        int tv_id, season;
+        const char *body;
+        int status;
+        int rc;
+        const char *message;
+    } const cases[] = {
+        {0, 1, "", 200, OXMETA_E_INVALID_ARG, "tv_season: tv_id > 0, season >= 0"},
+        {1433, -1, "", 200, OXMETA_E_INVALID_ARG, "tv_season: tv_id > 0, season >= 0"},
+        {1433, 40,
+         R"({"success":false,"status_code":34,"status_message":"The resource you requested could not be found."})",
+         404, OXMETA_E_HTTP, "TMDb HTTP 404"},
+        {1433, 9, R"({"_id":"b","season_number":9,"episodes":[]})", 200, OXMETA_E_NOT_FOUND,
+         "tv_season: TMDb lists no episodes in season 9 of show 1433"},
+        {1433, 8, "[]", 200, OXMETA_E_JSON, "tv_season: not an object"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
+        script(replies::season_url(1433, 1), replies::season_reply(1433, 1, {{1, 1, "Pilot"}}));
+        ASSERT_EQ(ox().oxmeta_tmdb_tv_season(1433, 1), OXMETA_OK);
+        if (c.tv_id > 0 && c.season >= 0) script(replies::season_url(c.tv_id, c.season), c.body, c.status);
+        EXPECT_EQ(ox().oxmeta_tmdb_tv_season(c.tv_id, c.season), c.rc);
+        EXPECT_EQ(last_error(), c.message);
+        // Only a reply that lists no episodes empties the store.
+        EXPECT_EQ(ox().oxmeta_result_count(), c.rc == OXMETA_E_NOT_FOUND ? 0 : 1);
+    }
 }
 
 TEST_F(Tmdb, MovieDetailCarriesTheImdbId) {
@@ -604,12 +677,18 @@ protected:
         for (const auto &s : c.searches)
             script(replies::search_url(s.tv, s.query, s.year, lang), replies::search_page(s.tv, s.items));
         for (const auto &l : c.lookups) script(replies::with_credentials(l.path, lang), l.body, l.status);
+        // One season reply holds every episode the case names in it.
+        std::map<std::pair<int, int>, std::vector<replies::episode>> seasons;
         for (const auto &e : c.episodes) {
-            const std::string url = replies::episode_url(e.tv_id, e.season, e.episode, lang);
-            if (e.id)
-                script(url, replies::episode_reply(e.id, e.name, "2005-03-26", e.season, e.episode));
-            else
+            auto &listed = seasons[{e.tv_id, e.season}];
+            if (e.id) listed.push_back({e.id, e.episode, e.name});
+        }
+        for (const auto &[show_season, listed] : seasons) {
+            const std::string url = replies::season_url(show_season.first, show_season.second, lang);
+            if (listed.empty())
                 script(url, kNotFoundBody, 404);
+            else
+                script(url, replies::season_reply(show_season.first, show_season.second, listed));
         }
     }
 };
@@ -718,7 +797,7 @@ TEST_F(Matching, AFailedRequestKeepsTheStoreAsItWas) {
     // The episode lookup failing otherwise than "not found" fails the match.
     const match_case &show = kCases[18];
     script_case(show);
-    script(replies::episode_url(57243, 1, 1), "{}", 503);
+    script(replies::season_url(57243, 1), "{}", 503);
     EXPECT_EQ(ox().oxmeta_tmdb_match(show.file), OXMETA_E_HTTP);
     EXPECT_STREQ(ox().oxmeta_result_id(0), "78");
 }
