@@ -169,4 +169,45 @@ inline std::string season_reply(int show_id, int season, const std::vector<episo
            std::to_string(season) + ".jpg\",\"season_number\":" + std::to_string(season) + ",\"vote_average\":7.2}";
 }
 
+// A season as a show's detail lists it.
+struct season_entry {
+    int number;
+    int episodes;
+    const char *air_date;
+};
+
+// A /tv/{id} reply: the show, its seasons with their episode counts and
+// first air dates, the last episode aired, and, when given, the episode
+// groups appended to it (the elements of "results").
+inline std::string tv_detail_reply(const item &show, const std::vector<season_entry> &seasons,
+                                   const char *groups = nullptr) {
+    std::string out = item_json(true, show);
+    out.pop_back();
+    std::string list;
+    int total = 0;
+    int regular = 0;
+    const season_entry *last = nullptr;
+    for (const season_entry &e : seasons) {
+        const std::string n = std::to_string(e.number);
+        list += (list.empty() ? "" : ",") + std::string("{\"air_date\":") + json_text(e.air_date) +
+                ",\"episode_count\":" + std::to_string(e.episodes) + ",\"id\":" +
+                std::to_string(show.id * 100 + e.number) + ",\"name\":" + (e.number ? "\"Season " + n + "\"" : "\"Specials\"") +
+                ",\"overview\":\"\",\"poster_path\":\"/season" + n + ".jpg\",\"season_number\":" + n +
+                ",\"vote_average\":7.5}";
+        if (e.number > 0) {
+            total += e.episodes;
+            ++regular;
+            last = &e;
+        }
+    }
+    out += ",\"in_production\":false,\"number_of_episodes\":" + std::to_string(total) +
+           ",\"number_of_seasons\":" + std::to_string(regular) + ",\"seasons\":[" + list + "]";
+    if (last)
+        out += ",\"last_episode_to_air\":{\"id\":" + std::to_string(show.id * 1000) + ",\"season_number\":" +
+               std::to_string(last->number) + ",\"episode_number\":" + std::to_string(last->episodes) +
+               ",\"air_date\":" + json_text(last->air_date) + "}";
+    if (groups) out += std::string(",\"episode_groups\":{\"results\":[") + groups + "]}";
+    return out + ",\"status\":\"Ended\",\"type\":\"Scripted\"}";
+}
+
 }  // namespace replies

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <atomic>
 #include <map>
@@ -880,6 +881,178 @@ TEST_F(Matching, IdLookupsReadOnlyTheEntryTheyAskFor) {
     script(replies::search_url(false, "Blade Runner", 1982), replies::search_page(false, {kBladeRunner}));
     ASSERT_EQ(ox().oxmeta_tmdb_match("Blade.Runner.1982.tt0083658.mkv"), OXMETA_OK) << last_error();
     EXPECT_STREQ(ox().oxmeta_result_id(0), "78");
+}
+
+// Episodes numbered from the show's start, or by the day they aired, and
+// files of several episodes: the show's detail and a season reply (or an
+// absolute episode group) name each one.
+const item kAttackOnTitan{1429, "Attack on Titan", "進撃の巨人", "2013-04-07", 150.0, 6000, "JP"};
+const item kHunterXHunter{46298, "Hunter x Hunter", "HUNTER×HUNTER", "2011-10-02", 90.0, 2100, "JP"};
+const item kBrotherhood{31911, "Fullmetal Alchemist: Brotherhood", "鋼の錬金術師 FULLMETAL ALCHEMIST", "2009-04-05",
+                        80.0, 2000, "JP"};
+const item kDailyShow{2224, "The Daily Show", "The Daily Show", "1996-07-22", 40.0, 600, "US"};
+
+struct placed_case {
+    const char *file;
+    int season;  // -1: no episode found
+    int number;
+    int requests;
+    const char *error = "";  // when no episode is found
+};
+
+const placed_case kPlacedCases[] = {
+    // Counting through the regular seasons (25, 12, 22, 30), the specials left out.
+    {"[SubsPlease] Attack on Titan - 01 [1080p].mkv", 1, 1, 3},
+    {"[SubsPlease] Attack on Titan - 25 [1080p].mkv", 1, 25, 3},
+    {"[SubsPlease] Attack on Titan - 26 [1080p].mkv", 2, 1, 3},
+    {"[SubsPlease] Attack on Titan - 59 [1080p].mkv", 3, 22, 3},
+    {"[SubsPlease] Attack on Titan - 60 [1080p].mkv", 4, 1, 3},
+    {"[SubsPlease] Attack on Titan - 89 [1080p].mkv", 4, 30, 3},
+    {"[SubsPlease] Attack on Titan - 90 [1080p].mkv", -1, -1, 2,
+     "match: TMDb has no episode 90 of \"Attack on Titan\""},
+    // TMDb numbers this show's episodes across its seasons.
+    {"Hunter x Hunter - 088 [720p].mkv", 4, 88, 3},
+    {"Hunter x Hunter - 090 [720p].mkv", 5, 90, 3},
+    {"Hunter x Hunter - 112 [720p].mkv", 5, 112, 3},
+    // An absolute episode group orders the episodes instead of the seasons.
+    {"[Group] Fullmetal Alchemist Brotherhood - 05 [1080p].mkv", 1, 5, 3},
+    {"[Group] Fullmetal Alchemist Brotherhood - 40 [1080p].mkv", 1, 40, 3},
+    {"[Group] Fullmetal Alchemist Brotherhood - 65 [1080p].mkv", -1, -1, 3,
+     "match: TMDb has no episode 65 of \"Fullmetal Alchemist Brotherhood\""},
+    // By air date: the day itself, or the only episode a day off.
+    {"The.Daily.Show.2024.01.15.720p.WEB.h264-GRP.mkv", 29, 5, 3},
+    {"The.Daily.Show.2024.01.12.720p.WEB.h264-GRP.mkv", 29, 4, 3},
+    {"The.Daily.Show.2023.12.14.720p.WEB.h264-GRP.mkv", 28, 149, 3},
+    {"The.Daily.Show.2024.01.13.720p.WEB.h264-GRP.mkv", -1, -1, 3,
+     "match: TMDb has no episode aired on 2024-01-13 of \"The Daily Show\""},
+    {"The.Daily.Show.2024.01.17.720p.WEB.h264-GRP.mkv", -1, -1, 3,
+     "match: TMDb has no episode aired on 2024-01-17 of \"The Daily Show\""},
+    {"The.Daily.Show.1990.05.01.720p.WEB.h264-GRP.mkv", -1, -1, 2,
+     "match: TMDb has no episode aired on 1990-05-01 of \"The Daily Show\""},
+};
+
+// Episodes first to last of one season, ids from the show's.
+std::vector<replies::episode> numbered(int show, int season, int first, int last) {
+    std::vector<replies::episode> out;
+    for (int n = first; n <= last; ++n) out.push_back({show * 1000 + season * 200 + n, n, "Episode"});
+    return out;
+}
+
+std::string group_episode(int show, int season, int number, int order) {
+    std::string e = replies::season_episode_json(show, season, {show * 1000 + season * 200 + number, number, "Episode"});
+    e.pop_back();
+    return e + ",\"order\":" + std::to_string(order) + "}";
+}
+
+class PlacedEpisodes : public Matching {
+protected:
+    void SetUp() override {
+        Matching::SetUp();
+        for (const item &show : {kAttackOnTitan, kHunterXHunter, kDailyShow})
+            script(replies::search_url(true, show.title, 0), replies::search_page(true, {show}));
+        script(replies::search_url(true, "Fullmetal Alchemist Brotherhood", 0), replies::search_page(true, {kBrotherhood}));
+
+        const char *by_air_date =
+            R"({"description":"","episode_count":89,"group_count":4,"id":"5c5b2a1a0e0a2621f4c7a6a1","name":"Aired Order","network":null,"type":1})";
+        script(replies::with_credentials("/tv/1429?append_to_response=episode_groups"),
+               replies::tv_detail_reply(kAttackOnTitan, {{0, 8, "2013-07-06"}, {1, 25, "2013-04-07"}, {2, 12, "2017-04-01"},
+                                                         {3, 22, "2018-07-23"}, {4, 30, "2020-12-07"}},
+                                        by_air_date));
+        const int titan[] = {0, 25, 12, 22, 30};
+        for (int season = 1; season <= 4; ++season)
+            script(replies::season_url(1429, season), replies::season_reply(1429, season, numbered(1429, season, 1, titan[season])));
+
+        script(replies::with_credentials("/tv/46298?append_to_response=episode_groups"),
+               replies::tv_detail_reply(kHunterXHunter, {{1, 22, "2011-10-02"}, {2, 22, "2012-03-04"}, {3, 22, "2012-08-05"},
+                                                         {4, 22, "2013-01-06"}, {5, 24, "2013-06-02"}}));
+        for (int season = 1; season <= 5; ++season)
+            script(replies::season_url(46298, season),
+                   replies::season_reply(46298, season, numbered(46298, season, 22 * (season - 1) + 1, season == 5 ? 112 : 22 * season)));
+
+        // The group's parts listed out of their order, a special first.
+        const char *groups =
+            R"({"description":"","episode_count":64,"group_count":2,"id":"5b1a7d6d0e0a2607d3015b5a","name":"Absolute","network":null,"type":2})";
+        script(replies::with_credentials("/tv/31911?append_to_response=episode_groups"),
+               replies::tv_detail_reply(kBrotherhood, {{0, 5, "2009-08-19"}, {1, 64, "2009-04-05"}},
+                                        (std::string(by_air_date) + "," + groups).c_str()));
+        std::string late, early = group_episode(31911, 0, 1, 0);
+        for (int n = 1; n <= 32; ++n) early += "," + group_episode(31911, 1, n, n);
+        for (int n = 33; n <= 64; ++n) late += (late.empty() ? "" : ",") + group_episode(31911, 1, n, n - 33);
+        script(replies::with_credentials("/tv/episode_group/5b1a7d6d0e0a2607d3015b5a"),
+               R"({"description":"","episode_count":64,"group_count":2,"groups":[{"id":"5b1a7e0f","name":"Part 2","order":1,"episodes":[)" +
+                   late + R"(],"locked":true},{"id":"5b1a7df1","name":"Part 1","order":0,"episodes":[)" + early +
+                   R"(],"locked":true}],"id":"5b1a7d6d0e0a2607d3015b5a","name":"Absolute","network":null,"type":2})");
+
+        script(replies::with_credentials("/tv/2224"),
+               replies::tv_detail_reply(kDailyShow, {{28, 150, "2023-01-17"}, {29, 40, "2024-01-08"}}));
+        script(replies::season_url(2224, 28),
+               replies::season_reply(2224, 28, {{2224148, 148, "Guest Night", "2023-12-13"}, {2224149, 149, "Guest Night", "2023-12-14"}}));
+        std::vector<replies::episode> jan;
+        const char *days[] = {"2024-01-08", "2024-01-09", "2024-01-10", "2024-01-11", "2024-01-15", "2024-01-16", "2024-01-18"};
+        for (int n = 1; n <= 7; ++n) jan.push_back({2224200 + n, n, "Guest Night", days[n - 1]});
+        script(replies::season_url(2224, 29), replies::season_reply(2224, 29, jan));
+    }
+};
+
+TEST_F(PlacedEpisodes, NumberedFromTheStartOrByDateFoundInTheirSeason) {
+    for (const placed_case &c : kPlacedCases) {
+        SCOPED_TRACE(c.file);
+        const int before = requests();
+        const int rc = ox().oxmeta_tmdb_match(c.file);
+        EXPECT_EQ(requests() - before, c.requests);
+        EXPECT_LE(requests() - before, 4);
+        EXPECT_GE(ox().oxmeta_result_match_score(0), OXMETA_MATCH_CONFIDENT);
+        if (c.season < 0) {
+            EXPECT_EQ(rc, OXMETA_E_NOT_FOUND);
+            EXPECT_EQ(last_error(), c.error);
+            EXPECT_EQ(ox().oxmeta_match_episode_count(), 0);
+            EXPECT_STREQ(ox().oxmeta_match_episode_id(), "");
+            continue;
+        }
+        ASSERT_EQ(rc, OXMETA_OK) << last_error();
+        ASSERT_EQ(ox().oxmeta_match_episode_count(), 1);
+        EXPECT_EQ(ox().oxmeta_match_episode_season(0), c.season);
+        EXPECT_EQ(ox().oxmeta_match_episode_number(0), c.number);
+        const int show = std::atoi(ox().oxmeta_result_id(0));
+        const int id = show == 2224 ? (c.season == 28 ? 2224000 : 2224200) + c.number : show * 1000 + c.season * 200 + c.number;
+        EXPECT_STREQ(ox().oxmeta_match_episode_id(), std::to_string(id).c_str());
+        EXPECT_STREQ(ox().oxmeta_match_episode_id_at(0), std::to_string(id).c_str());
+    }
+}
+
+TEST_F(Matching, AFileOfSeveralEpisodesNamesEachOne) {
+    script_case(kCases[18]);  // Doctor Who (2005)
+    script(replies::season_url(57243, 1),
+           replies::season_reply(57243, 1, {{941244, 1, "Rose"}, {941245, 2, "The End of the World"}, {941246, 3, "The Unquiet Dead"}}));
+    const int warnings = ox().oxmeta_warning_count();
+    ASSERT_EQ(ox().oxmeta_tmdb_match("Doctor.Who.2005.S01E02E03.720p.mkv"), OXMETA_OK) << last_error();
+    EXPECT_EQ(requests(), 2);  // the search, and the season for both
+    ASSERT_EQ(ox().oxmeta_match_episode_count(), 2);
+    EXPECT_STREQ(ox().oxmeta_match_episode_title(), "The End of the World");
+    EXPECT_STREQ(ox().oxmeta_match_episode_title_at(1), "The Unquiet Dead");
+    EXPECT_STREQ(ox().oxmeta_match_episode_id_at(1), "941246");
+    EXPECT_EQ(ox().oxmeta_match_episode_season(1), 1);
+    EXPECT_EQ(ox().oxmeta_match_episode_number(1), 3);
+    for (int bad : {-1, 2}) {
+        EXPECT_STREQ(ox().oxmeta_match_episode_title_at(bad), "");
+        EXPECT_STREQ(ox().oxmeta_match_episode_id_at(bad), "");
+        EXPECT_EQ(ox().oxmeta_match_episode_season(bad), -1);
+        EXPECT_EQ(ox().oxmeta_match_episode_number(bad), -1);
+    }
+    EXPECT_EQ(ox().oxmeta_warning_count(), warnings);
+
+    // An episode after the first that TMDb does not have: the others are
+    // named, and a warning says which is missing.
+    ASSERT_EQ(ox().oxmeta_tmdb_match("Doctor.Who.2005.S01E03E04.720p.mkv"), OXMETA_OK) << last_error();
+    ASSERT_EQ(ox().oxmeta_match_episode_count(), 1);
+    EXPECT_EQ(ox().oxmeta_match_episode_number(0), 3);
+    ASSERT_EQ(ox().oxmeta_warning_count(), warnings + 1);
+    EXPECT_STREQ(ox().oxmeta_warning(warnings), "match: TMDb has no episode S01E04 of \"Doctor Who\"; the others are named");
+
+    // Another operation takes the episodes away with the candidates.
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_season(57243, 1), OXMETA_OK);
+    EXPECT_EQ(ox().oxmeta_match_episode_count(), 0);
+    EXPECT_STREQ(ox().oxmeta_match_episode_title_at(0), "");
 }
 
 TEST_F(Matching, ThreadsMatchingAtOnceLeaveOneWholeMatch) {
