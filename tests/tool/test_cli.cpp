@@ -19,7 +19,7 @@ TEST(ToolCli, UsageErrorsSayWhatWasWrong) {
     };
     const usage_case cases[] = {
         {{}, "oxmeta: 'oxmeta' needs a command: tmdb, omdb, itunes, parse, match, scan, cache, completion"},
-        {{"tmdb"}, "oxmeta: 'oxmeta tmdb' needs a command: search, search-movie, search-tv, episode, movie, discover-movie"},
+        {{"tmdb"}, "oxmeta: 'oxmeta tmdb' needs a command: search, search-movie, search-tv, episode, season, movie, discover-movie"},
         {{"tmdb", "search"}, "oxmeta: query is required"},
         {{"tmdb", "search", ""}, "oxmeta: query must not be empty"},
         {{"omdb", "title", ""}, "oxmeta: title must not be empty"},
