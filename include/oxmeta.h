@@ -420,6 +420,20 @@ OXMETA_API int oxmeta_match_episode_season(int i);
 OXMETA_API int oxmeta_match_episode_number(int i);
 
 /* ===================================================================== */
+/* A fallback language                                                    */
+/* ===================================================================== */
+
+/* Sets the language (a TMDb tag such as "en-US") whose text fills a title,
+ * an overview or an episode name that TMDb has empty in the language of
+ * oxmeta_set_language(); then the original language's text fills what is
+ * still empty. NULL or "" sets none, the default. With one set, the movie,
+ * TV and episode detail lookups ask for their translations in the same
+ * request (append_to_response), and a season whose episodes lack a name or
+ * an overview is asked again in the fallback language. oxmeta_shutdown()
+ * sets none. OXMETA_OK, or OXMETA_E_OOM (the previous one kept). */
+OXMETA_API int oxmeta_set_language_fallback(const char *tag);
+
+/* ===================================================================== */
 /* Fake transport                                                         */
 /* ===================================================================== */
 

@@ -251,6 +251,7 @@ TEST_F(ThreadTest, StressEveryOperationWithReaders) {
         [](int) { return oxmeta_itunes_search("q", nullptr, 201, nullptr); },
         [](int) { return oxmeta_itunes_lookup(5); },
         [](int t) { return oxmeta_set_language(t % 2 ? "de-DE" : nullptr); },
+        [](int t) { return oxmeta_set_language_fallback(t % 3 ? "en-US" : nullptr); },
         [](int t) { return oxmeta_tmdb_set_key(t % 2 ? "k" : "k2"); },
         [](int t) { return oxmeta_set_timeout_ms(t); },
         [](int t) { return ox_fake_set("GET", ("https://stress/" + std::to_string(t)).c_str(), 200, "{}"); },

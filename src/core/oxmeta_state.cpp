@@ -110,6 +110,19 @@ OXMETA_API int oxmeta_set_language(const char *tag) {
     return store_copy(&g_ox.language, tag && *tag ? tag : "en-US", "language");
 }
 
+OXMETA_API int oxmeta_set_language_fallback(const char *tag) {
+    if (!tag || !*tag) {
+        char *none = nullptr;
+        {
+            ox_guard g;
+            std::swap(g_ox.language_fallback, none);
+        }
+        std::free(none);
+        return OXMETA_OK;
+    }
+    return store_copy(&g_ox.language_fallback, tag, "fallback language");
+}
+
 OXMETA_API int oxmeta_set_timeout_ms(int ms) {
     if (ms < 0) {
         ox_set_error("timeout must be >= 0");
@@ -344,7 +357,7 @@ extern "C" OXMETA_API void oxmeta_shutdown(void) {
     g_ox.results_owner = 0;
 
     for (char **text : {&g_ox.tmdb_key, &g_ox.tmdb_bearer, &g_ox.omdb_key, &g_ox.language,
-                        &g_ox.last_url, &g_ox.last_error})
+                        &g_ox.language_fallback, &g_ox.last_url, &g_ox.last_error})
         release_text(text);
     ox_buf_free(&g_ox.last_body);
     ox_buf_free(&g_ox.retired_body);

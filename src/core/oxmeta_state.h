@@ -130,6 +130,7 @@ struct ox_state {
     char *tmdb_bearer;
     char *omdb_key;
     char *language;
+    char *language_fallback;  // null: none
     int timeout_ms;
     int io_mode;  // 1: fake transport selected
     const oxmeta_io *io;

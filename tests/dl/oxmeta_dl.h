@@ -35,7 +35,7 @@
     X(oxmeta_match_episode_title) X(oxmeta_match_episode_id) X(oxmeta_tmdb_tv_season)                          \
     X(oxmeta_result_season_number) X(oxmeta_result_episode_number) X(oxmeta_match_episode_count)               \
     X(oxmeta_match_episode_title_at) X(oxmeta_match_episode_id_at) X(oxmeta_match_episode_season)             \
-    X(oxmeta_match_episode_number)
+    X(oxmeta_match_episode_number) X(oxmeta_set_language_fallback)
 
 // The loaded library: one pointer per export, named as the export.
 struct oxmeta_dl {

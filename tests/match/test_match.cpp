@@ -195,6 +195,83 @@ TEST_F(Tmdb, SeasonFailuresSayWhat) {
     }
 }
 
+// French replies as TMDb gives them where it has no French text: the
+// fallback language fills an empty title, overview or episode name, then
+// the original language; present text is left alone.
+TEST_F(Tmdb, AFallbackLanguageFillsOnlyWhatIsEmpty) {
+    ASSERT_EQ(ox().oxmeta_set_language("fr-FR"), OXMETA_OK);
+    const std::string movie_url =
+        replies::with_credentials("/movie/78?append_to_response=external_ids,translations", "fr-FR");
+    script(movie_url, R"({"id":78,"imdb_id":"tt0083658","original_language":"en","original_title":"Blade Runner",
+        "overview":"","release_date":"1982-06-25","title":"Blade Runner","vote_average":7.9,
+        "external_ids":{"imdb_id":"tt0083658"},"translations":{"translations":[
+        {"iso_3166_1":"GB","iso_639_1":"en","name":"English","english_name":"English","data":{"homepage":"","overview":"British text.","runtime":117,"tagline":"","title":""}},
+        {"iso_3166_1":"US","iso_639_1":"en","name":"English","english_name":"English","data":{"homepage":"","overview":"In the smog-choked dystopian Los Angeles of 2019, blade runner Rick Deckard is called out of retirement.","runtime":117,"tagline":"Man has made his match... now it's his problem.","title":"Blade Runner"}},
+        {"iso_3166_1":"FR","iso_639_1":"fr","name":"Français","english_name":"French","data":{"homepage":"","overview":"","runtime":0,"tagline":"","title":""}}]}})");
+    // Without a fallback nothing changes: no translations asked for.
+    const std::string plain_url = replies::with_credentials("/movie/78?append_to_response=external_ids", "fr-FR");
+    script(plain_url, R"({"id":78,"title":"Blade Runner","overview":"","release_date":"1982-06-25"})");
+    ASSERT_EQ(ox().oxmeta_tmdb_movie_detail(78), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "");
+    EXPECT_EQ(ox().ox_fake_calls("GET", plain_url.c_str()), 1);
+
+    ASSERT_EQ(ox().oxmeta_set_language_fallback("en-US"), OXMETA_OK);
+    ASSERT_EQ(ox().oxmeta_tmdb_movie_detail(78), OXMETA_OK) << last_error();
+    EXPECT_EQ(ox().ox_fake_calls("GET", movie_url.c_str()), 1);
+    EXPECT_STREQ(ox().oxmeta_result_title(0), "Blade Runner");
+    EXPECT_STREQ(ox().oxmeta_result_overview(0),
+                 "In the smog-choked dystopian Los Angeles of 2019, blade runner Rick Deckard is called out of retirement.");
+    EXPECT_STREQ(ox().oxmeta_result_imdb_id(0), "tt0083658");
+
+    // A French overview stays; no English one replaces it.
+    script(replies::with_credentials("/tv/57243?append_to_response=translations", "fr-FR"),
+           R"({"id":57243,"name":"Doctor Who","original_language":"en","original_name":"Doctor Who",
+           "overview":"Le Docteur voyage dans le temps et l'espace.","first_air_date":"2005-03-26","seasons":[],
+           "translations":{"translations":[{"iso_3166_1":"US","iso_639_1":"en","name":"English","english_name":"English",
+           "data":{"name":"Doctor Who","overview":"The Doctor is a Time Lord.","homepage":"","tagline":""}}]}})");
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_detail(57243), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "Le Docteur voyage dans le temps et l'espace.");
+
+    // Neither French nor English: the original language's text.
+    script(replies::with_credentials("/tv/30991?append_to_response=translations", "fr-FR"),
+           R"({"id":30991,"name":"","original_language":"ja","original_name":"カウボーイビバップ","overview":"",
+           "first_air_date":"1998-04-03","seasons":[],"translations":{"translations":[
+           {"iso_3166_1":"JP","iso_639_1":"ja","name":"日本語","english_name":"Japanese",
+            "data":{"name":"","overview":"2071年、宇宙。","homepage":"","tagline":""}}]}})");
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_detail(30991), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_result_title(0), "カウボーイビバップ");
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "2071年、宇宙。");
+
+    // An episode with no French name.
+    script(replies::with_credentials("/tv/57243/season/1/episode/1?append_to_response=translations", "fr-FR"),
+           R"({"air_date":"2005-03-26","episode_number":1,"id":941244,"name":"","overview":"","season_number":1,
+           "still_path":null,"vote_average":7.2,"translations":{"translations":[{"iso_3166_1":"US","iso_639_1":"en",
+           "name":"English","english_name":"English","data":{"name":"Rose","overview":"Rose Tyler meets the Doctor."}}]}})");
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_episode(57243, 1, 1), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_result_title(0), "Rose");
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "Rose Tyler meets the Doctor.");
+
+    // A season with an episode lacking its overview is asked again in the
+    // fallback language, once; the French text present stays.
+    const std::string french = replies::season_url(57243, 1, "fr-FR");
+    const std::string english = replies::season_url(57243, 1, "en-US");
+    script(french, replies::season_reply(57243, 1, {{941244, 1, "Rose", "2005-03-26", "Rose rencontre le Docteur."},
+                                                    {941245, 2, "", "2005-04-02", ""}}));
+    script(english, replies::season_reply(57243, 1, {{941244, 1, "Rose", "2005-03-26", "Rose meets the Doctor."},
+                                                     {941245, 2, "The End of the World", "2005-04-02", "Five billion years on."}}));
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_season(57243, 1), OXMETA_OK) << last_error();
+    EXPECT_EQ(ox().ox_fake_calls("GET", english.c_str()), 1);
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "Rose rencontre le Docteur.");
+    EXPECT_STREQ(ox().oxmeta_result_title(1), "The End of the World");
+    EXPECT_STREQ(ox().oxmeta_result_overview(1), "Five billion years on.");
+
+    // "" sets none again.
+    ASSERT_EQ(ox().oxmeta_set_language_fallback(""), OXMETA_OK);
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_season(57243, 1), OXMETA_OK);
+    EXPECT_EQ(ox().ox_fake_calls("GET", english.c_str()), 1);
+    EXPECT_STREQ(ox().oxmeta_result_title(1), "");
+}
+
 TEST_F(Tmdb, MovieDetailCarriesTheImdbId) {
     const std::string url = replies::with_credentials("/movie/78?append_to_response=external_ids");
     struct {
