@@ -362,7 +362,10 @@ OXMETA_API int oxmeta_tmdb_movie_detail(int movie_id);
  * found, a warning says so and the title is searched. A film is searched
  * with its title and year (then, when nothing is confident, with the year
  * before, then with no year), a show with its title (and year), and its
- * episode then looked up. At most three requests.
+ * episodes then found in their season's reply: by season and number, by a
+ * number from the show's first episode, or by air date (these two through
+ * the show's detail first). At most three requests; four for an episode
+ * found through the show's detail.
  *
  * The store then holds the candidates (films, or shows for an episode),
  * best first, at most 20, each with a score from 0 to 1000
