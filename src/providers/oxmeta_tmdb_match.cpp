@@ -405,14 +405,13 @@ private:
         const bool absolute = route == episode_route::absolute;
         char path[kTmdbLookupPathSize];
         std::snprintf(path, sizeof path, "/tv/%d%s", show, absolute ? "?append_to_response=episode_groups" : "");
+        if (absolute)
+            std::snprintf(missing, sizeof missing, "%d", name_.absolute_episode);
+        else
+            std::snprintf(missing, sizeof missing, "aired on %s", name_.date);
         yyjson_val *detail = nullptr;
         if (const int rc = fetch_object(path, "tv_detail", &detail)) return rc;
-        if (absolute) {
-            std::snprintf(missing, sizeof missing, "%d", name_.absolute_episode);
-            if (const char *group = absolute_group(detail)) return grouped_episode(group, out);
-        } else {
-            std::snprintf(missing, sizeof missing, "aired on %s", name_.date);
-        }
+        if (const char *group = absolute ? absolute_group(detail) : nullptr) return grouped_episode(group, out);
         season_facts seasons[64];
         const int count = regular_seasons(detail, seasons);
         long day = 0;
