@@ -204,7 +204,7 @@ yyjson_val *episode_at(yyjson_val *episodes, int place) {
 
 // The episode aired on day; else the only one a day off either way.
 yyjson_val *episode_aired(yyjson_val *episodes, long day) {
-    yyjson_val *near = nullptr;
+    yyjson_val *close_by = nullptr;
     int near_count = 0;
     size_t index = 0;
     size_t max = 0;
@@ -214,11 +214,11 @@ yyjson_val *episode_aired(yyjson_val *episodes, long day) {
         if (!day_of(ox_json_str(episode, "air_date"), &aired)) continue;
         if (aired == day) return episode;
         if (aired == day - 1 || aired == day + 1) {
-            near = episode;
+            close_by = episode;
             ++near_count;
         }
     }
-    return near_count == 1 ? near : nullptr;
+    return near_count == 1 ? close_by : nullptr;
 }
 
 class match_run {

@@ -968,6 +968,7 @@ const item kHunterXHunter{46298, "Hunter x Hunter", "HUNTER×HUNTER", "2011-10-0
 const item kBrotherhood{31911, "Fullmetal Alchemist: Brotherhood", "鋼の錬金術師 FULLMETAL ALCHEMIST", "2009-04-05",
                         80.0, 2000, "JP"};
 const item kDailyShow{2224, "The Daily Show", "The Daily Show", "1996-07-22", 40.0, 600, "US"};
+const item kCowboyBebop{30991, "Cowboy Bebop", "カウボーイビバップ", "1998-04-03", 45.2, 1800, "JP"};
 
 struct placed_case {
     const char *file;
@@ -1006,6 +1007,8 @@ const placed_case kPlacedCases[] = {
      "match: TMDb has no episode aired on 2024-01-17 of \"The Daily Show\""},
     {"The.Daily.Show.1990.05.01.720p.WEB.h264-GRP.mkv", -1, -1, 2,
      "match: TMDb has no episode aired on 1990-05-01 of \"The Daily Show\""},
+    // A show whose detail TMDb no longer has (404).
+    {"[Fansub] Cowboy Bebop - 05 [1080p].mkv", -1, -1, 2, "match: TMDb has no episode 5 of \"Cowboy Bebop\""},
 };
 
 // Episodes first to last of one season, ids from the show's.
@@ -1025,7 +1028,8 @@ class PlacedEpisodes : public Matching {
 protected:
     void SetUp() override {
         Matching::SetUp();
-        for (const item &show : {kAttackOnTitan, kHunterXHunter, kDailyShow})
+        script(replies::with_credentials("/tv/30991?append_to_response=episode_groups"), kNotFoundBody, 404);
+        for (const item &show : {kAttackOnTitan, kHunterXHunter, kDailyShow, kCowboyBebop})
             script(replies::search_url(true, show.title, 0), replies::search_page(true, {show}));
         script(replies::search_url(true, "Fullmetal Alchemist Brotherhood", 0), replies::search_page(true, {kBrotherhood}));
 
