@@ -112,6 +112,10 @@ public:
             } else if (req.path == "/3/search/tv") {
                 res.set_content(replies::search_page(true, {{id, query.c_str(), query.c_str(), "2010-01-01", 20, 500, "US"}}),
                                 kType);
+            } else if (int show = 0, season = 0; std::sscanf(req.path.c_str(), "/3/tv/%d/season/%d", &show, &season) == 2) {
+                std::vector<replies::episode> episodes;
+                for (int n = 1; n <= 12; ++n) episodes.push_back({show * 100 + n, n, "An Episode", "2011-01-01"});
+                res.set_content(replies::season_reply(show, season, episodes), kType);
             } else {
                 res.set_content(replies::episode_reply(id, "An Episode", "2011-01-01", 1, 1), kType);
             }

@@ -362,7 +362,10 @@ OXMETA_API int oxmeta_tmdb_movie_detail(int movie_id);
  * found, a warning says so and the title is searched. A film is searched
  * with its title and year (then, when nothing is confident, with the year
  * before, then with no year), a show with its title (and year), and its
- * episode then looked up. At most three requests.
+ * episodes then found in their season's reply: by season and number, by a
+ * number from the show's first episode, or by air date (these two through
+ * the show's detail first). At most three requests; four for an episode
+ * found through the show's detail.
  *
  * The store then holds the candidates (films, or shows for an episode),
  * best first, at most 20, each with a score from 0 to 1000
@@ -391,6 +394,47 @@ OXMETA_API int oxmeta_result_match_score(int i);
  * found. */
 OXMETA_API const char *oxmeta_match_episode_title(void);
 OXMETA_API const char *oxmeta_match_episode_id(void);
+
+/* ===================================================================== */
+/* TV seasons, and the episodes a match found                             */
+/* ===================================================================== */
+
+/* One season of a show (tv_id >= 1, season >= 0; 0 holds the specials):
+ * its episodes replace the store, in TMDb's order, each with its id, name
+ * (as the title), overview, air year, still image (as poster_path) and
+ * rating; media type "episode". A season without episodes is
+ * OXMETA_E_NOT_FOUND with an empty store. Follows the TMDb rules above;
+ * the paging counters and the season data are not changed. */
+OXMETA_API int oxmeta_tmdb_tv_season(int tv_id, int season);
+/* Season and episode number of result i, as TMDb numbers the episode; -1
+ * for a bad index or a result that is no episode. */
+OXMETA_API int oxmeta_result_season_number(int i);
+OXMETA_API int oxmeta_result_episode_number(int i);
+
+/* Every episode the last match found, in the order the file names them
+ * (S01E01E02 gives two): 0 when the store no longer holds that match, the
+ * file was a film, or no episode was found. Episode 0 is the one
+ * oxmeta_match_episode_title() and oxmeta_match_episode_id() give. A bad
+ * index gives "" or -1. */
+OXMETA_API int oxmeta_match_episode_count(void);
+OXMETA_API const char *oxmeta_match_episode_title_at(int i);
+OXMETA_API const char *oxmeta_match_episode_id_at(int i);
+OXMETA_API int oxmeta_match_episode_season(int i);
+OXMETA_API int oxmeta_match_episode_number(int i);
+
+/* ===================================================================== */
+/* A fallback language                                                    */
+/* ===================================================================== */
+
+/* Sets the language (a TMDb tag such as "en-US") whose text fills a title,
+ * an overview or an episode name that TMDb has empty in the language of
+ * oxmeta_set_language(); then the original language's text fills what is
+ * still empty. NULL or "" sets none, the default. With one set, the movie,
+ * TV and episode detail lookups ask for their translations in the same
+ * request (append_to_response), and a season whose episodes lack a name or
+ * an overview is asked again in the fallback language. oxmeta_shutdown()
+ * sets none. OXMETA_OK, or OXMETA_E_OOM (the previous one kept). */
+OXMETA_API int oxmeta_set_language_fallback(const char *tag);
 
 /* ===================================================================== */
 /* Fake transport                                                         */

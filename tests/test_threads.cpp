@@ -206,14 +206,15 @@ TEST_F(ThreadTest, ReadersSeeWholeResultSetsOnly) {
     EXPECT_EQ(torn, 0);
 }
 
-// One reply that every operation accepts: a TMDb page, find, TV detail and
-// external ids, an OMDb title and an iTunes result list at once.
+// One reply that every operation accepts: a TMDb page, find, TV detail, a
+// season and external ids, an OMDb title and an iTunes result list at once.
 const char kEveryReply[] =
     R"({"page":1,"total_pages":3,"total_results":41,"results":[{"id":1,"title":"A","collectionId":5,)"
     R"("collectionName":"P","feedUrl":"f"},{"id":2,"name":"B"}],"resultCount":2,)"
     R"("movie_results":[{"id":1,"title":"A"}],"name":"S","seasons":[{"season_number":1},{"season_number":2}],)"
     R"("last_episode_to_air":{"season_number":2,"episode_number":3},"imdb_id":"tt1","Title":"T","Year":"2001",)"
-    R"("Runtime":"90 min","imdbVotes":"1,000","Response":"True"})";
+    R"("Runtime":"90 min","imdbVotes":"1,000","Response":"True","episodes":[{"id":9,"name":"E","season_number":1,)"
+    R"("episode_number":1},{"id":10,"name":"F","season_number":1,"episode_number":2}]})";
 
 // Answers every GET with kEveryReply after calling back into the library.
 int stress_get(void *, const char *, char **body, int *status, char **) {
@@ -242,6 +243,7 @@ TEST_F(ThreadTest, StressEveryOperationWithReaders) {
         [](int) { return oxmeta_tmdb_tv_on_the_air(3); },
         [](int) { return oxmeta_tmdb_find_by_imdb("tt1"); },
         [](int) { return oxmeta_tmdb_tv_detail(7); },
+        [](int) { return oxmeta_tmdb_tv_season(7, 1); },
         [](int) { return oxmeta_tmdb_external_ids(7, 1); },
         [](int) { return oxmeta_omdb_by_imdb("tt1"); },
         [](int) { return oxmeta_omdb_by_title("t"); },
@@ -249,6 +251,7 @@ TEST_F(ThreadTest, StressEveryOperationWithReaders) {
         [](int) { return oxmeta_itunes_search("q", nullptr, 201, nullptr); },
         [](int) { return oxmeta_itunes_lookup(5); },
         [](int t) { return oxmeta_set_language(t % 2 ? "de-DE" : nullptr); },
+        [](int t) { return oxmeta_set_language_fallback(t % 3 ? "en-US" : nullptr); },
         [](int t) { return oxmeta_tmdb_set_key(t % 2 ? "k" : "k2"); },
         [](int t) { return oxmeta_set_timeout_ms(t); },
         [](int t) { return ox_fake_set("GET", ("https://stress/" + std::to_string(t)).c_str(), 200, "{}"); },
@@ -284,7 +287,8 @@ TEST_F(ThreadTest, StressEveryOperationWithReaders) {
                                      oxmeta_result_backdrop_path, oxmeta_result_feed_url})
                         if (!get(i)) ++failed;
                     (void)(oxmeta_result_year(i) + oxmeta_result_rating_permille(i) +
-                           oxmeta_result_popularity_permille(i));
+                           oxmeta_result_popularity_permille(i) + oxmeta_result_season_number(i) +
+                           oxmeta_result_episode_number(i));
                 }
                 for (int i = -1; i <= oxmeta_tv_season_count(); ++i) {
                     (void)oxmeta_tv_season_number(i);

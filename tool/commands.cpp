@@ -71,6 +71,13 @@ void add_tmdb(CLI::App &app, operation &op) {
     one_episode->callback([&] { op = {"tmdb episode", svc::tmdb, [](report_extras &) {
                                           return oxmeta_tmdb_tv_episode(tmdb_id, season, episode); }}; });
 
+    auto *one_season = command(tmdb, "season", "One season of a TV show, its episodes numbered",
+                               "oxmeta --offline tmdb season 57243 1");
+    one_season->add_option("tv_id", tmdb_id, "The show's TMDb id")->required()->check(positive_whole_number());
+    one_season->add_option("season", season, "Season number (0 for specials)")->required()->check(whole_number(0, 9999));
+    one_season->callback([&] { op = {"tmdb season", svc::tmdb, [](report_extras &) {
+                                         return oxmeta_tmdb_tv_season(tmdb_id, season); }}; });
+
     auto *movie = command(tmdb, "movie", "One movie with its IMDb id", "oxmeta --offline tmdb movie 78");
     movie->add_option("tmdb_id", tmdb_id, "The movie's TMDb id")->required()->check(positive_whole_number());
     movie->callback([&] { op = {"tmdb movie", svc::tmdb, [](report_extras &) {

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr std::string_view kKnownKeys[] = {"tmdb_key", "omdb_key", "language", "timeout",   "retries", "deadline",
+constexpr std::string_view kKnownKeys[] = {"tmdb_key", "omdb_key", "language", "language_fallback", "timeout",   "retries", "deadline",
                                            "format",   "max_reply_size", "cache", "cache_ttl", "jobs", "rate"};
 
 bool is_known(std::string_view key) {
@@ -107,6 +107,7 @@ bool apply_config(settings &s, const given_on_command_line &given) {
     const bool ok = read_text(table, "tmdb_key", s.tmdb_key, tmdb_elsewhere, path) &&
                     read_text(table, "omdb_key", s.omdb_key, omdb_elsewhere, path) &&
                     read_text(table, "language", s.language, given.language, path) &&
+                    read_text(table, "language_fallback", s.language_fallback, given.language_fallback, path) &&
                     read_int(table, "timeout", 1, 600000, s.timeout_ms, given.timeout, path) &&
                     read_int(table, "retries", 0, 10, s.retries, given.retries, path) &&
                     read_int(table, "deadline", 1, 86400, s.deadline_s, given.deadline, path) &&

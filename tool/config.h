@@ -14,6 +14,7 @@ struct settings {
     std::string tmdb_key;
     std::string omdb_key;
     std::string language;
+    std::string language_fallback;  // "": none
     long timeout_ms = 15000;
     int retries = 2;
     int deadline_s = 60;
@@ -34,7 +35,7 @@ struct settings {
 
 // Which settings the command line gave, so that the file does not override them.
 struct given_on_command_line {
-    bool format, language, timeout, retries, deadline, max_reply_size;
+    bool format, language, timeout, retries, deadline, max_reply_size, language_fallback;
 };
 
 // The value of an environment variable, or "" when it is not set.

@@ -124,6 +124,10 @@ void add_global_options(CLI::App &app, settings &s, std::string &format) {
     app.add_option("--omdb-key", s.omdb_key, std::string("OMDb API key (default: $OMDB_API_KEY") + visible + ")")
         ->option_text("KEY");
     app.add_option("--language", s.language, "TMDb language tag (default en-US)")->option_text("TAG")->check(non_empty());
+    app.add_option("--language-fallback", s.language_fallback,
+                   "Language whose text fills what TMDb lacks in --language (default none)")
+        ->option_text("TAG")
+        ->check(non_empty());
     app.add_option("--timeout", s.timeout_ms, "Timeout of each request in milliseconds (default 15000)")
         ->option_text("MS")
         ->check(whole_number(1, 600000));
@@ -203,7 +207,8 @@ int main(int argc, char **argv) {
 
     const given_on_command_line given{app.count("--format") > 0 || s.json, app.count("--language") > 0,
                                       app.count("--timeout") > 0,        app.count("--retries") > 0,
-                                      app.count("--deadline") > 0,       app.count("--max-reply-size") > 0};
+                                      app.count("--deadline") > 0,       app.count("--max-reply-size") > 0,
+                                      app.count("--language-fallback") > 0};
     if (!apply_config(s, given)) return kExitUsage;
     if (!format.empty()) s.format = parse_format(format);
     if (s.json) s.format = output_format::json;
@@ -216,6 +221,7 @@ int main(int argc, char **argv) {
     const bool key_given = app.count(op.needs == operation::service::omdb ? "--omdb-key" : "--tmdb-key") > 0;
     if (!set_key(op, s, replaying, key_given)) return kExitUsage;
     if (!s.language.empty()) oxmeta_set_language(s.language.c_str());
+    if (!s.language_fallback.empty()) oxmeta_set_language_fallback(s.language_fallback.c_str());
 
     const long deadline_ms = op.whole_run_deadline || given.deadline ? s.deadline_s * 1000L : 0;
     const std::unique_ptr<transport_chain> chain = make_transport_chain(s, deadline_ms);

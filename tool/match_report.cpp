@@ -12,7 +12,7 @@
 #include "terminal.h"
 
 match_outcome match_file(const std::string &path, const oxmeta_name *parsed) {
-    match_outcome o{path, {}, 0, {}, {}, {}, {}};
+    match_outcome o{path, {}, 0, {}, {}, {}};
     if (parsed) {
         o.name = *parsed;
     } else {
@@ -25,8 +25,9 @@ match_outcome match_file(const std::string &path, const oxmeta_name *parsed) {
     for (int i = 0; i < oxmeta_result_count(); ++i)
         o.candidates.push_back({oxmeta_result_id(i), oxmeta_result_title(i), oxmeta_result_year(i),
                                 oxmeta_result_match_score(i)});
-    o.episode_id = oxmeta_match_episode_id();
-    o.episode_title = oxmeta_match_episode_title();
+    for (int i = 0; i < oxmeta_match_episode_count(); ++i)
+        o.episodes.push_back({oxmeta_match_episode_id_at(i), oxmeta_match_episode_title_at(i),
+                              oxmeta_match_episode_season(i), oxmeta_match_episode_number(i)});
     return o;
 }
 
@@ -37,6 +38,34 @@ const char *match_verdict(const match_outcome &o) {
 namespace {
 
 std::string year_text(int year) { return year > 0 ? std::to_string(year) : ""; }
+
+// "S01E02", as TMDb numbers the episode.
+std::string episode_code(const match_episode &e) {
+    char code[32];
+    std::snprintf(code, sizeof code, "S%02dE%02d", e.season, e.number);
+    return code;
+}
+
+// One text of every episode, each made by text(e), joined by separator.
+template <typename Text>
+std::string joined(const std::vector<match_episode> &episodes, const char *separator, Text &&text) {
+    std::string out;
+    for (size_t i = 0; i < episodes.size(); ++i) out.append(i ? separator : "").append(text(episodes[i]));
+    return out;
+}
+
+void append_episode(std::string &out, const match_episode &e) {
+    out += '{';
+    json_key(out, "id");
+    out += e.id;  // TMDb ids are decimal digits
+    json_key(out, "title");
+    append_json_string(out, e.title);
+    json_key(out, "season");
+    append_int(out, e.season);
+    json_key(out, "number");
+    append_int(out, e.number);
+    out += '}';
+}
 
 // ------------------------------------------------------------------ JSON Lines
 
@@ -73,18 +102,19 @@ void print_json_line(const match_outcome &o) {
     if (o.matched() && !o.candidates.empty()) {
         out += '{';
         append_candidate_members(out, o.candidates.front());
+        // The first episode, and every one for a file of several.
         json_key(out, "episode");
-        if (o.episode_id.empty()) {
+        if (o.episodes.empty())
             out += "null";
-        } else {
-            out += "{";
-            json_key(out, "id");
-            out += o.episode_id;
-            json_key(out, "title");
-            append_json_string(out, o.episode_title);
-            out += '}';
+        else
+            append_episode(out, o.episodes.front());
+        json_key(out, "episodes");
+        out += '[';
+        for (size_t i = 0; i < o.episodes.size(); ++i) {
+            if (i) out += ',';
+            append_episode(out, o.episodes[i]);
         }
-        out += '}';
+        out += "]}";
     } else {
         out += "null";
     }
@@ -102,8 +132,9 @@ void print_json_line(const match_outcome &o) {
 // ------------------------------------------------------------------ rows
 
 // One row per file for scripts: what the name says, the verdict, the pick
-// (or the best candidate when none is confident), and the runners-up as
-// id:score pairs.
+// (or the best candidate when none is confident), its episodes (numbers as
+// TMDb gives them, ids and titles; several joined by ";"), and the
+// runners-up as id:score pairs.
 std::vector<std::string> tsv_cells(const match_outcome &o) {
     const oxmeta_name &n = o.name;
     std::vector<std::string> cells = {o.input,          n.kind,   n.title, year_text(n.year),
@@ -112,7 +143,10 @@ std::vector<std::string> tsv_cells(const match_outcome &o) {
     const match_candidate none{"", "", -1, -1};
     const match_candidate &best = o.candidates.empty() ? none : o.candidates.front();
     cells.insert(cells.end(), {best.id, best.title, year_text(best.year),
-                               best.score >= 0 ? std::to_string(best.score) : "", o.episode_id, o.episode_title});
+                               best.score >= 0 ? std::to_string(best.score) : "",
+                               joined(o.episodes, ";", episode_code),
+                               joined(o.episodes, ";", [](const match_episode &e) { return e.id; }),
+                               joined(o.episodes, ";", [](const match_episode &e) { return e.title; })});
     std::string others;
     for (size_t i = 1; i < o.candidates.size(); ++i) {
         if (i > 1) others += ',';
@@ -134,7 +168,10 @@ void print_block(const match_outcome &o, bool truncate) {
         const match_candidate &c = o.candidates[i];
         const bool pick = i == 0 && o.matched();
         std::string episode;
-        if (pick && !o.episode_id.empty()) episode = o.episode_title + " (" + o.episode_id + ")";
+        if (pick)
+            episode = joined(o.episodes, ", ", [](const match_episode &e) {
+                return episode_code(e) + " " + e.title + " (" + e.id + ")";
+            });
         table.cells.push_back({pick ? "pick" : i == 0 ? "best" : "", c.id, c.title, year_text(c.year),
                                std::to_string(c.score), episode});
     }

@@ -15,14 +15,21 @@ struct match_candidate {
     int score;
 };
 
+// An episode the match found, as TMDb numbers it.
+struct match_episode {
+    std::string id;
+    std::string title;
+    int season;
+    int number;
+};
+
 struct match_outcome {
     std::string input;
     oxmeta_name name;
     int rc;
     std::string error;
     std::vector<match_candidate> candidates;  // best first; empty when the match failed before storing
-    std::string episode_id;
-    std::string episode_title;
+    std::vector<match_episode> episodes;  // every episode the file holds that TMDb has
 
     bool matched() const { return rc == OXMETA_OK; }
     // Candidates that nothing in the name parts: the library's own words.

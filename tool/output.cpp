@@ -62,6 +62,14 @@ std::string poster_url(int i) {
     return oxmeta_tmdb_image_url(path.c_str(), "w500");
 }
 
+// "S01E02" for an episode, "" for anything else.
+std::string episode_text(int i) {
+    if (oxmeta_result_episode_number(i) < 0) return "";
+    char code[32];
+    std::snprintf(code, sizeof code, "S%02dE%02d", oxmeta_result_season_number(i), oxmeta_result_episode_number(i));
+    return code;
+}
+
 std::string year_text(int i) {
     const int year = oxmeta_result_year(i);
     return year > 0 ? std::to_string(year) : "";
@@ -83,6 +91,7 @@ constexpr column kColumns[] = {
     {"title", [](int i) { return std::string(oxmeta_result_title(i)); }},
     {"feed", [](int i) { return std::string(oxmeta_result_feed_url(i)); }},
     {"poster", poster_url},
+    {"episode", episode_text},
 };
 
 // The store's results as rows, a cell per column.
@@ -160,6 +169,9 @@ void add_results(yyjson_mut_doc *doc, yyjson_mut_val *root) {
         add_count(doc, r, "rating_permille", oxmeta_result_rating_permille(i), has_rating(i));
         const int popularity = oxmeta_result_popularity_permille(i);
         add_count(doc, r, "popularity_permille", popularity, popularity >= 0);
+        const int number = oxmeta_result_episode_number(i);
+        add_count(doc, r, "season_number", oxmeta_result_season_number(i), number >= 0);
+        add_count(doc, r, "episode_number", number, number >= 0);
     }
 }
 

@@ -167,6 +167,16 @@ EXPORTS: Dict[str, Tuple[object, Sequence[object]]] = {
     "oxmeta_result_match_score": (_I, [_I]),
     "oxmeta_match_episode_title": (_S, []),
     "oxmeta_match_episode_id": (_S, []),
+    # TV seasons, a file's every episode, and a fallback language
+    "oxmeta_tmdb_tv_season": (_I, [_I, _I]),
+    "oxmeta_result_season_number": (_I, [_I]),
+    "oxmeta_result_episode_number": (_I, [_I]),
+    "oxmeta_match_episode_count": (_I, []),
+    "oxmeta_match_episode_title_at": (_S, [_I]),
+    "oxmeta_match_episode_id_at": (_S, [_I]),
+    "oxmeta_match_episode_season": (_I, [_I]),
+    "oxmeta_match_episode_number": (_I, [_I]),
+    "oxmeta_set_language_fallback": (_I, [_S]),
     # Fake transport
     "ox_fake_set": (_I, [_S, _S, _I, _S]),
     "ox_fake_fail": (_I, [_S, _S, _S]),

@@ -26,6 +26,24 @@ int state_number() {
     return g_ox.*Field;
 }
 
+// The episodes belong to the match whose candidates the store holds (lock held).
+const ox_result *match_episode(int i) {
+    const ox_result_list &found = g_ox.match.episodes;
+    return g_ox.match.count > 0 && in_range(i, found.count) ? &found.items[i] : nullptr;
+}
+
+const char *match_episode_text(int i, char *ox_result::*field) {
+    ox_guard g;
+    const ox_result *e = match_episode(i);
+    return e ? ox_text_or_empty(e->*field) : "";
+}
+
+int match_episode_place(int i, int ox_result::*field) {
+    ox_guard g;
+    const ox_result *e = match_episode(i);
+    return e ? e->*field : -1;
+}
+
 }  // namespace
 
 extern "C" {
@@ -83,15 +101,31 @@ OXMETA_API int oxmeta_result_match_score(int i) {
     return g_ox.match.scores[i];
 }
 
-// The episode belongs to the match whose candidates the store holds.
-OXMETA_API const char *oxmeta_match_episode_title(void) {
+OXMETA_API const char *oxmeta_match_episode_title(void) { return match_episode_text(0, &ox_result::title); }
+OXMETA_API const char *oxmeta_match_episode_id(void) { return match_episode_text(0, &ox_result::id); }
+
+// ---------------------------------------------------------------- seasons and episodes
+
+OXMETA_API int oxmeta_result_season_number(int i) {
     ox_guard g;
-    return g_ox.match.count > 0 ? ox_text_or_empty(g_ox.match.episode_title) : "";
+    if (!in_range(i, g_ox.results.count) || g_ox.results.items[i].episode_number < 1) return -1;
+    return g_ox.results.items[i].season_number;
 }
 
-OXMETA_API const char *oxmeta_match_episode_id(void) {
+OXMETA_API int oxmeta_result_episode_number(int i) {
     ox_guard g;
-    return g_ox.match.count > 0 ? ox_text_or_empty(g_ox.match.episode_id) : "";
+    if (!in_range(i, g_ox.results.count) || g_ox.results.items[i].episode_number < 1) return -1;
+    return g_ox.results.items[i].episode_number;
 }
+
+OXMETA_API int oxmeta_match_episode_count(void) {
+    ox_guard g;
+    return g_ox.match.count > 0 ? g_ox.match.episodes.count : 0;
+}
+
+OXMETA_API const char *oxmeta_match_episode_title_at(int i) { return match_episode_text(i, &ox_result::title); }
+OXMETA_API const char *oxmeta_match_episode_id_at(int i) { return match_episode_text(i, &ox_result::id); }
+OXMETA_API int oxmeta_match_episode_season(int i) { return match_episode_place(i, &ox_result::season_number); }
+OXMETA_API int oxmeta_match_episode_number(int i) { return match_episode_place(i, &ox_result::episode_number); }
 
 }  // extern "C"

@@ -110,6 +110,19 @@ OXMETA_API int oxmeta_set_language(const char *tag) {
     return store_copy(&g_ox.language, tag && *tag ? tag : "en-US", "language");
 }
 
+OXMETA_API int oxmeta_set_language_fallback(const char *tag) {
+    if (!tag || !*tag) {
+        char *none = nullptr;
+        {
+            ox_guard g;
+            std::swap(g_ox.language_fallback, none);
+        }
+        std::free(none);
+        return OXMETA_OK;
+    }
+    return store_copy(&g_ox.language_fallback, tag, "fallback language");
+}
+
 OXMETA_API int oxmeta_set_timeout_ms(int ms) {
     if (ms < 0) {
         ox_set_error("timeout must be >= 0");
@@ -266,6 +279,8 @@ int ox_list_add(ox_result_list *list, const ox_result *r) {
     slot.year = r->year;
     slot.rating_permille = r->rating_permille;
     slot.popularity_permille = r->popularity_permille;
+    slot.season_number = r->season_number;
+    slot.episode_number = r->episode_number;
     if (!slot.source || !slot.id || !slot.title) {
         ox_result_free(&slot);
         return -1;
@@ -342,7 +357,7 @@ extern "C" OXMETA_API void oxmeta_shutdown(void) {
     g_ox.results_owner = 0;
 
     for (char **text : {&g_ox.tmdb_key, &g_ox.tmdb_bearer, &g_ox.omdb_key, &g_ox.language,
-                        &g_ox.last_url, &g_ox.last_error})
+                        &g_ox.language_fallback, &g_ox.last_url, &g_ox.last_error})
         release_text(text);
     ox_buf_free(&g_ox.last_body);
     ox_buf_free(&g_ox.retired_body);
@@ -351,8 +366,7 @@ extern "C" OXMETA_API void oxmeta_shutdown(void) {
     ox_season_list seasons{};
     ox_seasons_swap(&seasons);
     ox_season_list_free(&seasons);
-    release_text(&g_ox.match.episode_title);
-    release_text(&g_ox.match.episode_id);
+    ox_list_free(&g_ox.match.episodes);
     g_ox.match.count = 0;
 
     for (int i = 0; i < g_ox.warnings.count; ++i) std::free(g_ox.warnings.items[i]);

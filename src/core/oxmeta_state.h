@@ -48,6 +48,10 @@ struct ox_result {
     int rating_permille;
     int popularity_permille;
     char *feed_url;
+    // An episode's place in its show; episode_number is 0 on a record that
+    // is no episode (the accessors then give -1 for both).
+    int season_number;
+    int episode_number;
 };
 
 // One scripted route of the fake transport.
@@ -117,8 +121,7 @@ inline constexpr int kMatchCandidates = 20;
 struct ox_match_state {
     int scores[kMatchCandidates];  // score of result i, for i < count
     int count;
-    char *episode_title;  // the matched episode; null when none
-    char *episode_id;
+    ox_result_list episodes;  // the episodes found, in the name's order
 };
 
 struct ox_state {
@@ -127,6 +130,7 @@ struct ox_state {
     char *tmdb_bearer;
     char *omdb_key;
     char *language;
+    char *language_fallback;  // null: none
     int timeout_ms;
     int io_mode;  // 1: fake transport selected
     const oxmeta_io *io;

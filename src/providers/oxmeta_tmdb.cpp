@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "providers/oxmeta_tmdb.h"
 
@@ -31,7 +32,7 @@ constinit char g_image_url[1024] = {};
 // Composes the request URL for path (which may already carry a query) into
 // url. With only a bearer token configured, *bearer_only is set and no URL
 // is made: the token would travel in a header, which no transport can send.
-int tmdb_get(const char *path, char (&url)[kUrlSize], bool *bearer_only) {
+int tmdb_get(const char *path, char (&url)[kUrlSize], bool *bearer_only, const char *language_tag) {
     *bearer_only = false;
     char *language = nullptr;
     char *key = nullptr;
@@ -46,7 +47,9 @@ int tmdb_get(const char *path, char (&url)[kUrlSize], bool *bearer_only) {
             return OXMETA_E_NO_KEY;
         }
         // Encoded under the lock: a setter on another thread may free them.
-        language = ox_query_escape(ox_nonempty(g_ox.language) ? g_ox.language : kDefaultLanguage);
+        language = ox_query_escape(language_tag      ? language_tag
+                                   : ox_nonempty(g_ox.language) ? g_ox.language
+                                                                : kDefaultLanguage);
         key = language ? ox_query_escape(g_ox.tmdb_key) : nullptr;
     }
     if (!key) {
@@ -62,11 +65,11 @@ int tmdb_get(const char *path, char (&url)[kUrlSize], bool *bearer_only) {
 
 }  // namespace
 
-int tmdb_fetch(const char *path, ox_doc *doc, int *http_status) {
+int tmdb_fetch(const char *path, ox_doc *doc, int *http_status, const char *language) {
     if (http_status) *http_status = 0;
     char url[kUrlSize];
     bool bearer_only = false;
-    const int rc = tmdb_get(path, url, &bearer_only);
+    const int rc = tmdb_get(path, url, &bearer_only, language);
     if (rc == OXMETA_E_OOM) ox_set_error("oom building TMDb URL");
     if (rc != OXMETA_OK) return rc;
     if (bearer_only) {
@@ -144,11 +147,76 @@ ox_result tmdb_item_to_result(yyjson_val *item, const char *default_media, char 
     return r;
 }
 
-ox_result tmdb_episode_to_result(yyjson_val *root, char (&id)[kTmdbIdSize]) {
+ox_result tmdb_episode_to_result(yyjson_val *root, char (&id)[kTmdbIdSize], int season) {
     ox_result r = tmdb_item_to_result(root, "episode", id);
     r.year = ox_year_from_date(ox_json_str(root, "air_date"));
     r.poster_path = ox_lend(ox_json_str(root, "still_path"));
+    const int number = ox_json_int(yyjson_obj_get(root, "episode_number"), 0);
+    if (number >= 1) {
+        r.episode_number = number;
+        r.season_number = ox_json_int(yyjson_obj_get(root, "season_number"), season);
+    }
     return r;
+}
+
+bool tmdb_fallback_language(char (&tag)[kTmdbTagSize]) {
+    ox_guard g;
+    if (!ox_nonempty(g_ox.language_fallback)) return false;
+    std::snprintf(tag, sizeof tag, "%s", g_ox.language_fallback);
+    return true;
+}
+
+namespace {
+
+// The "data" of the translation into language ("fr") of region ("FR"; null
+// or "": any), else of the language in any region; null when none.
+yyjson_val *translation_into(yyjson_val *root, std::string_view language, std::string_view region) {
+    yyjson_val *any_region = nullptr;
+    size_t index = 0;
+    size_t count = 0;
+    yyjson_val *t = nullptr;
+    yyjson_arr_foreach(yyjson_obj_get(yyjson_obj_get(root, "translations"), "translations"), index, count, t) {
+        const char *lang = ox_json_str(t, "iso_639_1");
+        if (!lang || language != lang) continue;
+        yyjson_val *data = yyjson_obj_get(t, "data");
+        const char *country = ox_json_str(t, "iso_3166_1");
+        if (!region.empty() && country && region == country) return data;
+        if (!any_region) any_region = data;
+    }
+    return any_region;
+}
+
+// Fills *text, when empty, from the first of sources that has member key.
+void fill_blank(char **text, const char *key, yyjson_val *const (&sources)[2]) {
+    if (ox_nonempty(*text)) return;
+    for (yyjson_val *data : sources) {
+        if (const char *found = ox_nonempty(ox_json_str(data, key))) {
+            *text = ox_lend(found);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void tmdb_fill_blanks(yyjson_val *root, ox_result *r, const char *title_key, const char *fallback) {
+    const std::string_view tag(fallback);
+    const size_t dash = tag.find('-');
+    const std::string_view language = tag.substr(0, dash);
+    const std::string_view region = dash == std::string_view::npos ? std::string_view() : tag.substr(dash + 1);
+    const char *original = ox_nonempty(ox_json_str(root, "original_language"));
+    yyjson_val *const sources[2] = {translation_into(root, language, region),
+                                    original ? translation_into(root, original, {}) : nullptr};
+    fill_blank(&r->title, title_key, sources);
+    if (!ox_nonempty(r->title)) r->title = r->original_title;
+    fill_blank(&r->overview, "overview", sources);
+}
+
+void tmdb_append_to_response(char (&path)[kTmdbLookupPathSize], const char *what) {
+    const size_t used = std::strlen(path);
+    const char *join = std::strstr(path, "append_to_response=") ? "," : std::strchr(path, '?') ? "&append_to_response="
+                                                                                            : "?append_to_response=";
+    std::snprintf(path + used, sizeof path - used, "%s%s", join, what);
 }
 
 int tmdb_search_path(char (&path)[kTmdbSearchPathSize], tmdb_search_kind kind, const char *query, int year,
@@ -171,6 +239,10 @@ int tmdb_search_path(char (&path)[kTmdbSearchPathSize], tmdb_search_kind kind, c
 
 void tmdb_episode_path(char (&path)[kTmdbLookupPathSize], int tv_id, int season, int episode) {
     std::snprintf(path, sizeof path, "/tv/%d/season/%d/episode/%d", tv_id, season, episode);
+}
+
+void tmdb_season_path(char (&path)[kTmdbLookupPathSize], int tv_id, int season) {
+    std::snprintf(path, sizeof path, "/tv/%d/season/%d", tv_id, season);
 }
 
 namespace {
@@ -242,6 +314,31 @@ int search_op(tmdb_search_kind kind, const char *query, int year, int page) {
 }
 
 // ---------------------------------------------------------------- lookups
+
+bool has_blank_episode(yyjson_val *episodes) {
+    size_t index = 0;
+    size_t count = 0;
+    yyjson_val *episode = nullptr;
+    yyjson_arr_foreach(episodes, index, count, episode) {
+        if (!ox_nonempty(ox_json_str(episode, "name")) || !ox_nonempty(ox_json_str(episode, "overview"))) return true;
+    }
+    return false;
+}
+
+// Fills an episode's empty name and overview from the same episode (by
+// number) of the season in another language.
+void fill_episode(ox_result *r, yyjson_val *other_episodes) {
+    size_t index = 0;
+    size_t count = 0;
+    yyjson_val *other = nullptr;
+    yyjson_arr_foreach(other_episodes, index, count, other) {
+        if (r->episode_number < 1 || ox_json_int(yyjson_obj_get(other, "episode_number"), 0) != r->episode_number)
+            continue;
+        if (!ox_nonempty(r->title)) r->title = ox_lend(ox_json_str(other, "name"));
+        if (!ox_nonempty(r->overview)) r->overview = ox_lend(ox_json_str(other, "overview"));
+        return;
+    }
+}
 
 // The find reply's result families, with the media type of their items.
 struct find_family {
@@ -378,14 +475,18 @@ OXMETA_API int oxmeta_tmdb_tv_detail(int tmdb_id) {
         ox_set_error("tv_detail: tmdb_id > 0");
         return OXMETA_E_INVALID_ARG;
     }
-    char path[256];
+    char path[kTmdbLookupPathSize];
     std::snprintf(path, sizeof path, "/tv/%d", tmdb_id);
+    char fallback[kTmdbTagSize];
+    const bool filled = tmdb_fallback_language(fallback);
+    if (filled) tmdb_append_to_response(path, "translations");
     ox_doc doc;
     yyjson_val *root = nullptr;
     if (const int rc = tmdb_fetch_object(path, "tv_detail", &doc, &root)) return rc;
     char id[kIdSize];
     ox_result show = tmdb_item_to_result(root, "tv", id);
     show.year = ox_year_from_date(ox_json_str(root, "first_air_date"));
+    if (filled) tmdb_fill_blanks(root, &show, "name", fallback);
     ox_results_batch batch;
     const bool stored = batch.add(show);
     ox_season_list seasons = stored ? seasons_of(root) : ox_season_list{};
@@ -414,11 +515,60 @@ OXMETA_API int oxmeta_tmdb_tv_episode(int tv_id, int season, int episode) {
     }
     char path[kTmdbLookupPathSize];
     tmdb_episode_path(path, tv_id, season, episode);
+    char fallback[kTmdbTagSize];
+    const bool filled = tmdb_fallback_language(fallback);
+    if (filled) tmdb_append_to_response(path, "translations");
     ox_doc doc;
     yyjson_val *root = nullptr;
     if (const int rc = tmdb_fetch_object(path, "tv_episode", &doc, &root)) return rc;
     char id[kIdSize];
-    return store_one(tmdb_episode_to_result(root, id), "tv_episode");
+    ox_result record = tmdb_episode_to_result(root, id);
+    if (filled) tmdb_fill_blanks(root, &record, "name", fallback);
+    return store_one(record, "tv_episode");
+}
+
+OXMETA_API int oxmeta_tmdb_tv_season(int tv_id, int season) {
+    if (tv_id < 1 || season < 0) {
+        ox_set_error("tv_season: tv_id > 0, season >= 0");
+        return OXMETA_E_INVALID_ARG;
+    }
+    char path[kTmdbLookupPathSize];
+    tmdb_season_path(path, tv_id, season);
+    ox_doc doc;
+    yyjson_val *root = nullptr;
+    if (const int rc = tmdb_fetch_object(path, "tv_season", &doc, &root)) return rc;
+    yyjson_val *episodes = yyjson_obj_get(root, "episodes");
+    // Episodes without a name or an overview: the season in the fallback
+    // language fills them. A failure of that request leaves them as they
+    // are, with a warning, unless memory ran out.
+    char fallback[kTmdbTagSize];
+    ox_doc fallback_doc;
+    yyjson_val *fallback_episodes = nullptr;
+    if (tmdb_fallback_language(fallback) && has_blank_episode(episodes)) {
+        const int rc = tmdb_fetch(path, &fallback_doc, nullptr, fallback);
+        if (rc == OXMETA_E_OOM) return rc;
+        if (rc == OXMETA_OK)
+            fallback_episodes = yyjson_obj_get(yyjson_doc_get_root(fallback_doc.get()), "episodes");
+        else
+            ox_add_warning("tv_season: the season in %s failed (%d); its episodes' empty texts stay", fallback, rc);
+    }
+    ox_results_batch batch;
+    char id[kIdSize];
+    const bool stored = batch.add_each(episodes, [&](yyjson_val *episode) {
+        ox_result r = tmdb_episode_to_result(episode, id, season);
+        if (fallback_episodes) fill_episode(&r, fallback_episodes);
+        return r;
+    });
+    batch.publish();
+    if (!has_elements(episodes)) {
+        ox_set_error("tv_season: TMDb lists no episodes in season %d of show %d", season, tv_id);
+        return OXMETA_E_NOT_FOUND;
+    }
+    if (!stored) {
+        ox_set_error("oom storing tv_season");
+        return OXMETA_E_OOM;
+    }
+    return OXMETA_OK;
 }
 
 OXMETA_API int oxmeta_tmdb_movie_detail(int movie_id) {
@@ -428,11 +578,15 @@ OXMETA_API int oxmeta_tmdb_movie_detail(int movie_id) {
     }
     char path[kTmdbLookupPathSize];
     std::snprintf(path, sizeof path, "/movie/%d?append_to_response=external_ids", movie_id);
+    char fallback[kTmdbTagSize];
+    const bool filled = tmdb_fallback_language(fallback);
+    if (filled) tmdb_append_to_response(path, "translations");
     ox_doc doc;
     yyjson_val *root = nullptr;
     if (const int rc = tmdb_fetch_object(path, "movie_detail", &doc, &root)) return rc;
     char id[kIdSize];
     ox_result movie = tmdb_item_to_result(root, "movie", id);
+    if (filled) tmdb_fill_blanks(root, &movie, "title", fallback);
     // The detail names the IMDb id itself; the appended external ids too.
     const char *imdb_id = ox_nonempty(ox_json_str(root, "imdb_id"));
     movie.imdb_id = ox_lend(imdb_id ? imdb_id : ox_json_str(yyjson_obj_get(root, "external_ids"), "imdb_id"));

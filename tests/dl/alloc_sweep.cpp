@@ -105,6 +105,17 @@ snapshot take_snapshot() {
         results.add(ox.oxmeta_result_year(i));
         results.add(ox.oxmeta_result_rating_permille(i));
         results.add(ox.oxmeta_result_popularity_permille(i));
+        results.add(ox.oxmeta_result_season_number(i));
+        results.add(ox.oxmeta_result_episode_number(i));
+    }
+    // The episodes a match found go with its candidates.
+    const int episodes = ox.oxmeta_match_episode_count();
+    results.add(episodes);
+    for (int i = 0; i < episodes + 1; ++i) {
+        add_text(results, ox.oxmeta_match_episode_title_at(i));
+        add_text(results, ox.oxmeta_match_episode_id_at(i));
+        results.add(ox.oxmeta_match_episode_season(i));
+        results.add(ox.oxmeta_match_episode_number(i));
     }
     s.results = results.h;
     digest paging;
@@ -174,6 +185,13 @@ void script_routes() {
     constexpr const char *kEpisode =
         R"({"id":1950937,"name":"Chapter 1: The Mandalorian","air_date":"2019-11-12","season_number":1,)"
         R"("episode_number":1,"still_path":"/s.jpg","vote_average":7.9,"overview":"A bounty hunter."})";
+    constexpr const char *kSeason =
+        R"({"_id":"5d1a1b7b9a3c4900110b4c5e","air_date":"2019-11-12","name":"Season 1","id":130233,)"
+        R"("season_number":1,"episodes":[{"id":1950937,"name":"Chapter 1: The Mandalorian",)"
+        R"("air_date":"2019-11-12","season_number":1,"episode_number":1,"still_path":"/s.jpg",)"
+        R"("vote_average":7.9,"overview":"A bounty hunter."},{"id":1950938,"name":"Chapter 2: The Child",)"
+        R"("air_date":"2019-11-15","season_number":1,"episode_number":2,"still_path":"/t.jpg",)"
+        R"("vote_average":7.8,"overview":"Jawas."}]})";
     constexpr const char *kMovie =
         R"({"id":11,"title":"Star Wars","release_date":"1977-05-25","imdb_id":"tt0076759",)"
         R"("external_ids":{"imdb_id":"tt0076759"}})";
@@ -204,6 +222,11 @@ void script_routes() {
         {"https://api.themoviedb.org/3/search/tv?query=The%20Mandalorian&include_adult=false&page=1&" KEYS,
          g_replies.listing.c_str()},
         {"https://api.themoviedb.org/3/tv/82856/season/1/episode/1?" KEYS, kEpisode},
+        {"https://api.themoviedb.org/3/tv/82856/season/1?" KEYS, kSeason},
+        {"https://api.themoviedb.org/3/tv/82856/season/2?api_key=KEY&language=fr-FR",
+         R"({"_id":"a","season_number":2,"episodes":[{"id":2426371,"name":"","overview":"","season_number":2,"episode_number":1}]})"},
+        {"https://api.themoviedb.org/3/tv/82856/season/2?api_key=KEY&language=en-US",
+         R"({"_id":"b","season_number":2,"episodes":[{"id":2426371,"name":"Chapter 9: The Marshal","overview":"Mos Pelgo.","season_number":2,"episode_number":1}]})"},
         {"https://api.themoviedb.org/3/movie/11?append_to_response=external_ids&" KEYS, kMovie},
         {"https://www.omdbapi.com/?i=tt1&apikey=KEY", kOmdb},
         {"https://www.omdbapi.com/?t=Film&apikey=KEY", kOmdbMissing},
@@ -250,7 +273,7 @@ int omdb_readers() {
 
 int setters() {
     for (int (*set)(const char *) : {ox.oxmeta_tmdb_set_key, ox.oxmeta_omdb_set_key, ox.oxmeta_tmdb_set_bearer,
-                                     ox.oxmeta_set_language}) {
+                                     ox.oxmeta_set_language, ox.oxmeta_set_language_fallback}) {
         const int rc = set("NEW");
         if (rc != OXMETA_OK) return rc;
     }
@@ -278,13 +301,41 @@ const sweep_case kCases[] = {
     {"tmdb_search_movie", [] { return ox.oxmeta_tmdb_search_movie("Star Wars", 1977, 1); }, kResults | kPaging, 20,
      OXMETA_OK},
     {"tmdb_tv_episode", [] { return ox.oxmeta_tmdb_tv_episode(82856, 1, 1); }, kResults, 1, OXMETA_OK},
+    {"tmdb_tv_season",
+     [] {
+         const int rc = ox.oxmeta_tmdb_tv_season(82856, 1);
+         if (rc == OXMETA_OK && (ox.oxmeta_result_season_number(1) != 1 || ox.oxmeta_result_episode_number(1) != 2))
+             return -107;
+         return rc;
+     },
+     kResults, 2, OXMETA_OK},
+    {"tmdb_tv_season_fallback",
+     [] {
+         // In French, where TMDb has no text, English fills it.
+         int rc = ox.oxmeta_set_language("fr-FR");
+         if (rc == OXMETA_OK) rc = ox.oxmeta_set_language_fallback("en-US");
+         // The fallback request failing otherwise than out of memory (the
+         // fake transport's own copy of the body) leaves the name empty and
+         // says so in a warning.
+         const int warnings = ox.oxmeta_warning_count();
+         if (rc == OXMETA_OK) rc = ox.oxmeta_tmdb_tv_season(82856, 2);
+         if (rc == OXMETA_OK && std::strcmp(ox.oxmeta_result_title(0), "Chapter 9: The Marshal") != 0 &&
+             ox.oxmeta_warning_count() == warnings)
+             rc = -108;
+         ox.oxmeta_set_language_fallback(nullptr);
+         ox.oxmeta_set_language(nullptr);
+         return rc;
+     },
+     kResults, 1, OXMETA_OK},
     {"tmdb_movie_detail", [] { return ox.oxmeta_tmdb_movie_detail(11); }, kResults, 1, OXMETA_OK},
     {"tmdb_match_movie", [] { return ox.oxmeta_tmdb_match("Star.Wars.1977.1080p.BluRay.x264.mkv"); }, kResults, 20,
      OXMETA_OK},
     {"tmdb_match_episode",
      [] {
-         const int rc = ox.oxmeta_tmdb_match("The.Mandalorian.S01E01.720p.mkv");
-         if (rc == OXMETA_OK && std::strcmp(ox.oxmeta_match_episode_title(), "Chapter 1: The Mandalorian") != 0)
+         const int rc = ox.oxmeta_tmdb_match("The.Mandalorian.S01E01E02.720p.mkv");
+         if (rc == OXMETA_OK && (std::strcmp(ox.oxmeta_match_episode_title(), "Chapter 1: The Mandalorian") != 0 ||
+                                 ox.oxmeta_match_episode_count() != 2 || ox.oxmeta_match_episode_number(1) != 2 ||
+                                 std::strcmp(ox.oxmeta_match_episode_title_at(1), "Chapter 2: The Child") != 0))
              return -106;
          return rc;
      },

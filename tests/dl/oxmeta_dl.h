@@ -32,7 +32,10 @@
     X(oxmeta_itunes_search) X(oxmeta_itunes_lookup) X(ox_fake_set) X(ox_fake_fail) X(ox_fake_calls)            \
     X(ox_fake_reset) X(oxmeta_parse_name) X(oxmeta_tmdb_search_movie) X(oxmeta_tmdb_search_tv)              \
     X(oxmeta_tmdb_tv_episode) X(oxmeta_tmdb_movie_detail) X(oxmeta_tmdb_match) X(oxmeta_result_match_score)    \
-    X(oxmeta_match_episode_title) X(oxmeta_match_episode_id)
+    X(oxmeta_match_episode_title) X(oxmeta_match_episode_id) X(oxmeta_tmdb_tv_season)                          \
+    X(oxmeta_result_season_number) X(oxmeta_result_episode_number) X(oxmeta_match_episode_count)               \
+    X(oxmeta_match_episode_title_at) X(oxmeta_match_episode_id_at) X(oxmeta_match_episode_season)             \
+    X(oxmeta_match_episode_number) X(oxmeta_set_language_fallback)
 
 // The loaded library: one pointer per export, named as the export.
 struct oxmeta_dl {

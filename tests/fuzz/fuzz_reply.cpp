@@ -37,6 +37,7 @@ const operation kOperations[] = {
     {"https://itunes.apple.com/search?term=q&media=podcast&limit=10&country=US",
      [] { return oxmeta_itunes_search("q", nullptr, 10, nullptr); }},
     {"https://itunes.apple.com/lookup?id=1", [] { return oxmeta_itunes_lookup(1); }},
+    {kTmdb + "/tv/1/season/1?" + kKeys, [] { return oxmeta_tmdb_tv_season(1, 1); }},
 };
 
 constexpr int kStatuses[] = {200, 201, 204, 299, 199, 300, 401, 403, 404, 429, 500, 503};
@@ -64,6 +65,8 @@ void read_everything() {
                            oxmeta_result_popularity_permille(i)})
             consume(number);
         consume(oxmeta_tmdb_image_url(oxmeta_result_poster_path(i), "w92"));
+        consume(oxmeta_result_season_number(i));
+        consume(oxmeta_result_episode_number(i));
     }
     const int seasons = oxmeta_tv_season_count();
     for (int i = -1; i <= seasons; ++i) {

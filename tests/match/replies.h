@@ -68,6 +68,10 @@ inline std::string episode_url(int tv_id, int season, int episode, const std::st
                             language);
 }
 
+inline std::string season_url(int tv_id, int season, const std::string &language = "en-US") {
+    return with_credentials("/tv/" + std::to_string(tv_id) + "/season/" + std::to_string(season), language);
+}
+
 inline std::string countries_json(const std::string &list) {
     std::string out = "[";
     size_t at = 0;
@@ -134,6 +138,76 @@ inline std::string episode_reply(int id, const char *name, const char *air_date,
            std::to_string(id) + ",\"production_code\":\"\",\"runtime\":45,\"season_number\":" +
            std::to_string(season) + ",\"still_path\":\"/s" + std::to_string(id) +
            ".jpg\",\"vote_average\":7.4,\"vote_count\":120}";
+}
+
+// One episode as a season lists it.
+struct episode {
+    int id;
+    int number;
+    const char *name;
+    const char *air_date = "2005-03-26";
+    const char *overview = "An episode.";
+};
+
+inline std::string season_episode_json(int show_id, int season, const episode &e) {
+    const std::string id = std::to_string(e.id);
+    return "{\"air_date\":" + json_text(e.air_date) + ",\"episode_number\":" + std::to_string(e.number) +
+           ",\"episode_type\":\"standard\",\"id\":" + id + ",\"name\":" + json_text(e.name) +
+           ",\"overview\":" + json_text(e.overview) + ",\"production_code\":\"\",\"runtime\":44,\"season_number\":" +
+           std::to_string(season) + ",\"show_id\":" + std::to_string(show_id) + ",\"still_path\":\"/s" + id +
+           ".jpg\",\"vote_average\":7.4,\"vote_count\":120,\"crew\":[],\"guest_stars\":[]}";
+}
+
+// A /tv/{id}/season/{n} reply: the season and its episodes.
+inline std::string season_reply(int show_id, int season, const std::vector<episode> &episodes) {
+    std::string list;
+    for (const episode &e : episodes) list += (list.empty() ? "" : ",") + season_episode_json(show_id, season, e);
+    const char *first = episodes.empty() ? "" : episodes.front().air_date;
+    return "{\"_id\":\"5256c89f19c2956ff60" + std::to_string(10000 + show_id % 10000) + "\",\"air_date\":" +
+           json_text(first) + ",\"episodes\":[" + list + "],\"name\":\"Season " + std::to_string(season) +
+           "\",\"overview\":\"\",\"id\":" + std::to_string(show_id * 100 + season) + ",\"poster_path\":\"/season" +
+           std::to_string(season) + ".jpg\",\"season_number\":" + std::to_string(season) + ",\"vote_average\":7.2}";
+}
+
+// A season as a show's detail lists it.
+struct season_entry {
+    int number;
+    int episodes;
+    const char *air_date;
+};
+
+// A /tv/{id} reply: the show, its seasons with their episode counts and
+// first air dates, the last episode aired, and, when given, the episode
+// groups appended to it (the elements of "results").
+inline std::string tv_detail_reply(const item &show, const std::vector<season_entry> &seasons,
+                                   const char *groups = nullptr) {
+    std::string out = item_json(true, show);
+    out.pop_back();
+    std::string list;
+    int total = 0;
+    int regular = 0;
+    const season_entry *last = nullptr;
+    for (const season_entry &e : seasons) {
+        const std::string n = std::to_string(e.number);
+        list += (list.empty() ? "" : ",") + std::string("{\"air_date\":") + json_text(e.air_date) +
+                ",\"episode_count\":" + std::to_string(e.episodes) + ",\"id\":" +
+                std::to_string(show.id * 100 + e.number) + ",\"name\":" + (e.number ? "\"Season " + n + "\"" : "\"Specials\"") +
+                ",\"overview\":\"\",\"poster_path\":\"/season" + n + ".jpg\",\"season_number\":" + n +
+                ",\"vote_average\":7.5}";
+        if (e.number > 0) {
+            total += e.episodes;
+            ++regular;
+            last = &e;
+        }
+    }
+    out += ",\"in_production\":false,\"number_of_episodes\":" + std::to_string(total) +
+           ",\"number_of_seasons\":" + std::to_string(regular) + ",\"seasons\":[" + list + "]";
+    if (last)
+        out += ",\"last_episode_to_air\":{\"id\":" + std::to_string(show.id * 1000) + ",\"season_number\":" +
+               std::to_string(last->number) + ",\"episode_number\":" + std::to_string(last->episodes) +
+               ",\"air_date\":" + json_text(last->air_date) + "}";
+    if (groups) out += std::string(",\"episode_groups\":{\"results\":[") + groups + "]}";
+    return out + ",\"status\":\"Ended\",\"type\":\"Scripted\"}";
 }
 
 }  // namespace replies

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <atomic>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -119,6 +121,156 @@ TEST_F(Tmdb, EpisodeIsOneRecordFromItsOwnMembers) {
     EXPECT_EQ(ox().oxmeta_tmdb_tv_episode(1399, 0, 1), OXMETA_E_JSON);
     EXPECT_EQ(last_error(), "tv_episode: not an object");
     EXPECT_STREQ(ox().oxmeta_result_id(0), "63141");
+}
+
+TEST_F(Tmdb, SeasonIsItsEpisodesWithTheirNumbers) {
+    // TMDb numbers this show's episodes across its seasons: season 5
+    // holds episodes 89 to 112.
+    std::vector<replies::episode> fifth;
+    for (int n = 89; n <= 112; ++n) fifth.push_back({5000 + n, n, "Episode", "2011-04-01"});
+    fifth[0] = {5089, 89, "Hour of Decision", "2011-04-01", ""};
+    script(replies::season_url(1433, 5), replies::season_reply(1433, 5, fifth));
+    const int pages = ox().oxmeta_total_pages();  // paging survives a shutdown
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_season(1433, 5), OXMETA_OK) << last_error();
+    ASSERT_EQ(ox().oxmeta_result_count(), 24);
+    EXPECT_STREQ(ox().oxmeta_result_id(0), "5089");
+    EXPECT_STREQ(ox().oxmeta_result_title(0), "Hour of Decision");
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "");
+    EXPECT_STREQ(ox().oxmeta_result_media_type(0), "episode");
+    EXPECT_STREQ(ox().oxmeta_result_poster_path(0), "/s5089.jpg");
+    EXPECT_EQ(ox().oxmeta_result_year(0), 2011);
+    EXPECT_EQ(ox().oxmeta_result_rating_permille(0), 740);
+    EXPECT_EQ(ox().oxmeta_result_season_number(23), 5);
+    EXPECT_EQ(ox().oxmeta_result_episode_number(23), 112);
+    for (int bad : {-1, 24}) {
+        EXPECT_EQ(ox().oxmeta_result_season_number(bad), -1);
+        EXPECT_EQ(ox().oxmeta_result_episode_number(bad), -1);
+    }
+    EXPECT_EQ(ox().oxmeta_total_pages(), pages);  // not a listing
+    EXPECT_EQ(ox().oxmeta_tv_season_count(), 0);
+
+    // Season 0 holds the specials; an element without an episode number is
+    // no episode.
+    script(replies::season_url(1433, 0),
+           R"({"_id":"a","season_number":0,"episodes":[{"id":7,"name":"Special","episode_number":1,
+                "season_number":0},{"id":8,"name":"Odd"}]})");
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_season(1433, 0), OXMETA_OK) << last_error();
+    EXPECT_EQ(ox().oxmeta_result_season_number(0), 0);
+    EXPECT_EQ(ox().oxmeta_result_episode_number(0), 1);
+    EXPECT_EQ(ox().oxmeta_result_season_number(1), -1);
+    EXPECT_EQ(ox().oxmeta_result_episode_number(1), -1);
+
+    // Results of other operations are no episodes.
+    script(replies::search_url(true, "Doctor Who", 0), replies::search_page(true, {{57243, "Doctor Who", "Doctor Who", "2005-03-26", 1, 1}}));
+    ASSERT_EQ(ox().oxmeta_tmdb_search_tv("Doctor Who", 0, 1), OXMETA_OK);
+    EXPECT_EQ(ox().oxmeta_result_season_number(0), -1);
+    EXPECT_EQ(ox().oxmeta_result_episode_number(0), -1);
+}
+
+TEST_F(Tmdb, SeasonFailuresSayWhat) {
+    struct {
+        int tv_id, season;
+        const char *body;
+        int status;
+        int rc;
+        const char *message;
+    } const cases[] = {
+        {0, 1, "", 200, OXMETA_E_INVALID_ARG, "tv_season: tv_id > 0, season >= 0"},
+        {1433, -1, "", 200, OXMETA_E_INVALID_ARG, "tv_season: tv_id > 0, season >= 0"},
+        {1433, 40,
+         R"({"success":false,"status_code":34,"status_message":"The resource you requested could not be found."})",
+         404, OXMETA_E_HTTP, "TMDb HTTP 404"},
+        {1433, 9, R"({"_id":"b","season_number":9,"episodes":[]})", 200, OXMETA_E_NOT_FOUND,
+         "tv_season: TMDb lists no episodes in season 9 of show 1433"},
+        {1433, 8, "[]", 200, OXMETA_E_JSON, "tv_season: not an object"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
+        script(replies::season_url(1433, 1), replies::season_reply(1433, 1, {{1, 1, "Pilot"}}));
+        ASSERT_EQ(ox().oxmeta_tmdb_tv_season(1433, 1), OXMETA_OK);
+        if (c.tv_id > 0 && c.season >= 0) script(replies::season_url(c.tv_id, c.season), c.body, c.status);
+        EXPECT_EQ(ox().oxmeta_tmdb_tv_season(c.tv_id, c.season), c.rc);
+        EXPECT_EQ(last_error(), c.message);
+        // Only a reply that lists no episodes empties the store.
+        EXPECT_EQ(ox().oxmeta_result_count(), c.rc == OXMETA_E_NOT_FOUND ? 0 : 1);
+    }
+}
+
+// French replies as TMDb gives them where it has no French text: the
+// fallback language fills an empty title, overview or episode name, then
+// the original language; present text is left alone.
+TEST_F(Tmdb, AFallbackLanguageFillsOnlyWhatIsEmpty) {
+    ASSERT_EQ(ox().oxmeta_set_language("fr-FR"), OXMETA_OK);
+    const std::string movie_url =
+        replies::with_credentials("/movie/78?append_to_response=external_ids,translations", "fr-FR");
+    script(movie_url, R"({"id":78,"imdb_id":"tt0083658","original_language":"en","original_title":"Blade Runner",
+        "overview":"","release_date":"1982-06-25","title":"Blade Runner","vote_average":7.9,
+        "external_ids":{"imdb_id":"tt0083658"},"translations":{"translations":[
+        {"iso_3166_1":"GB","iso_639_1":"en","name":"English","english_name":"English","data":{"homepage":"","overview":"British text.","runtime":117,"tagline":"","title":""}},
+        {"iso_3166_1":"US","iso_639_1":"en","name":"English","english_name":"English","data":{"homepage":"","overview":"In the smog-choked dystopian Los Angeles of 2019, blade runner Rick Deckard is called out of retirement.","runtime":117,"tagline":"Man has made his match... now it's his problem.","title":"Blade Runner"}},
+        {"iso_3166_1":"FR","iso_639_1":"fr","name":"Français","english_name":"French","data":{"homepage":"","overview":"","runtime":0,"tagline":"","title":""}}]}})");
+    // Without a fallback nothing changes: no translations asked for.
+    const std::string plain_url = replies::with_credentials("/movie/78?append_to_response=external_ids", "fr-FR");
+    script(plain_url, R"({"id":78,"title":"Blade Runner","overview":"","release_date":"1982-06-25"})");
+    ASSERT_EQ(ox().oxmeta_tmdb_movie_detail(78), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "");
+    EXPECT_EQ(ox().ox_fake_calls("GET", plain_url.c_str()), 1);
+
+    ASSERT_EQ(ox().oxmeta_set_language_fallback("en-US"), OXMETA_OK);
+    ASSERT_EQ(ox().oxmeta_tmdb_movie_detail(78), OXMETA_OK) << last_error();
+    EXPECT_EQ(ox().ox_fake_calls("GET", movie_url.c_str()), 1);
+    EXPECT_STREQ(ox().oxmeta_result_title(0), "Blade Runner");
+    EXPECT_STREQ(ox().oxmeta_result_overview(0),
+                 "In the smog-choked dystopian Los Angeles of 2019, blade runner Rick Deckard is called out of retirement.");
+    EXPECT_STREQ(ox().oxmeta_result_imdb_id(0), "tt0083658");
+
+    // A French overview stays; no English one replaces it.
+    script(replies::with_credentials("/tv/57243?append_to_response=translations", "fr-FR"),
+           R"({"id":57243,"name":"Doctor Who","original_language":"en","original_name":"Doctor Who",
+           "overview":"Le Docteur voyage dans le temps et l'espace.","first_air_date":"2005-03-26","seasons":[],
+           "translations":{"translations":[{"iso_3166_1":"US","iso_639_1":"en","name":"English","english_name":"English",
+           "data":{"name":"Doctor Who","overview":"The Doctor is a Time Lord.","homepage":"","tagline":""}}]}})");
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_detail(57243), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "Le Docteur voyage dans le temps et l'espace.");
+
+    // Neither French nor English: the original language's text.
+    script(replies::with_credentials("/tv/30991?append_to_response=translations", "fr-FR"),
+           R"({"id":30991,"name":"","original_language":"ja","original_name":"カウボーイビバップ","overview":"",
+           "first_air_date":"1998-04-03","seasons":[],"translations":{"translations":[
+           {"iso_3166_1":"JP","iso_639_1":"ja","name":"日本語","english_name":"Japanese",
+            "data":{"name":"","overview":"2071年、宇宙。","homepage":"","tagline":""}}]}})");
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_detail(30991), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_result_title(0), "カウボーイビバップ");
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "2071年、宇宙。");
+
+    // An episode with no French name.
+    script(replies::with_credentials("/tv/57243/season/1/episode/1?append_to_response=translations", "fr-FR"),
+           R"({"air_date":"2005-03-26","episode_number":1,"id":941244,"name":"","overview":"","season_number":1,
+           "still_path":null,"vote_average":7.2,"translations":{"translations":[{"iso_3166_1":"US","iso_639_1":"en",
+           "name":"English","english_name":"English","data":{"name":"Rose","overview":"Rose Tyler meets the Doctor."}}]}})");
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_episode(57243, 1, 1), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_result_title(0), "Rose");
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "Rose Tyler meets the Doctor.");
+
+    // A season with an episode lacking its overview is asked again in the
+    // fallback language, once; the French text present stays.
+    const std::string french = replies::season_url(57243, 1, "fr-FR");
+    const std::string english = replies::season_url(57243, 1, "en-US");
+    script(french, replies::season_reply(57243, 1, {{941244, 1, "Rose", "2005-03-26", "Rose rencontre le Docteur."},
+                                                    {941245, 2, "", "2005-04-02", ""}}));
+    script(english, replies::season_reply(57243, 1, {{941244, 1, "Rose", "2005-03-26", "Rose meets the Doctor."},
+                                                     {941245, 2, "The End of the World", "2005-04-02", "Five billion years on."}}));
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_season(57243, 1), OXMETA_OK) << last_error();
+    EXPECT_EQ(ox().ox_fake_calls("GET", english.c_str()), 1);
+    EXPECT_STREQ(ox().oxmeta_result_overview(0), "Rose rencontre le Docteur.");
+    EXPECT_STREQ(ox().oxmeta_result_title(1), "The End of the World");
+    EXPECT_STREQ(ox().oxmeta_result_overview(1), "Five billion years on.");
+
+    // "" sets none again.
+    ASSERT_EQ(ox().oxmeta_set_language_fallback(""), OXMETA_OK);
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_season(57243, 1), OXMETA_OK);
+    EXPECT_EQ(ox().ox_fake_calls("GET", english.c_str()), 1);
+    EXPECT_STREQ(ox().oxmeta_result_title(1), "");
 }
 
 TEST_F(Tmdb, MovieDetailCarriesTheImdbId) {
@@ -604,12 +756,18 @@ protected:
         for (const auto &s : c.searches)
             script(replies::search_url(s.tv, s.query, s.year, lang), replies::search_page(s.tv, s.items));
         for (const auto &l : c.lookups) script(replies::with_credentials(l.path, lang), l.body, l.status);
+        // One season reply holds every episode the case names in it.
+        std::map<std::pair<int, int>, std::vector<replies::episode>> seasons;
         for (const auto &e : c.episodes) {
-            const std::string url = replies::episode_url(e.tv_id, e.season, e.episode, lang);
-            if (e.id)
-                script(url, replies::episode_reply(e.id, e.name, "2005-03-26", e.season, e.episode));
-            else
+            auto &listed = seasons[{e.tv_id, e.season}];
+            if (e.id) listed.push_back({e.id, e.episode, e.name});
+        }
+        for (const auto &[show_season, listed] : seasons) {
+            const std::string url = replies::season_url(show_season.first, show_season.second, lang);
+            if (listed.empty())
                 script(url, kNotFoundBody, 404);
+            else
+                script(url, replies::season_reply(show_season.first, show_season.second, listed));
         }
     }
 };
@@ -718,7 +876,7 @@ TEST_F(Matching, AFailedRequestKeepsTheStoreAsItWas) {
     // The episode lookup failing otherwise than "not found" fails the match.
     const match_case &show = kCases[18];
     script_case(show);
-    script(replies::episode_url(57243, 1, 1), "{}", 503);
+    script(replies::season_url(57243, 1), "{}", 503);
     EXPECT_EQ(ox().oxmeta_tmdb_match(show.file), OXMETA_E_HTTP);
     EXPECT_STREQ(ox().oxmeta_result_id(0), "78");
 }
@@ -801,6 +959,182 @@ TEST_F(Matching, IdLookupsReadOnlyTheEntryTheyAskFor) {
     script(replies::search_url(false, "Blade Runner", 1982), replies::search_page(false, {kBladeRunner}));
     ASSERT_EQ(ox().oxmeta_tmdb_match("Blade.Runner.1982.tt0083658.mkv"), OXMETA_OK) << last_error();
     EXPECT_STREQ(ox().oxmeta_result_id(0), "78");
+}
+
+// Episodes numbered from the show's start, or by the day they aired, and
+// files of several episodes: the show's detail and a season reply (or an
+// absolute episode group) name each one.
+const item kAttackOnTitan{1429, "Attack on Titan", "進撃の巨人", "2013-04-07", 150.0, 6000, "JP"};
+const item kHunterXHunter{46298, "Hunter x Hunter", "HUNTER×HUNTER", "2011-10-02", 90.0, 2100, "JP"};
+const item kBrotherhood{31911, "Fullmetal Alchemist: Brotherhood", "鋼の錬金術師 FULLMETAL ALCHEMIST", "2009-04-05",
+                        80.0, 2000, "JP"};
+const item kDailyShow{2224, "The Daily Show", "The Daily Show", "1996-07-22", 40.0, 600, "US"};
+const item kCowboyBebop{30991, "Cowboy Bebop", "カウボーイビバップ", "1998-04-03", 45.2, 1800, "JP"};
+
+struct placed_case {
+    const char *file;
+    int season;  // -1: no episode found
+    int number;
+    int requests;
+    const char *error = "";  // when no episode is found
+};
+
+const placed_case kPlacedCases[] = {
+    // Counting through the regular seasons (25, 12, 22, 30), the specials left out.
+    {"[SubsPlease] Attack on Titan - 01 [1080p].mkv", 1, 1, 3},
+    {"[SubsPlease] Attack on Titan - 25 [1080p].mkv", 1, 25, 3},
+    {"[SubsPlease] Attack on Titan - 26 [1080p].mkv", 2, 1, 3},
+    {"[SubsPlease] Attack on Titan - 59 [1080p].mkv", 3, 22, 3},
+    {"[SubsPlease] Attack on Titan - 60 [1080p].mkv", 4, 1, 3},
+    {"[SubsPlease] Attack on Titan - 89 [1080p].mkv", 4, 30, 3},
+    {"[SubsPlease] Attack on Titan - 90 [1080p].mkv", -1, -1, 2,
+     "match: TMDb has no episode 90 of \"Attack on Titan\""},
+    // TMDb numbers this show's episodes across its seasons.
+    {"Hunter x Hunter - 088 [720p].mkv", 4, 88, 3},
+    {"Hunter x Hunter - 090 [720p].mkv", 5, 90, 3},
+    {"Hunter x Hunter - 112 [720p].mkv", 5, 112, 3},
+    // An absolute episode group orders the episodes instead of the seasons.
+    {"[Group] Fullmetal Alchemist Brotherhood - 05 [1080p].mkv", 1, 5, 3},
+    {"[Group] Fullmetal Alchemist Brotherhood - 40 [1080p].mkv", 1, 40, 3},
+    {"[Group] Fullmetal Alchemist Brotherhood - 65 [1080p].mkv", -1, -1, 3,
+     "match: TMDb has no episode 65 of \"Fullmetal Alchemist Brotherhood\""},
+    // By air date: the day itself, or the only episode a day off.
+    {"The.Daily.Show.2024.01.15.720p.WEB.h264-GRP.mkv", 29, 5, 3},
+    {"The.Daily.Show.2024.01.12.720p.WEB.h264-GRP.mkv", 29, 4, 3},
+    {"The.Daily.Show.2023.12.14.720p.WEB.h264-GRP.mkv", 28, 149, 3},
+    {"The.Daily.Show.2024.01.13.720p.WEB.h264-GRP.mkv", -1, -1, 3,
+     "match: TMDb has no episode aired on 2024-01-13 of \"The Daily Show\""},
+    {"The.Daily.Show.2024.01.17.720p.WEB.h264-GRP.mkv", -1, -1, 3,
+     "match: TMDb has no episode aired on 2024-01-17 of \"The Daily Show\""},
+    {"The.Daily.Show.1990.05.01.720p.WEB.h264-GRP.mkv", -1, -1, 2,
+     "match: TMDb has no episode aired on 1990-05-01 of \"The Daily Show\""},
+    // A show whose detail TMDb no longer has (404).
+    {"[Fansub] Cowboy Bebop - 05 [1080p].mkv", -1, -1, 2, "match: TMDb has no episode 5 of \"Cowboy Bebop\""},
+};
+
+// Episodes first to last of one season, ids from the show's.
+std::vector<replies::episode> numbered(int show, int season, int first, int last) {
+    std::vector<replies::episode> out;
+    for (int n = first; n <= last; ++n) out.push_back({show * 1000 + season * 200 + n, n, "Episode"});
+    return out;
+}
+
+std::string group_episode(int show, int season, int number, int order) {
+    std::string e = replies::season_episode_json(show, season, {show * 1000 + season * 200 + number, number, "Episode"});
+    e.pop_back();
+    return e + ",\"order\":" + std::to_string(order) + "}";
+}
+
+class PlacedEpisodes : public Matching {
+protected:
+    void SetUp() override {
+        Matching::SetUp();
+        script(replies::with_credentials("/tv/30991?append_to_response=episode_groups"), kNotFoundBody, 404);
+        for (const item &show : {kAttackOnTitan, kHunterXHunter, kDailyShow, kCowboyBebop})
+            script(replies::search_url(true, show.title, 0), replies::search_page(true, {show}));
+        script(replies::search_url(true, "Fullmetal Alchemist Brotherhood", 0), replies::search_page(true, {kBrotherhood}));
+
+        const char *by_air_date =
+            R"({"description":"","episode_count":89,"group_count":4,"id":"5c5b2a1a0e0a2621f4c7a6a1","name":"Aired Order","network":null,"type":1})";
+        script(replies::with_credentials("/tv/1429?append_to_response=episode_groups"),
+               replies::tv_detail_reply(kAttackOnTitan, {{0, 8, "2013-07-06"}, {1, 25, "2013-04-07"}, {2, 12, "2017-04-01"},
+                                                         {3, 22, "2018-07-23"}, {4, 30, "2020-12-07"}},
+                                        by_air_date));
+        const int titan[] = {0, 25, 12, 22, 30};
+        for (int season = 1; season <= 4; ++season)
+            script(replies::season_url(1429, season), replies::season_reply(1429, season, numbered(1429, season, 1, titan[season])));
+
+        script(replies::with_credentials("/tv/46298?append_to_response=episode_groups"),
+               replies::tv_detail_reply(kHunterXHunter, {{1, 22, "2011-10-02"}, {2, 22, "2012-03-04"}, {3, 22, "2012-08-05"},
+                                                         {4, 22, "2013-01-06"}, {5, 24, "2013-06-02"}}));
+        for (int season = 1; season <= 5; ++season)
+            script(replies::season_url(46298, season),
+                   replies::season_reply(46298, season, numbered(46298, season, 22 * (season - 1) + 1, season == 5 ? 112 : 22 * season)));
+
+        // The group's parts listed out of their order, a special first.
+        const char *groups =
+            R"({"description":"","episode_count":64,"group_count":2,"id":"5b1a7d6d0e0a2607d3015b5a","name":"Absolute","network":null,"type":2})";
+        script(replies::with_credentials("/tv/31911?append_to_response=episode_groups"),
+               replies::tv_detail_reply(kBrotherhood, {{0, 5, "2009-08-19"}, {1, 64, "2009-04-05"}},
+                                        (std::string(by_air_date) + "," + groups).c_str()));
+        std::string late, early = group_episode(31911, 0, 1, 0);
+        for (int n = 1; n <= 32; ++n) early += "," + group_episode(31911, 1, n, n);
+        for (int n = 33; n <= 64; ++n) late += (late.empty() ? "" : ",") + group_episode(31911, 1, n, n - 33);
+        script(replies::with_credentials("/tv/episode_group/5b1a7d6d0e0a2607d3015b5a"),
+               R"({"description":"","episode_count":64,"group_count":2,"groups":[{"id":"5b1a7e0f","name":"Part 2","order":1,"episodes":[)" +
+                   late + R"(],"locked":true},{"id":"5b1a7df1","name":"Part 1","order":0,"episodes":[)" + early +
+                   R"(],"locked":true}],"id":"5b1a7d6d0e0a2607d3015b5a","name":"Absolute","network":null,"type":2})");
+
+        script(replies::with_credentials("/tv/2224"),
+               replies::tv_detail_reply(kDailyShow, {{28, 150, "2023-01-17"}, {29, 40, "2024-01-08"}}));
+        script(replies::season_url(2224, 28),
+               replies::season_reply(2224, 28, {{2224148, 148, "Guest Night", "2023-12-13"}, {2224149, 149, "Guest Night", "2023-12-14"}}));
+        std::vector<replies::episode> jan;
+        const char *days[] = {"2024-01-08", "2024-01-09", "2024-01-10", "2024-01-11", "2024-01-15", "2024-01-16", "2024-01-18"};
+        for (int n = 1; n <= 7; ++n) jan.push_back({2224200 + n, n, "Guest Night", days[n - 1]});
+        script(replies::season_url(2224, 29), replies::season_reply(2224, 29, jan));
+    }
+};
+
+TEST_F(PlacedEpisodes, NumberedFromTheStartOrByDateFoundInTheirSeason) {
+    for (const placed_case &c : kPlacedCases) {
+        SCOPED_TRACE(c.file);
+        const int before = requests();
+        const int rc = ox().oxmeta_tmdb_match(c.file);
+        EXPECT_EQ(requests() - before, c.requests);
+        EXPECT_LE(requests() - before, 4);
+        EXPECT_GE(ox().oxmeta_result_match_score(0), OXMETA_MATCH_CONFIDENT);
+        if (c.season < 0) {
+            EXPECT_EQ(rc, OXMETA_E_NOT_FOUND);
+            EXPECT_EQ(last_error(), c.error);
+            EXPECT_EQ(ox().oxmeta_match_episode_count(), 0);
+            EXPECT_STREQ(ox().oxmeta_match_episode_id(), "");
+            continue;
+        }
+        ASSERT_EQ(rc, OXMETA_OK) << last_error();
+        ASSERT_EQ(ox().oxmeta_match_episode_count(), 1);
+        EXPECT_EQ(ox().oxmeta_match_episode_season(0), c.season);
+        EXPECT_EQ(ox().oxmeta_match_episode_number(0), c.number);
+        const int show = std::atoi(ox().oxmeta_result_id(0));
+        const int id = show == 2224 ? (c.season == 28 ? 2224000 : 2224200) + c.number : show * 1000 + c.season * 200 + c.number;
+        EXPECT_STREQ(ox().oxmeta_match_episode_id(), std::to_string(id).c_str());
+        EXPECT_STREQ(ox().oxmeta_match_episode_id_at(0), std::to_string(id).c_str());
+    }
+}
+
+TEST_F(Matching, AFileOfSeveralEpisodesNamesEachOne) {
+    script_case(kCases[18]);  // Doctor Who (2005)
+    script(replies::season_url(57243, 1),
+           replies::season_reply(57243, 1, {{941244, 1, "Rose"}, {941245, 2, "The End of the World"}, {941246, 3, "The Unquiet Dead"}}));
+    const int warnings = ox().oxmeta_warning_count();
+    ASSERT_EQ(ox().oxmeta_tmdb_match("Doctor.Who.2005.S01E02E03.720p.mkv"), OXMETA_OK) << last_error();
+    EXPECT_EQ(requests(), 2);  // the search, and the season for both
+    ASSERT_EQ(ox().oxmeta_match_episode_count(), 2);
+    EXPECT_STREQ(ox().oxmeta_match_episode_title(), "The End of the World");
+    EXPECT_STREQ(ox().oxmeta_match_episode_title_at(1), "The Unquiet Dead");
+    EXPECT_STREQ(ox().oxmeta_match_episode_id_at(1), "941246");
+    EXPECT_EQ(ox().oxmeta_match_episode_season(1), 1);
+    EXPECT_EQ(ox().oxmeta_match_episode_number(1), 3);
+    for (int bad : {-1, 2}) {
+        EXPECT_STREQ(ox().oxmeta_match_episode_title_at(bad), "");
+        EXPECT_STREQ(ox().oxmeta_match_episode_id_at(bad), "");
+        EXPECT_EQ(ox().oxmeta_match_episode_season(bad), -1);
+        EXPECT_EQ(ox().oxmeta_match_episode_number(bad), -1);
+    }
+    EXPECT_EQ(ox().oxmeta_warning_count(), warnings);
+
+    // An episode after the first that TMDb does not have: the others are
+    // named, and a warning says which is missing.
+    ASSERT_EQ(ox().oxmeta_tmdb_match("Doctor.Who.2005.S01E03E04.720p.mkv"), OXMETA_OK) << last_error();
+    ASSERT_EQ(ox().oxmeta_match_episode_count(), 1);
+    EXPECT_EQ(ox().oxmeta_match_episode_number(0), 3);
+    ASSERT_EQ(ox().oxmeta_warning_count(), warnings + 1);
+    EXPECT_STREQ(ox().oxmeta_warning(warnings), "match: TMDb has no episode S01E04 of \"Doctor Who\"; the others are named");
+
+    // Another operation takes the episodes away with the candidates.
+    ASSERT_EQ(ox().oxmeta_tmdb_tv_season(57243, 1), OXMETA_OK);
+    EXPECT_EQ(ox().oxmeta_match_episode_count(), 0);
+    EXPECT_STREQ(ox().oxmeta_match_episode_title_at(0), "");
 }
 
 TEST_F(Matching, ThreadsMatchingAtOnceLeaveOneWholeMatch) {

@@ -19,7 +19,7 @@ TEST(ToolCli, UsageErrorsSayWhatWasWrong) {
     };
     const usage_case cases[] = {
         {{}, "oxmeta: 'oxmeta' needs a command: tmdb, omdb, itunes, parse, match, scan, cache, completion"},
-        {{"tmdb"}, "oxmeta: 'oxmeta tmdb' needs a command: search, search-movie, search-tv, episode, movie, discover-movie"},
+        {{"tmdb"}, "oxmeta: 'oxmeta tmdb' needs a command: search, search-movie, search-tv, episode, season, movie, discover-movie"},
         {{"tmdb", "search"}, "oxmeta: query is required"},
         {{"tmdb", "search", ""}, "oxmeta: query must not be empty"},
         {{"omdb", "title", ""}, "oxmeta: title must not be empty"},
@@ -65,7 +65,7 @@ TEST(ToolCli, SmallThingsSaidRight) {
     // A record of ids alone has no rating.
     const outcome ids = run_tool({"--offline", "tmdb", "external-ids", "78", "--format", "tsv"});
     ASSERT_EQ(ids.status, 0) << ids.err;
-    EXPECT_EQ(ids.out, "0\tmovie\t78\ttt0083658\t\t\t\t\t\n");
+    EXPECT_EQ(ids.out, "0\tmovie\t78\ttt0083658\t\t\t\t\t\t\n");
     // A member that is no text is shown as its JSON.
     const outcome ratings = run_tool({"--offline", "omdb", "field", "tt0083658", "Ratings"});
     ASSERT_EQ(ratings.status, 0) << ratings.err;

@@ -21,7 +21,7 @@ TEST_F(LoopbackTest, LiveSearchPrintsRowsAndSendsTheKey) {
     const outcome o = search();
     EXPECT_EQ(o.status, 0) << o.err;
     // Piped: tab-separated rows, every column, no header; the footer on stderr.
-    EXPECT_EQ(o.out, "0\tmovie\t78\t\t1982\t7.9\tBlade Runner\t\thttps://image.tmdb.org/t/p/w500/b.jpg\n");
+    EXPECT_EQ(o.out, "0\tmovie\t78\t\t1982\t7.9\tBlade Runner\t\thttps://image.tmdb.org/t/p/w500/b.jpg\t\n");
     EXPECT_TRUE(contains(o.err, "page 1 of 1, 1 results")) << o.err;
     ASSERT_EQ(calls(), 1);
     EXPECT_EQ(request(0).path, "/3/search/multi");
@@ -77,6 +77,44 @@ TEST_F(LoopbackTest, LanguageAndKeysTakeTheirPlaceInOrder) {
         EXPECT_EQ(request(i).param("language"), steps[i].language) << i;
         EXPECT_FALSE(contains(o.err, "warning")) << o.err;
     }
+    fs::remove_all(config);
+}
+
+// A fallback language from the file or the command line: details ask for
+// their translations, and a season with a blank episode is asked again in
+// it.
+TEST_F(LoopbackTest, AFallbackLanguageFromTheFileOrTheCommandLine) {
+    const fs::path config = scratch_dir("config-fallback");
+    write_file(config / "oxmeta" / "config.toml", "language = \"fr-FR\"\nlanguage_fallback = \"en-US\"\n");
+    set_handler([](const httplib::Request &req, httplib::Response &res) {
+        const bool french = req.get_param_value("language") == "fr-FR";
+        res.set_content(req.path == "/3/tv/1396/season/1"
+                            ? std::string(R"({"_id":"x","season_number":1,"episodes":[{"id":62085,"episode_number":1,)") +
+                                  "\"season_number\":1,\"name\":" + (french ? "\"\"" : "\"Pilot\"") + ",\"overview\":\"x\"}]}"
+                            : std::string(R"({"id":78,"title":"Blade Runner","overview":"x"})"),
+                        "application/json");
+    });
+    struct step {
+        std::vector<std::string> args;
+        const char *fallback;  // the language the season is asked again in
+    };
+    const step steps[] = {{{}, "en-US"}, {{"--language-fallback", "de-DE"}, "de-DE"}};
+    size_t seen = 0;
+    for (const step &st : steps) {
+        run_options options;
+        options.env["XDG_CONFIG_HOME"] = config.string();
+        std::vector<std::string> movie = st.args;
+        for (const char *a : {"--tmdb-key", "k", "tmdb", "movie", "78"}) movie.emplace_back(a);
+        EXPECT_EQ(run(movie, options).status, 0);
+        EXPECT_EQ(request(seen++).param("append_to_response"), "external_ids,translations");
+        std::vector<std::string> season = st.args;
+        for (const char *a : {"--tmdb-key", "k", "tmdb", "season", "1396", "1"}) season.emplace_back(a);
+        const outcome o = run(season, options);
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(request(seen++).param("language"), "fr-FR");
+        EXPECT_EQ(request(seen++).param("language"), st.fallback);
+    }
+    EXPECT_EQ(calls(), 6);
     fs::remove_all(config);
 }
 

@@ -31,6 +31,32 @@ TEST(ToolMatch, OfflinePicksTheFilmFromTheShippedRecordings) {
     yyjson_val *episode = yyjson_obj_get(show.get("pick"), "episode");
     EXPECT_EQ(yyjson_get_int(yyjson_obj_get(show.get("pick"), "id")), 57243);
     EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(episode, "title")), "Rose");
+    EXPECT_EQ(yyjson_get_int(yyjson_obj_get(episode, "season")), 1);
+    EXPECT_EQ(yyjson_get_int(yyjson_obj_get(episode, "number")), 1);
+}
+
+// A file of two episodes names both, with their numbers, in every format.
+TEST(ToolMatch, EveryEpisodeOfAFileIsNamedWithItsNumbers) {
+    constexpr const char *kTwo = "Doctor.Who.2005.S01E01E02.720p.mkv";
+    const outcome json = run_tool({"--offline", "--json", "match", kTwo});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const json_doc doc(json.out);
+    yyjson_val *episodes = yyjson_obj_get(doc.get("pick"), "episodes");
+    ASSERT_EQ(yyjson_arr_size(episodes), 2u) << json.out;
+    yyjson_val *second = yyjson_arr_get(episodes, 1);
+    EXPECT_EQ(yyjson_get_int(yyjson_obj_get(second, "id")), 941245);
+    EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(second, "title")), "The End of the World");
+    EXPECT_EQ(yyjson_get_int(yyjson_obj_get(second, "season")), 1);
+    EXPECT_EQ(yyjson_get_int(yyjson_obj_get(second, "number")), 2);
+
+    const outcome tsv = run_tool({"--offline", "match", kTwo});
+    EXPECT_TRUE(contains(tsv.out, "\tS01E01;S01E02\t941244;941245\tRose;The End of the World\t")) << tsv.out;
+
+    run_options terminal;
+    terminal.out = stdout_to::terminal;
+    terminal.columns = 200;
+    const outcome table = run_tool({"--offline", "match", kTwo}, terminal);
+    EXPECT_TRUE(contains(table.out, "S01E01 Rose (941244), S01E02 The End of the World (941245)")) << table.out;
 }
 
 TEST(ToolMatch, EachPathHasItsVerdictAndAnyMissExitsOne) {

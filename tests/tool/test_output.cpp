@@ -112,7 +112,7 @@ TEST(ToolOutput, PeopleHaveNoRating) {
         const outcome o = run_tool({"--offline", "--format", format, "tmdb", "search", "blade runner"});
         ASSERT_EQ(o.status, 0) << o.err;
         if (std::string(format) == "tsv") {
-            EXPECT_TRUE(contains(o.out, "5\tperson\t3\t\t\t\tHarrison Ford\t\t\n")) << o.out;
+            EXPECT_TRUE(contains(o.out, "5\tperson\t3\t\t\t\tHarrison Ford\t\t\t\n")) << o.out;
             continue;
         }
         json_doc doc(o.out);
@@ -213,6 +213,7 @@ TEST(ToolOutput, OfflineReplayOfEverySubcommand) {
         {{"tmdb", "airing-today"}, "Game of Thrones", 1},
         {{"tmdb", "on-the-air", "--page", "2"}, "page 2 of 9, 170 results", 1},
         {{"tmdb", "tv", "82856"}, "last episode aired: season 3, episode 8", 1},
+        {{"tmdb", "season", "57243", "1"}, "The End of the World", 2},
         {{"tmdb", "find", "tt0083658"}, "tt0083658", 1},
         {{"tmdb", "external-ids", "78"}, "tt0083658", 1},
         {{"tmdb", "image", "/abc.jpg", "--size", "w185"}, "https://image.tmdb.org/t/p/w185/abc.jpg", 0},
@@ -240,6 +241,24 @@ TEST(ToolOutput, OfflineReplayOfEverySubcommand) {
         EXPECT_STREQ(yyjson_get_str(doc.get("status")), "OXMETA_OK");
         EXPECT_EQ(yyjson_arr_size(doc.get("results")), static_cast<size_t>(c.results)) << json.out;
     }
+}
+
+// A season's episodes carry their numbers: a cell of rows, two members
+// in JSON; anything else has neither.
+TEST(ToolOutput, EpisodesAreNumberedInEveryFormat) {
+    const outcome rows = run_tool({"--offline", "--format", "tsv", "tmdb", "season", "57243", "1"});
+    ASSERT_EQ(rows.status, 0) << rows.err;
+    EXPECT_TRUE(contains(rows.out, "\tThe End of the World\t")) << rows.out;
+    EXPECT_TRUE(contains(rows.out, "\tS01E02\n")) << rows.out;
+    const outcome json = run_tool({"--offline", "--json", "tmdb", "season", "57243", "1"});
+    json_doc doc(json.out);
+    yyjson_val *second = yyjson_arr_get(doc.get("results"), 1);
+    EXPECT_EQ(yyjson_get_int(yyjson_obj_get(second, "season_number")), 1) << json.out;
+    EXPECT_EQ(yyjson_get_int(yyjson_obj_get(second, "episode_number")), 2) << json.out;
+    const outcome film = run_tool({"--offline", "--json", "tmdb", "movie", "78"});
+    json_doc film_doc(film.out);
+    yyjson_val *result = yyjson_arr_get(film_doc.get("results"), 0);
+    EXPECT_TRUE(yyjson_is_null(yyjson_obj_get(result, "episode_number"))) << film.out;
 }
 
 TEST(ToolOutput, OfflineMissIsAFailedLookup) {
