@@ -1,7 +1,8 @@
 // `oxmeta organize SRC... --to LIBRARY`: the media files under SRC scanned
 // as `scan` does, then filed into a media-server library under the names
-// it expects. This version prints the plan (--dry-run) and does nothing
-// else: applying it comes with its journal.
+// it expects. --dry-run prints the plan alone; otherwise every step is
+// journalled, so that a killed run is finished with --resume and a
+// finished one undone with `organize undo`.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "commands.h"
 #include "json_line.h"
 #include "library_names.h"
+#include "organize_journal.h"
 #include "organize_plan.h"
 #include "output.h"
 #include "scan.h"
@@ -29,7 +31,9 @@ struct organize_options {
     std::string template_text;
     std::string conflict = "fail";
     bool dry_run = false;
+    bool resume = false;
     bool quiet = false;
+    std::string undo_run;
 };
 
 organize_options g_organize;
@@ -86,8 +90,66 @@ void print_plan(const organize_plan &plan, output_format format) {
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
+void tell_tally(const char *what, const organize_tally &t) {
+    std::fprintf(stderr, "oxmeta: %s: %zu moved, %zu copied, %zu skipped, %zu failed\n", what, t.moved, t.copied, t.skipped,
+                 t.failed);
+}
+
+// `organize undo [RUN]`: needs no service, only the journal.
+int run_undo(bool json) {
+    const organize_options &o = g_organize;
+    const std::string state = state_folder();
+    if (state.empty()) {
+        std::fprintf(stderr, "oxmeta: organize undo: no place for the journal (set XDG_STATE_HOME or HOME)\n");
+        return 2;
+    }
+    if (const std::string open = unfinished_journal(state); !open.empty()) {
+        std::fprintf(stderr, "oxmeta: organize undo: the run in %s is not finished: run oxmeta organize --resume first\n",
+                     escape_cell(open).c_str());
+        return 1;
+    }
+    organize_tally t;
+    const bool ok = undo_run(state, o.undo_run, json, t);
+    tell_tally("organize undo", t);
+    return ok && t.failed == 0 && t.skipped == 0 ? 0 : 1;
+}
+
+// `organize --resume`: the unfinished run finished, from its journal.
+int run_resume(bool json) {
+    const std::string state = state_folder();
+    const std::string open = state.empty() ? "" : unfinished_journal(state);
+    if (open.empty()) {
+        std::fprintf(stderr, "oxmeta: organize: no unfinished run to resume in %s\n", escape_cell(state).c_str());
+        return 0;
+    }
+    organize_tally t;
+    const bool ok = resume_run(open, json, t);
+    tell_tally("organize", t);
+    return ok && t.failed == 0 ? 0 : 1;
+}
+
 int run_organize(const run_context &run) {
     organize_options &o = g_organize;
+    const bool json = run.format == output_format::json;
+    const std::string state = state_folder();
+    if (!o.dry_run) {
+        if (state.empty()) {
+            std::fprintf(stderr, "oxmeta: organize: no place for the journal (set XDG_STATE_HOME or HOME)\n");
+            return 2;
+        }
+    }
+    if (o.scan.dirs.empty() || o.library.empty()) {
+        std::fprintf(stderr, "oxmeta: organize: give SRC... and --to LIBRARY\nRun 'oxmeta organize --help' for usage.\n");
+        return 2;
+    }
+    if (!o.dry_run) {
+        if (const std::string open = unfinished_journal(state); !open.empty()) {
+            std::fprintf(stderr,
+                         "oxmeta: organize: a run was not finished (its journal: %s); run oxmeta organize --resume first\n",
+                         escape_cell(open).c_str());
+            return 1;
+        }
+    }
     if (!o.template_text.empty()) {
         if (const std::string problem = template_problem(o.template_text); !problem.empty()) {
             std::fprintf(stderr, "oxmeta: organize: --template: %s\n", problem.c_str());
@@ -104,10 +166,6 @@ int run_organize(const run_context &run) {
             return 2;
         }
     }
-    if (!o.dry_run) {
-        std::fprintf(stderr, "oxmeta: organize: this version only plans: add --dry-run to see the plan\n");
-        return 2;
-    }
     o.scan.quiet = o.quiet;
     std::vector<match_outcome> outcomes;
     const int scanned = scan_media(run, o.scan, "organize", [&outcomes](const match_outcome &m) {
@@ -117,13 +175,20 @@ int run_organize(const run_context &run) {
     if (scanned == 2) return 2;
     const organize_plan plan = make_plan(outcomes, {library, o.layout, o.template_text, o.conflict == "skip"});
     print_plan(plan, run.format);
+    if (!flush_output()) return 2;
     if (!o.quiet)
-        std::fprintf(stderr, "oxmeta: organize: plan of %zu %s, %zu %s left where %s (dry run: nothing touched)\n",
-                     plan.steps.size(), plan.steps.size() == 1 ? "move" : "moves", plan.left.size(),
-                     plan.left.size() == 1 ? "file" : "files", plan.left.size() == 1 ? "it is" : "they are");
+        std::fprintf(stderr, "oxmeta: organize: plan of %zu %s, %zu %s left where %s%s\n", plan.steps.size(),
+                     plan.steps.size() == 1 ? "move" : "moves", plan.left.size(), plan.left.size() == 1 ? "file" : "files",
+                     plan.left.size() == 1 ? "it is" : "they are", o.dry_run ? " (dry run: nothing touched)" : "");
     // Files organize cannot place (unmatched, ambiguous) are listed, not failures.
     const bool any_failed = std::any_of(plan.left.begin(), plan.left.end(), [](const plan_left &l) { return l.failed; });
-    return any_failed ? 1 : 0;
+    if (o.dry_run) return any_failed ? 1 : 0;
+    organize_tally t;
+    t.skipped = plan.left.size();
+    // Nothing to do leaves no journal.
+    const bool ok = plan.steps.empty() || apply_plan(plan, state, json, t);
+    tell_tally("organize", t);
+    return ok && t.failed == 0 && !any_failed ? 0 : 1;
 }
 
 }  // namespace
@@ -131,8 +196,8 @@ int run_organize(const run_context &run) {
 void add_organize_command(CLI::App &app, operation &op) {
     organize_options &o = g_organize;
     CLI::App *cmd = app.add_subcommand("organize", "Matched media files filed into a media-server library (needs TMDB_API_KEY or --tmdb-key)");
-    cmd->add_option("src", o.scan.dirs, "Folders (or files) to organize")->required();
-    cmd->add_option("--to", o.library, "The library folder the files go to")->option_text("LIBRARY")->required()->check(non_empty());
+    cmd->add_option("src", o.scan.dirs, "Folders (or files) to organize");
+    cmd->add_option("--to", o.library, "The library folder the files go to")->option_text("LIBRARY")->check(non_empty());
     cmd->add_option("--layout", o.layout, "jellyfin (the default), plex or kodi")
         ->option_text("LAYOUT")
         ->check(one_of({"jellyfin", "plex", "kodi"}));
@@ -145,14 +210,32 @@ void add_organize_command(CLI::App &app, operation &op) {
         ->option_text("WHAT")
         ->check(one_of({"fail", "skip"}));
     cmd->add_flag("--dry-run,-n", o.dry_run, "Print the plan and touch nothing");
+    cmd->add_flag("--resume", o.resume, "Finish the run that was stopped (its journal is in $XDG_STATE_HOME/oxmeta)");
     add_scan_options(cmd, o.scan);
     cmd->add_flag("--quiet,-q", o.quiet, "No progress line and no summary");
     cmd->footer("Exit status: 0 the plan was made (unmatched and ambiguous files are listed and left), 1 a file\n"
                 "failed (no reply, or a conflict), 2 usage.\n"
                 "Example: mkdir -p Films && touch Films/The.Thing.1982.1080p.BluRay.x264-GRP.mkv && "
                 "oxmeta --offline organize --dry-run Films --to Library");
-    cmd->callback([&op] {
+    cmd->callback([&op, cmd] {
+        if (cmd->got_subcommand("undo")) return;  // undo set op
+        if (g_organize.resume) {
+            // Finishing a run needs the journal alone.
+            op = {"organize", operation::service::local, nullptr,
+                  [](const output_choice &c) { return run_resume(c.asked == output_format::json); }};
+            return;
+        }
         op = {"organize", operation::service::tmdb, nullptr, nullptr, run_organize};
         op.whole_run_deadline = false;
+    });
+    CLI::App *undo = cmd->add_subcommand("undo", "Put the files of a run back where they were (default: the latest run)");
+    undo->add_option("run", o.undo_run, "The run, as its journal names it (organize-RUN.journal)");
+    undo->footer("Exit status: 0 every file is back, 1 some were kept where they are (changed, or their first\n"
+                 "path taken), 2 usage.\n"
+                 "Example: mkdir -p Films && touch Films/The.Thing.1982.mkv && oxmeta --offline organize Films --to "
+                 "Library && oxmeta organize undo");
+    undo->callback([&op] {
+        op = {"organize undo", operation::service::local, nullptr,
+              [](const output_choice &c) { return run_undo(c.asked == output_format::json); }};
     });
 }
