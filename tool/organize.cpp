@@ -173,7 +173,26 @@ int run_organize(const run_context &run) {
         return true;
     });
     if (scanned == 2) return 2;
-    const organize_plan plan = make_plan(outcomes, {library, o.layout, o.template_text, o.conflict == "skip"});
+    // A file reached through a link to a folder outside every SRC stays
+    // where it is: organize moves only what is inside SRC.
+    std::vector<std::string> real_roots;
+    for (const std::string &dir : o.scan.dirs) {
+        std::error_code ec;
+        const std::filesystem::path real = std::filesystem::canonical(dir, ec);
+        if (!ec) real_roots.push_back(std::filesystem::is_directory(real) ? real.string() : real.parent_path().string());
+    }
+    std::vector<match_outcome> inside_src;
+    std::vector<plan_left> outside;
+    for (match_outcome &m : outcomes) {
+        std::error_code ec;
+        const std::filesystem::path folder = std::filesystem::canonical(std::filesystem::path(m.input).parent_path(), ec);
+        const bool in = !ec && std::any_of(real_roots.begin(), real_roots.end(),
+                                           [&](const std::string &root) { return inside(folder.string(), root); });
+        if (in) inside_src.push_back(std::move(m));
+        else outside.push_back({m.input, "reached through a link to a folder outside the sources; left as it is", false});
+    }
+    organize_plan plan = make_plan(inside_src, {library, o.layout, o.template_text, o.conflict == "skip"});
+    plan.left.insert(plan.left.end(), outside.begin(), outside.end());
     print_plan(plan, run.format);
     if (!flush_output()) return 2;
     if (!o.quiet)

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -56,9 +57,15 @@ std::vector<std::string> names_in(const std::string &folder) {
     return names;
 }
 
-bool is_regular_or_link(const std::string &path) {
+// A file, or a link that still points to the same place once moved (its
+// target absolute): a link is moved as a link, never followed.
+bool movable(const std::string &path) {
     struct stat st{};
-    return lstat(path.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+    if (lstat(path.c_str(), &st) != 0) return false;
+    if (S_ISREG(st.st_mode)) return true;
+    if (!S_ISLNK(st.st_mode)) return false;
+    char first = 0;
+    return readlink(path.c_str(), &first, 1) == 1 && first == '/';
 }
 
 struct video {
@@ -81,7 +88,7 @@ void find_sidecars(std::vector<video> &videos) {
                     name[v->stem.size()] == '.' && (!owner || v->stem.size() > owner->stem.size()))
                     owner = v;
             }
-            if (owner && is_regular_or_link(folder + "/" + name)) owner->sidecars.push_back(name);
+            if (owner && movable(folder + "/" + name)) owner->sidecars.push_back(name);
         }
     }
 }
@@ -146,11 +153,10 @@ organize_plan make_plan(const std::vector<match_outcome> &outcomes, const plan_o
     std::vector<video> videos;
     for (const match_outcome &o : outcomes) {
         const oxmeta_name &n = o.name;
-        struct stat st{};
         if (!o.matched() || o.candidates.empty()) {
             plan.left.push_back({o.input, std::string(match_verdict(o)) + (o.error.empty() ? "" : ": " + o.error), !o.stored()});
-        } else if (lstat(o.input.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
-            plan.left.push_back({o.input, "not a single file (a disc folder is left as it is)"});
+        } else if (!movable(o.input)) {
+            plan.left.push_back({o.input, "not a single file, or a relative link (a disc folder is left as it is)"});
         } else if (std::string(n.kind) == "episode" && (n.season < 0 || n.episode_count == 0)) {
             plan.left.push_back({o.input, "matched, but the name gives no season and episode to file it under"});
         } else {

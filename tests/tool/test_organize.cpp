@@ -152,6 +152,14 @@ TEST_F(OrganizeTest, ConflictsAreFoundBeforeAnythingMoves) {
     EXPECT_EQ(planned(r, src / "More/The.Thing.1982.720p.mkv"), "");
     EXPECT_TRUE(contains(r.out, "another file would take the same name")) << r.out;
 
+    // A file reached through a link to a folder outside the sources is left.
+    touch(root / "outside/Doctor.Who.2005.S01E02.The.End.of.the.World.720p.mkv");
+    fs::create_directory_symlink(root / "outside", src / "Linked");
+    r = organize({});
+    EXPECT_TRUE(contains(r.out, "leave\t" + (src / "Linked/Doctor.Who.2005.S01E02.The.End.of.the.World.720p.mkv").string() +
+                                    "\treached through a link to a folder outside the sources"))
+        << r.out;
+
     // A library inside a source is refused.
     r = run_tool({"--offline", "organize", "--dry-run", src.string(), "--to", (src / "lib").string()});
     EXPECT_EQ(r.status, 2);
@@ -254,6 +262,21 @@ TEST_F(OrganizeApplyTest, MovesTheFilesAndUndoPutsThemBack) {
     r = tool({"organize", "undo"});
     EXPECT_EQ(r.status, 0) << r.err;
     expect_all_back("after undo");
+}
+
+TEST_F(OrganizeApplyTest, LinksAreMovedAsLinksNeverFollowed) {
+    write_file(root / "notes.nfo", "the target");
+    const fs::path movies = src / "Movies";
+    fs::create_symlink(root / "notes.nfo", movies / "The.Thing.1982.1080p.BluRay.x264-GRP.nfo");
+    fs::create_symlink("../notes.nfo", movies / "The.Thing.1982.1080p.BluRay.x264-GRP.jpg");  // relative: left
+    const outcome r = organize();
+    const fs::path film = lib / "The Thing (1982) [tmdbid-1091]";
+    ASSERT_TRUE(fs::is_symlink(film / "The Thing (1982) [tmdbid-1091].nfo")) << r.out;
+    EXPECT_EQ(fs::read_symlink(film / "The Thing (1982) [tmdbid-1091].nfo"), root / "notes.nfo");
+    EXPECT_EQ(slurp(root / "notes.nfo"), "the target");
+    EXPECT_TRUE(fs::is_symlink(movies / "The.Thing.1982.1080p.BluRay.x264-GRP.jpg"));
+    EXPECT_FALSE(fs::exists(film / "The Thing (1982) [tmdbid-1091].jpg"));
+    expect_each_once("after the run");
 }
 
 TEST_F(OrganizeApplyTest, UndoKeepsWhatChangedOrWhoseFirstPathIsTaken) {
