@@ -1,7 +1,10 @@
 // `oxmeta organize --dry-run`: the plan of a library from the shipped
 // recordings, the names it makes, the conflicts it finds, and that a dry
 // run touches nothing.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <string>
@@ -277,6 +280,38 @@ TEST_F(OrganizeApplyTest, LinksAreMovedAsLinksNeverFollowed) {
     EXPECT_TRUE(fs::is_symlink(movies / "The.Thing.1982.1080p.BluRay.x264-GRP.jpg"));
     EXPECT_FALSE(fs::exists(film / "The Thing (1982) [tmdbid-1091].jpg"));
     expect_each_once("after the run");
+}
+
+// Across devices for real: the library on /dev/shm (a tmpfs), in a folder
+// of this test's own.
+TEST_F(OrganizeApplyTest, AcrossDevicesFilesAreCopiedVerifiedAndTheSourcesRemoved) {
+    struct stat here{}, there{};
+    if (stat("/dev/shm", &there) != 0 || stat(root.c_str(), &here) != 0 || here.st_dev == there.st_dev)
+        GTEST_SKIP() << "no second filesystem at /dev/shm";
+    char name[] = "/dev/shm/oxmeta-organize-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    const fs::path other = name;
+    lib = other / "lib";
+    const fs::path source = src / "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.mkv";
+    const auto mtime = fs::last_write_time(source);
+    const outcome r = organize();
+    const fs::path film = lib / "The Thing (1982) [tmdbid-1091]/The Thing (1982) [tmdbid-1091].mkv";
+    EXPECT_TRUE(contains(r.out, "copied\t" + source.string())) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(source));
+    ASSERT_TRUE(fs::exists(film));
+    EXPECT_EQ(fs::last_write_time(film), mtime);
+    for (const auto &[path, content] : inputs) {
+        if (path == source) {
+            EXPECT_EQ(slurp(film), content);
+        }
+    }
+    const outcome undone = tool({"organize", "undo"});
+    EXPECT_EQ(undone.status, 0) << undone.err;
+    for (const auto &[path, content] : inputs)
+        if (path.string().rfind(src.string(), 0) == 0) {
+            EXPECT_EQ(slurp(path), content) << path;
+        }
+    fs::remove_all(other);
 }
 
 TEST_F(OrganizeApplyTest, UndoKeepsWhatChangedOrWhoseFirstPathIsTaken) {
