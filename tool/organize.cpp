@@ -4,11 +4,13 @@
 // journalled, so that a killed run is finished with --resume and a
 // finished one undone with `organize undo`.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -88,6 +90,32 @@ void print_plan(const organize_plan &plan, output_format format) {
         }
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+// Files a folder may hold and still be empty to a person.
+bool clutter(const std::string &name) { return name == "Thumbs.db" || name == ".DS_Store" || name == "desktop.ini"; }
+
+// The folders the moves emptied, below a source (never a source itself nor
+// above one), removed when they hold nothing but clutter.
+void remove_emptied_folders(const organize_plan &plan, const std::vector<std::string> &roots) {
+    std::set<std::string> folders;
+    for (const plan_step &s : plan.steps)
+        if (access(s.source.c_str(), F_OK) != 0) folders.insert(std::filesystem::path(s.source).parent_path().string());
+    // Deepest first, so that a parent is looked at after its children.
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+        for (std::string folder = *it;; folder = std::filesystem::path(folder).parent_path().string()) {
+            const bool below_root = std::any_of(roots.begin(), roots.end(), [&](const std::string &root) {
+                return folder != root && inside(folder, root);
+            });
+            if (!below_root) break;
+            std::error_code ec;
+            std::vector<std::string> names;
+            for (const auto &e : std::filesystem::directory_iterator(folder, ec)) names.push_back(e.path().filename().string());
+            if (ec || !std::all_of(names.begin(), names.end(), clutter)) break;
+            for (const std::string &name : names) unlink((folder + "/" + name).c_str());
+            if (rmdir(folder.c_str()) != 0) break;
+        }
+    }
 }
 
 void tell_tally(const char *what, const organize_tally &t) {
@@ -206,6 +234,7 @@ int run_organize(const run_context &run) {
     t.skipped = plan.left.size();
     // Nothing to do leaves no journal.
     const bool ok = plan.steps.empty() || apply_plan(plan, state, json, t);
+    remove_emptied_folders(plan, o.scan.dirs);
     tell_tally("organize", t);
     return ok && t.failed == 0 && !any_failed ? 0 : 1;
 }

@@ -248,6 +248,9 @@ protected:
 };
 
 TEST_F(OrganizeApplyTest, MovesTheFilesAndUndoPutsThemBack) {
+    write_file(src / "TV/Doctor Who (2005)/Season 01/Thumbs.db", "clutter");
+    write_file(src / "TV/.DS_Store", "clutter");
+    write_file(src / "Movies/keep.txt", "not clutter");
     const auto before = fs::last_write_time(src / "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.mkv");
     const outcome dry = tool({"--offline", "organize", "--dry-run", src.string(), "--to", lib.string(), "--format", "tsv", "-q"});
     outcome r = organize();
@@ -261,6 +264,13 @@ TEST_F(OrganizeApplyTest, MovesTheFilesAndUndoPutsThemBack) {
     EXPECT_TRUE(fs::exists(lib / "Doctor Who (2005) [tmdbid-57243]/Season 02/Doctor Who S02E01 - New Earth.en.srt"));
     EXPECT_EQ(slurp(lib / "Blade Runner (1982) [tmdbid-78]/Blade Runner (1982) [tmdbid-78].mkv"), "already in the library");
     expect_each_once("after the run");
+
+    // Folders emptied are removed, with their clutter, below the source only.
+    EXPECT_FALSE(fs::exists(src / "TV/Doctor Who (2005)/Season 02"));
+    EXPECT_FALSE(fs::exists(src / "TV"));
+    EXPECT_TRUE(fs::exists(src / "Movies/Blade Runner (1982)"));  // its film stayed
+    EXPECT_TRUE(fs::exists(src / "Movies/keep.txt"));
+    EXPECT_TRUE(fs::is_directory(src));
 
     r = tool({"organize", "undo"});
     EXPECT_EQ(r.status, 0) << r.err;
