@@ -55,40 +55,31 @@ bool inside(const std::string &path, const std::string &folder) {
                               (folder == "/" || path[folder.size()] == '/'));
 }
 
+// One entry of the plan: "move" with its destination, or "leave" with why.
+void plan_line(std::string &out, output_format format, const char *action, const std::string &source, const char *key,
+               const std::string &value) {
+    const bool move = std::string(action) == "move";
+    if (format == output_format::json) {
+        out += "{";
+        json_key(out, "action");
+        append_json_string(out, action);
+        json_key(out, "source");
+        append_json_string(out, source);
+        json_key(out, key);
+        append_json_string(out, value);
+        out += "}\n";
+    } else if (format == output_format::tsv) {
+        out += std::string(action) + "\t" + escape_cell(source) + "\t" + escape_cell(value) + "\n";
+    } else {
+        out += std::string(action) + " " + escape_cell(source) + (move ? "\n  -> " : "\n  (") + escape_cell(value) +
+               (move ? "\n" : ")\n");
+    }
+}
+
 void print_plan(const organize_plan &plan, output_format format) {
     std::string out;
-    for (const plan_step &s : plan.steps) {
-        if (format == output_format::json) {
-            out += "{";
-            json_key(out, "action");
-            append_json_string(out, "move");
-            json_key(out, "source");
-            append_json_string(out, s.source);
-            json_key(out, "destination");
-            append_json_string(out, s.destination);
-            out += "}\n";
-        } else if (format == output_format::tsv) {
-            out += "move\t" + escape_cell(s.source) + "\t" + escape_cell(s.destination) + "\n";
-        } else {
-            out += "move " + escape_cell(s.source) + "\n  -> " + escape_cell(s.destination) + "\n";
-        }
-    }
-    for (const plan_left &l : plan.left) {
-        if (format == output_format::json) {
-            out += "{";
-            json_key(out, "action");
-            append_json_string(out, "leave");
-            json_key(out, "source");
-            append_json_string(out, l.source);
-            json_key(out, "reason");
-            append_json_string(out, l.reason);
-            out += "}\n";
-        } else if (format == output_format::tsv) {
-            out += "leave\t" + escape_cell(l.source) + "\t" + escape_cell(l.reason) + "\n";
-        } else {
-            out += "leave " + escape_cell(l.source) + "\n  (" + escape_cell(l.reason) + ")\n";
-        }
-    }
+    for (const plan_step &s : plan.steps) plan_line(out, format, "move", s.source, "destination", s.destination);
+    for (const plan_left &l : plan.left) plan_line(out, format, "leave", l.source, "reason", l.reason);
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
