@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -115,8 +116,17 @@ std::string render(const library_entry &e, std::string_view text) {
     return out;
 }
 
+// text with every from made to (built anew: the result may shrink as
+// "  " becomes " ", so each pass starts again until none is left).
 void replace_all(std::string &text, std::string_view from, std::string_view to) {
-    for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+    while (text.find(from) != std::string::npos) {
+        std::string out;
+        size_t start = 0;
+        for (size_t at; (at = text.find(from, start)) != std::string::npos; start = at + from.size())
+            out.append(text, start, at - start).append(to);
+        out.append(text, start, std::string::npos);
+        text = std::move(out);
+    }
 }
 
 // What a missing value leaves behind: "Title ()", "[tmdbid-]", "S01E01 - ".
@@ -182,7 +192,10 @@ std::string legal_component(const std::string &name) {
     while (!out.empty() && (out.back() == '.' || out.back() == ' ')) out.pop_back();
     while (!out.empty() && out.front() == ' ') out.erase(0, 1);
     if (out.empty() || out == "." || out == "..") return "_";
-    if (reserved_device(out)) out.insert(out.find('.') == std::string::npos ? out.size() : out.find('.'), "_");
+    if (reserved_device(out)) {
+        const size_t dot = std::min(out.find('.'), out.size());
+        out = out.substr(0, dot) + "_" + out.substr(dot);
+    }
     return out;
 }
 

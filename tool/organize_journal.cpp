@@ -119,7 +119,9 @@ private:
 };
 
 std::string object(const char *key, long long value, const std::string &more = "") {
-    return "{\"" + std::string(key) + "\":" + std::to_string(value) + more + "}";
+    std::string out = "{\"";
+    out.append(key).append("\":").append(std::to_string(value)).append(more).append("}");
+    return out;
 }
 
 // ,"key":"value"
@@ -127,7 +129,8 @@ std::string text_member(const char *key, const std::string &value) {
     std::string out = "{";
     json_key(out, key);
     append_json_string(out, value);
-    return "," + out.substr(1);
+    out[0] = ',';
+    return out;
 }
 
 void tell(bool json, const char *what, const std::string &source, const std::string &destination, const std::string &error) {
@@ -145,8 +148,9 @@ void tell(bool json, const char *what, const std::string &source, const std::str
         else append_json_string(out, error);
         out += "}\n";
     } else {
-        out = std::string(what) + "\t" + escape_cell(source) + "\t" + escape_cell(destination) +
-              (error.empty() ? "" : "\t" + escape_cell(error)) + "\n";
+        out.append(what).append("\t").append(escape_cell(source)).append("\t").append(escape_cell(destination));
+        if (!error.empty()) out.append("\t").append(escape_cell(error));
+        out += '\n';
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
@@ -235,9 +239,13 @@ bool apply_plan(const organize_plan &plan, const std::string &folder, bool json,
         return false;
     }
     chmod(folder.c_str(), 0700);
-    const std::string path = folder + "/" + kPrefix + run_name() + kSuffix;
+    const std::string run = run_name();
+    const std::string path = folder + "/" + kPrefix + run + kSuffix;
     journal_writer w(path);
-    bool ok = w.ok() && w.add("{" + text_member("run", run_name()).substr(1) + "}");
+    std::string run_line = text_member("run", run);
+    run_line[0] = '{';
+    run_line += '}';
+    bool ok = w.ok() && w.add(run_line);
     for (size_t i = 0; ok && i < plan.steps.size(); ++i)
         ok = w.add(object("step", static_cast<long long>(i),
                           text_member("source", plan.steps[i].source) + text_member("destination", plan.steps[i].destination)));
