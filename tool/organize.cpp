@@ -252,8 +252,9 @@ void add_organize_command(CLI::App &app, operation &op) {
     cmd->add_flag("--resume", o.resume, "Finish the run that was stopped (its journal is in $XDG_STATE_HOME/oxmeta)");
     add_scan_options(cmd, o.scan);
     cmd->add_flag("--quiet,-q", o.quiet, "No progress line and no summary");
-    cmd->footer("Exit status: 0 the plan was made (unmatched and ambiguous files are listed and left), 1 a file\n"
-                "failed (no reply, or a conflict), 2 usage.\n"
+    cmd->footer("Exit status: 0 every planned step done (with --dry-run: the plan made; unmatched and ambiguous\n"
+                "files are listed and left), 1 a file failed (no reply, a conflict, a step) or a run waits for\n"
+                "--resume, 2 usage. Nothing is ever replaced; `oxmeta organize undo` puts a run back.\n"
                 "Example: mkdir -p Films && touch Films/The.Thing.1982.1080p.BluRay.x264-GRP.mkv && "
                 "oxmeta --offline organize --dry-run Films --to Library");
     cmd->callback([&op, cmd] {
