@@ -7,7 +7,8 @@
 // and parsing is measured side by side on a shared, noisy machine.
 // Then the memory a scan needs: a warm scan of a library ten times as large
 // beside the first (time and peak memory per file, which should stay flat),
-// and a cold scan whose replies are each 30 MiB.
+// and a cold scan whose replies are each 30 MiB. Last, `oxmeta organize`
+// beside the same renames by `mv`.
 //   OXMETA_SCAN_BENCH_FILES=N  files in the library (default 10000)
 //   OXMETA_SCAN_BENCH_LARGE=N  files in the large one (default ten times as many)
 #include <benchmark/benchmark.h>
@@ -290,6 +291,62 @@ void BM_LargeReplies(benchmark::State &state) {
         fs::remove(films.root.string() + suffix, ec);
 }
 
+// `oxmeta organize` over a library of 500 files (replies from the warm
+// cache), beside the same renames done by `mv -n` in a shell loop: the
+// organize run (plan, journal synced at every step, folders synced) and
+// its undo, then the mv loop there and back, all in one loop.
+void BM_OrganizeBesideMv(benchmark::State &state) {
+    library films = make_library(500, "organize");
+    const fs::path to = films.root.string() + ".organized";
+    const fs::path state_home = films.root.string() + ".state";
+    setenv("XDG_STATE_HOME", state_home.c_str(), 1);
+    const std::vector<std::string> organize = {OXMETA_TOOL, "--base-url", g_server->base(), "--tmdb-key", "K", "organize",
+                                               "--quiet", "--cache", g_cache, "--rate", "1000", films.root.string(),
+                                               "--to", to.string(), "--format", "tsv"};
+    // The plan once, as the mv loop's input: source TAB destination.
+    const fs::path plan = films.root.string() + ".plan";
+    const std::string shell_plan = "'" + std::string(OXMETA_TOOL) + "' --base-url " + g_server->base() +
+                                   " --tmdb-key K organize --quiet --cache '" + g_cache + "' --rate 1000 '" +
+                                   films.root.string() + "' --to '" + to.string() + "' --format tsv --dry-run | grep '^move' | cut -f 2,3 > '" +
+                                   plan.string() + "'";
+    if (run_command({"bash", "-c", shell_plan}, "/dev/null", 1, true) < 0) {
+        state.SkipWithError("the plan failed");
+        return;
+    }
+    const std::string there = "while IFS=$'\\t' read -r s d; do mkdir -p \"${d%/*}\" && mv -n \"$s\" \"$d\"; done";
+    const std::string back = "while IFS=$'\\t' read -r s d; do mv -n \"$d\" \"$s\"; done";
+    double organize_s = 0, undo_s = 0, mv_s = 0, mv_back_s = 0;
+    long rounds = 0;
+    for (auto _ : state) {
+        const double o = run_command(organize, "/dev/null", 1, true);
+        const double u = run_command({OXMETA_TOOL, "organize", "undo", "--quiet"}, "/dev/null", 1, true);
+        const double m = run_command({"bash", "-c", there}, plan.string(), 1, true);
+        const double b = run_command({"bash", "-c", back}, plan.string(), 1, true);
+        if (o < 0 || u < 0 || m < 0 || b < 0) {
+            state.SkipWithError("a run failed");
+            break;
+        }
+        organize_s += o;
+        undo_s += u;
+        mv_s += m;
+        mv_back_s += b;
+        ++rounds;
+        state.SetIterationTime(o);
+    }
+    if (rounds > 0) {
+        const double files = static_cast<double>(films.files) * static_cast<double>(rounds);
+        state.counters["files"] = static_cast<double>(films.files);
+        state.counters["organize_files_per_s"] = files / organize_s;
+        state.counters["mv_files_per_s"] = files / mv_s;
+        state.counters["organize_over_mv"] = organize_s / mv_s;
+        state.counters["undo_over_mv_back"] = undo_s / mv_back_s;
+    }
+    unsetenv("XDG_STATE_HOME");
+    std::error_code ec;
+    for (const fs::path &p : {films.root, to, state_home}) fs::remove_all(p, ec);
+    for (const char *suffix : {".names", ".plan"}) fs::remove(films.root.string() + suffix, ec);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -311,6 +368,7 @@ int main(int argc, char **argv) {
     benchmark::RegisterBenchmark("BM_ColdJobs", BM_ColdJobs)->UseManualTime()->Iterations(2);
     benchmark::RegisterBenchmark("BM_WarmScanMemory", BM_WarmScanMemory)->UseManualTime()->Iterations(2);
     benchmark::RegisterBenchmark("BM_LargeReplies", BM_LargeReplies)->UseManualTime()->Iterations(1);
+    benchmark::RegisterBenchmark("BM_OrganizeBesideMv", BM_OrganizeBesideMv)->UseManualTime()->Iterations(2);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     std::error_code ec;

@@ -195,6 +195,9 @@ std::string unknown_subcommand(const CLI::App &app, int argc, const char *const 
         const CLI::App *sub = nullptr;
         for (const CLI::App *candidate : at->get_subcommands([](const CLI::App *) { return true; }))
             if (candidate->check_name(arg)) sub = candidate;
+        // A command with both takes other words as its positional arguments.
+        const bool positional = !at->get_options([](const CLI::Option *o) { return o->get_positional(); }).empty();
+        if (!sub && positional) continue;
         if (!sub)
             return with_suggestion("unknown command '" + arg + "' for '" + command_path(at) + "'", arg, names);
         at = sub;

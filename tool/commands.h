@@ -54,3 +54,6 @@ void add_match_command(CLI::App &app, operation &op);
 
 // Adds `scan` (folders of media files matched end to end) and `cache`.
 void add_scan_commands(CLI::App &app, operation &op, settings &s);
+
+// Adds `organize` (matched files filed into a media-server library).
+void add_organize_command(CLI::App &app, operation &op);

@@ -183,6 +183,7 @@ int main(int argc, char **argv) {
     add_parse_command(app, op);
     add_match_command(app, op);
     add_scan_commands(app, op, s);
+    add_organize_command(app, op);
     static std::string shell;
     CLI::App *completion = app.add_subcommand("completion", "A completion script for bash, zsh or fish");
     completion->add_option("shell", shell, "bash, zsh or fish")->required()->check(CLI::IsMember({"bash", "zsh", "fish"}));

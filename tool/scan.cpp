@@ -44,6 +44,7 @@
 #include "malloc_copy.h"
 #include "match_report.h"
 #include "terminal.h"
+#include "scan.h"
 #include "walk.h"
 
 namespace {
@@ -359,33 +360,18 @@ private:
 
 // ------------------------------------------------------------------ the scan
 
-struct scan_options {
-    std::vector<std::string> dirs;
-    int max_depth = -1;
-    std::string extensions;
-    bool extras = false;
-    bool hidden = false;
-    int jobs = 0;
-    double rate = 0;
-    bool no_cache = false;
-    bool refresh = false;
-    std::string cache_path;
-    std::string cache_ttl;
-    bool quiet = false;
-};
-
 scan_options g_scan;
 
-std::string cache_file(const settings &s) {
-    if (!g_scan.cache_path.empty()) return g_scan.cache_path;
+std::string cache_file(const settings &s, const scan_options &opts) {
+    if (!opts.cache_path.empty()) return opts.cache_path;
     if (!s.cache_path.empty()) return s.cache_path;
     return default_cache_path();
 }
 
-bool read_ttls(const settings &s, cache_ttls &ttls) {
+bool read_ttls(const settings &s, const scan_options &opts, cache_ttls &ttls) {
     std::string error;
     // The config file's list first; the command line's overrides it.
-    for (const std::string &list : {s.cache_ttl, g_scan.cache_ttl}) {
+    for (const std::string &list : {s.cache_ttl, opts.cache_ttl}) {
         if (!list.empty() && !parse_cache_ttls(list, ttls, &error)) {
             std::fprintf(stderr, "oxmeta: %s\n", error.c_str());
             return false;
@@ -608,28 +594,31 @@ private:
     std::deque<std::pair<clock_type::time_point, size_t>> samples_;  // files settled, by time
 };
 
-int run_scan(const run_context &run) {
+}  // namespace
+
+int scan_media(const run_context &run, const scan_options &opts, const char *what,
+               const std::function<bool(const match_outcome &)> &settled_one) {
     const settings &s = run.s;
-    for (const std::string &dir : g_scan.dirs) {
+    for (const std::string &dir : opts.dirs) {
         if (access(dir.c_str(), F_OK) != 0) {
             const std::string why = errno == ENOENT ? "no such file or folder" : std::strerror(errno);
-            std::fprintf(stderr, "oxmeta: scan: %s: %s\nRun 'oxmeta scan --help' for usage.\n", why.c_str(),
-                         escape_cell(dir).c_str());
+            std::fprintf(stderr, "oxmeta: %s: %s: %s\nRun 'oxmeta %s --help' for usage.\n", what, why.c_str(),
+                         escape_cell(dir).c_str(), what);
             return 2;
         }
     }
     cache_ttls ttls;
-    if (!read_ttls(s, ttls)) return 2;
+    if (!read_ttls(s, opts, ttls)) return 2;
     walk_options walk;
-    walk.max_depth = g_scan.max_depth;
-    walk.hidden = g_scan.hidden;
-    walk.extensions = g_scan.extensions.empty() ? default_video_extensions() : extensions_from(comma_list(g_scan.extensions));
+    walk.max_depth = opts.max_depth;
+    walk.hidden = opts.hidden;
+    walk.extensions = opts.extensions.empty() ? default_video_extensions() : extensions_from(comma_list(opts.extensions));
     // Samples, trailers and extras stay out unless asked for. Names are
     // parsed again when matched: a record per file stays small.
     std::vector<std::string> files;
     bool walk_problems = false;
     {
-        walk_result found = find_media_files(g_scan.dirs, walk);
+        walk_result found = find_media_files(opts.dirs, walk);
         for (const std::string &problem : found.problems)
             std::fprintf(stderr, "oxmeta: warning: %s\n", escape_cell(problem).c_str());
         walk_problems = !found.problems.empty();
@@ -637,7 +626,7 @@ int run_scan(const run_context &run) {
         for (std::string &path : found.files) {
             n.size = sizeof n;
             oxmeta_parse_name(path.c_str(), &n);
-            if (!g_scan.extras && n.is_extra) continue;
+            if (!opts.extras && n.is_extra) continue;
             files.push_back(std::move(path));
         }
     }
@@ -645,9 +634,9 @@ int run_scan(const run_context &run) {
     // Replayed scans keep no cache: recordings are their own.
     const bool replaying = !s.replay_dir.empty();
     response_cache cache;
-    bool use_cache = !g_scan.no_cache && !replaying;
+    bool use_cache = !opts.no_cache && !replaying;
     if (use_cache) {
-        const std::string path = cache_file(s);
+        const std::string path = cache_file(s, opts);
         if (path.empty() || !cache.open(path)) {
             if (cache.refused()) {
                 std::fprintf(stderr, "oxmeta: %s (pass --cache with another file, or --no-cache)\n",
@@ -661,14 +650,14 @@ int run_scan(const run_context &run) {
         }
         for (const std::string &note : cache.notes()) std::fprintf(stderr, "oxmeta: warning: %s\n", escape_cell(note).c_str());
     }
-    reply_pool pool(use_cache ? &cache : nullptr, ttls, g_scan.refresh);
+    reply_pool pool(use_cache ? &cache : nullptr, ttls, opts.refresh);
     oxmeta_io serving{&pool, serve, nullptr, nullptr};
     oxmeta_set_io(&serving);
 
-    progress_line progress(!g_scan.quiet && isatty(STDERR_FILENO));
+    progress_line progress(!opts.quiet && isatty(STDERR_FILENO));
     scanner scan(run, pool, progress);
-    scan.jobs = g_scan.jobs > 0 ? g_scan.jobs : s.jobs > 0 ? s.jobs : 4;
-    scan.rate = g_scan.rate > 0 ? g_scan.rate : s.rate;
+    scan.jobs = opts.jobs > 0 ? opts.jobs : s.jobs > 0 ? s.jobs : 4;
+    scan.rate = opts.rate > 0 ? opts.rate : s.rate;
     scan.files_total = files.size();
     scan.replaying = replaying;
     scan.retries = s.retries;
@@ -689,8 +678,7 @@ int run_scan(const run_context &run) {
             progress.clear();
             const match_outcome &o = found->second;
             if (!o.stored()) tell_match_error(o);
-            print_match(o, run.format, run.terminal);
-            output_ok = flush_output();
+            output_ok = settled_one(o);
             unprinted.erase(found);
         }
     };
@@ -735,7 +723,7 @@ int run_scan(const run_context &run) {
 
     const double seconds = std::chrono::duration<double>(clock_type::now() - scan.start).count();
     const size_t unmatched = scan.files_done - scan.matched - scan.ambiguous - scan.failed;
-    if (!g_scan.quiet) {
+    if (!opts.quiet) {
         const long sent = scan.counters.sent.load();
         const std::string not_kept =
             pool.not_kept() > 0 ? ", " + std::to_string(pool.not_kept()) + " not kept (the cache failed)" : "";
@@ -743,14 +731,23 @@ int run_scan(const run_context &run) {
         const size_t left = files.size() - scan.files_done;
         const std::string not_done = left > 0 ? ", " + std::to_string(left) + " left" : "";
         std::fprintf(stderr,
-                     "oxmeta: scan: %zu %s, %zu matched, %zu ambiguous, %zu unmatched%s%s; %ld %s sent, %ld cache %s%s; "
+                     "oxmeta: %s: %zu %s, %zu matched, %zu ambiguous, %zu unmatched%s%s; %ld %s sent, %ld cache %s%s; "
                      "%.2f s\n",
-                     files.size(), files.size() == 1 ? "file" : "files", scan.matched, scan.ambiguous, unmatched,
+                     what, files.size(), files.size() == 1 ? "file" : "files", scan.matched, scan.ambiguous, unmatched,
                      failed.c_str(), not_done.c_str(), sent,
                      sent == 1 ? "request" : "requests", pool.cache_hits(), pool.cache_hits() == 1 ? "hit" : "hits",
                      not_kept.c_str(), seconds);
     }
     return scan.matched == files.size() && !walk_problems ? 0 : 1;
+}
+
+namespace {
+
+int run_scan(const run_context &run) {
+    return scan_media(run, g_scan, "scan", [&run](const match_outcome &o) {
+        print_match(o, run.format, run.terminal);
+        return flush_output();
+    });
 }
 
 // ------------------------------------------------------------------ oxmeta cache
@@ -766,7 +763,7 @@ std::string when(int64_t t) {
 }
 
 int run_cache(const settings &s, const std::string &action) {
-    const std::string path = cache_file(s);
+    const std::string path = cache_file(s, g_scan);
     if (path.empty()) {
         std::fprintf(stderr, "oxmeta: no place for the cache: set XDG_CACHE_HOME or HOME, or pass --cache\n");
         return 2;
@@ -776,7 +773,7 @@ int run_cache(const settings &s, const std::string &action) {
         return 0;
     }
     cache_ttls ttls;
-    if (!read_ttls(s, ttls)) return 2;
+    if (!read_ttls(s, g_scan, ttls)) return 2;
     // Only clear writes, and none of them makes a cache that is not there.
     response_cache cache;
     const bool exists = access(path.c_str(), F_OK) == 0;
@@ -820,11 +817,11 @@ int run_cache(const settings &s, const std::string &action) {
     return 0;
 }
 
-void add_cache_options(CLI::App *cmd) {
-    cmd->add_option("--cache", g_scan.cache_path, "The cache file (default: $XDG_CACHE_HOME/oxmeta/cache.sqlite3)")
+void add_cache_options(CLI::App *cmd, scan_options &opts) {
+    cmd->add_option("--cache", opts.cache_path, "The cache file (default: $XDG_CACHE_HOME/oxmeta/cache.sqlite3)")
         ->option_text("PATH")
         ->check(non_empty());
-    cmd->add_option("--cache-ttl", g_scan.cache_ttl,
+    cmd->add_option("--cache-ttl", opts.cache_ttl,
                     "How long replies stay fresh: search=1d,detail=7d,missing=1h (units s, m, h, d)")
         ->option_text("KIND=TIME,...")
         ->check(non_empty());
@@ -832,13 +829,11 @@ void add_cache_options(CLI::App *cmd) {
 
 }  // namespace
 
-void add_scan_commands(CLI::App &app, operation &op, settings &s) {
-    CLI::App *scan = app.add_subcommand("scan", "Media files under folders, matched to TMDb (needs TMDB_API_KEY or --tmdb-key)");
-    scan->add_option("dir", g_scan.dirs, "Folders (or files) to scan")->required();
-    scan->add_option("--max-depth", g_scan.max_depth, "Read folders at most N levels below each DIR (default: all)")
+void add_scan_options(CLI::App *cmd, scan_options &options) {
+    cmd->add_option("--max-depth", options.max_depth, "Read folders at most N levels below each DIR (default: all)")
         ->option_text("N")
         ->check(whole_number(0, 10000));
-    scan->add_option("--ext", g_scan.extensions, "Extensions taken, comma-separated (default: 3gp,avi,divx,flv,iso,"
+    cmd->add_option("--ext", options.extensions, "Extensions taken, comma-separated (default: 3gp,avi,divx,flv,iso,"
                                                   "m2ts,m4v,mkv,mov,mp4,mpeg,mpg,mts,ogm,ogv,rmvb,ts,vob,webm,wmv)")
         ->option_text("LIST")
         ->check(CLI::Validator(
@@ -848,15 +843,21 @@ void add_scan_commands(CLI::App &app, operation &op, settings &s) {
                            : std::string();
             },
             "LIST"));
-    scan->add_flag("--extras", g_scan.extras, "Take samples, trailers and extras too");
-    scan->add_flag("--hidden", g_scan.hidden, "Take hidden files and folders (names starting with a dot) too");
-    scan->add_option("--jobs", g_scan.jobs, "Requests in flight at once (default 4)")->option_text("N")->check(whole_number(1, 64));
-    scan->add_option("--rate", g_scan.rate, "Requests a second per service (default TMDb 20, OMDb 5, iTunes 0.3)")
+    cmd->add_flag("--extras", options.extras, "Take samples, trailers and extras too");
+    cmd->add_flag("--hidden", options.hidden, "Take hidden files and folders (names starting with a dot) too");
+    cmd->add_option("--jobs", options.jobs, "Requests in flight at once (default 4)")->option_text("N")->check(whole_number(1, 64));
+    cmd->add_option("--rate", options.rate, "Requests a second per service (default TMDb 20, OMDb 5, iTunes 0.3)")
         ->option_text("N")
         ->check(real_number(0.01, 1000));
-    add_cache_options(scan);
-    scan->add_flag("--no-cache", g_scan.no_cache, "Neither read nor write the response cache");
-    scan->add_flag("--refresh", g_scan.refresh, "Ask the services again, and keep their new replies");
+    add_cache_options(cmd, options);
+    cmd->add_flag("--no-cache", options.no_cache, "Neither read nor write the response cache");
+    cmd->add_flag("--refresh", options.refresh, "Ask the services again, and keep their new replies");
+}
+
+void add_scan_commands(CLI::App &app, operation &op, settings &s) {
+    CLI::App *scan = app.add_subcommand("scan", "Media files under folders, matched to TMDb (needs TMDB_API_KEY or --tmdb-key)");
+    scan->add_option("dir", g_scan.dirs, "Folders (or files) to scan")->required();
+    add_scan_options(scan, g_scan);
     scan->add_flag("--quiet,-q", g_scan.quiet, "No progress line and no summary");
     scan->footer("Exit status: 0 every file matched, 1 some did not (or a folder could not be read, or the scan\n"
                  "stopped early), 2 usage, a cache file that is not oxmeta's, or output that could not be written.\n"
@@ -872,7 +873,7 @@ void add_scan_commands(CLI::App &app, operation &op, settings &s) {
     cache->add_option("action", action, "stats, clear, check (SQLite's integrity check) or path")
         ->required()
         ->check(one_of({"stats", "clear", "check", "path"}));
-    add_cache_options(cache);
+    add_cache_options(cache, g_scan);
     cache->footer("Example: oxmeta cache stats");
     cache->callback([&op, &s] {
         op = {"cache", operation::service::local, nullptr, [&s](const output_choice &) { return run_cache(s, action); }};

@@ -98,6 +98,8 @@ void set_child_env(const run_options &options, const fs::path &config_home) {
     unsetenv("OMDB_API_KEY");
     unsetenv("COLUMNS");
     setenv("XDG_CONFIG_HOME", config_home.c_str(), 1);
+    // organize's journals stay in the run's own folder unless a test shares one.
+    setenv("XDG_STATE_HOME", (config_home / "state").c_str(), 1);
     setenv("no_proxy", "127.0.0.1,localhost", 1);
     setenv("NO_PROXY", "127.0.0.1,localhost", 1);
     const std::string tool_dir = fs::path(OXMETA_TOOL_PATH).parent_path().string();

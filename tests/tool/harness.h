@@ -31,7 +31,7 @@ enum class stdout_to { file, dev_full, closed, terminal };
 
 struct run_options {
     // Variables set in the child (a value of nullopt unsets one). TMDB_API_KEY
-    // and OMDB_API_KEY are unset and XDG_CONFIG_HOME points to an empty
+    // and OMDB_API_KEY are unset and XDG_CONFIG_HOME (and XDG_STATE_HOME below it) point to an empty
     // directory unless set here.
     std::map<std::string, std::optional<std::string>> env;
     stdout_to out = stdout_to::file;

@@ -18,7 +18,7 @@ TEST(ToolCli, UsageErrorsSayWhatWasWrong) {
         std::string message;
     };
     const usage_case cases[] = {
-        {{}, "oxmeta: 'oxmeta' needs a command: tmdb, omdb, itunes, parse, match, scan, cache, completion"},
+        {{}, "oxmeta: 'oxmeta' needs a command: tmdb, omdb, itunes, parse, match, scan, cache, organize, completion"},
         {{"tmdb"}, "oxmeta: 'oxmeta tmdb' needs a command: search, search-movie, search-tv, episode, season, movie, discover-movie"},
         {{"tmdb", "search"}, "oxmeta: query is required"},
         {{"tmdb", "search", ""}, "oxmeta: query must not be empty"},

@@ -1,0 +1,393 @@
+// `oxmeta organize --dry-run`: the plan of a library from the shipped
+// recordings, the names it makes, the conflicts it finds, and that a dry
+// run touches nothing.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace tool_test {
+namespace {
+
+class OrganizeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = scratch_dir("organize");
+        src = root / "src";
+        lib = root / "lib";
+        for (const char *path : {"Movies/Blade Runner (1982)/Blade.Runner.1982.Final.Cut.1080p.BluRay.x264-GRP.mkv",
+                                 "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.mkv",
+                                 "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.en.srt",
+                                 "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.forced.fr.srt",
+                                 "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.jpg",
+                                 "TV/Doctor Who (2005)/Season 01/Doctor.Who.2005.S01E01.Rose.720p.mkv",
+                                 "TV/Doctor Who (2005)/Season 02/Doctor.Who.2005.S02E01.New.Earth.720p.mkv",
+                                 "Misc/Zorblax.Unknown.1911.mkv"})
+            touch(src / path);
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    static void touch(const fs::path &path) {
+        fs::create_directories(path.parent_path());
+        write_file(path, path.filename().string());
+    }
+    // Every path under root with its content, to show nothing moved.
+    std::vector<std::string> listing() const {
+        std::vector<std::string> all;
+        for (const auto &e : fs::recursive_directory_iterator(root))
+            all.push_back(e.path().string() + (e.is_regular_file() ? "=" + slurp(e.path()) : "/"));
+        std::sort(all.begin(), all.end());
+        return all;
+    }
+    outcome organize(std::vector<std::string> extra) {
+        std::vector<std::string> args = {"--offline", "organize", "--dry-run", src.string(), "--to", lib.string(),
+                                         "--format", "tsv", "-q"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run_tool(args);
+    }
+    // The destination planned for the source at relative path, or "".
+    static std::string planned(const outcome &r, const fs::path &source) {
+        for (const std::string &line : lines_of(r.out))
+            if (line.rfind("move\t" + source.string() + "\t", 0) == 0) return line.substr(line.rfind('\t') + 1);
+        return "";
+    }
+
+    fs::path root, src, lib;
+};
+
+TEST_F(OrganizeTest, LayoutsNameFilmsEpisodesAndSidecars) {
+    struct layout_case {
+        const char *layout;
+        const char *film;
+        const char *episode;
+    };
+    const layout_case cases[] = {
+        {"jellyfin", "The Thing (1982) [tmdbid-1091]/The Thing (1982) [tmdbid-1091]",
+         "Doctor Who (2005) [tmdbid-57243]/Season 01/Doctor Who S01E01 - Rose.mkv"},
+        {"plex", "The Thing (1982) {tmdb-1091}/The Thing (1982) {tmdb-1091}",
+         "Doctor Who (2005) {tmdb-57243}/Season 01/Doctor Who (2005) - s01e01 - Rose.mkv"},
+        {"kodi", "The Thing (1982)/The Thing (1982)", "Doctor Who (2005)/Season 01/Doctor Who (2005) - s01e01 - Rose.mkv"},
+    };
+    const fs::path thing = src / "Movies/The.Thing.1982.1080p.BluRay.x264-GRP";
+    for (const layout_case &c : cases) {
+        SCOPED_TRACE(c.layout);
+        const outcome r = organize({"--layout", c.layout});
+        EXPECT_EQ(r.status, 1) << r.err;  // the unknown film had no reply
+        const std::string film = (lib / c.film).string();
+        EXPECT_EQ(planned(r, thing.string() + ".mkv"), film + ".mkv");
+        EXPECT_EQ(planned(r, thing.string() + ".en.srt"), film + ".en.srt");
+        EXPECT_EQ(planned(r, thing.string() + ".forced.fr.srt"), film + ".forced.fr.srt");
+        EXPECT_EQ(planned(r, thing.string() + ".jpg"), film + ".jpg");
+        EXPECT_EQ(planned(r, src / "TV/Doctor Who (2005)/Season 01/Doctor.Who.2005.S01E01.Rose.720p.mkv"),
+                  (lib / c.episode).string());
+        EXPECT_TRUE(contains(r.out, "leave\t" + (src / "Misc/Zorblax.Unknown.1911.mkv").string() + "\tfailed"));  // no recording
+    }
+}
+
+TEST_F(OrganizeTest, DryRunTouchesNothingAndJsonGivesThePlan) {
+    const std::vector<std::string> before = listing();
+    const outcome r = organize({"--json"});
+    EXPECT_EQ(listing(), before);
+    EXPECT_FALSE(fs::exists(lib));
+    size_t moves = 0;
+    for (const std::string &line : lines_of(r.out)) {
+        json_doc doc(line);
+        ASSERT_NE(doc.doc, nullptr) << line;
+        moves += std::string(yyjson_get_str(doc.get("action"))) == "move";
+    }
+    EXPECT_EQ(moves, 7u);  // three films, two episodes, three sidecars... less the unknown film
+}
+
+TEST_F(OrganizeTest, TemplatesAreMadeLegalAndShortEnough) {
+    std::string long_text;
+    for (int i = 0; i < 200; ++i) long_text += "\xC3\xA9";  // é: 400 bytes
+    struct template_case {
+        std::string text;
+        std::string film;  // the planned path of The Thing, under the library
+    };
+    const template_case cases[] = {
+        {"{title}: {year}/{title}.{ext}", "The Thing - 1982/The Thing.mkv"},
+        {"CON/{title}/nul.{ext}", "CON_/The Thing/nul_.mkv"},
+        {"{title}?*|<>\"./{title}. .{ext}", "The Thing/The Thing.mkv"},
+    };
+    const fs::path thing = src / "Movies/The.Thing.1982.1080p.BluRay.x264-GRP";
+    for (const template_case &c : cases) {
+        SCOPED_TRACE(c.text);
+        const outcome r = organize({"--template", c.text});
+        EXPECT_EQ(planned(r, thing.string() + ".mkv"), (lib / c.film).string()) << r.err;
+    }
+    // Each component at most 255 bytes with its longest sidecar suffix,
+    // cut between characters.
+    const outcome r = organize({"--template", long_text + "/" + long_text + " {title}.{ext}"});
+    const std::string film = planned(r, thing.string() + ".mkv");
+    const std::string sidecar = planned(r, thing.string() + ".forced.fr.srt");
+    ASSERT_FALSE(film.empty()) << r.err;
+    for (const std::string &path : {film, sidecar}) {
+        for (const auto &part : fs::path(path).lexically_relative(lib)) {
+            EXPECT_LE(part.string().size(), 255u) << part;
+            json_doc utf8("\"" + part.string() + "\"");
+            EXPECT_NE(utf8.doc, nullptr) << "not UTF-8: " << part;
+        }
+    }
+    EXPECT_GE(fs::path(sidecar).filename().string().size(), 254u);  // é is two bytes
+}
+
+TEST_F(OrganizeTest, ConflictsAreFoundBeforeAnythingMoves) {
+    // A destination that exists: that film and its sidecars are left.
+    touch(lib / "The Thing (1982) [tmdbid-1091]/The Thing (1982) [tmdbid-1091].mkv");
+    const fs::path thing = src / "Movies/The.Thing.1982.1080p.BluRay.x264-GRP";
+    outcome r = organize({});
+    EXPECT_EQ(planned(r, thing.string() + ".mkv"), "");
+    EXPECT_EQ(planned(r, thing.string() + ".en.srt"), "");
+    EXPECT_TRUE(contains(r.out, "leave\t" + thing.string() + ".mkv\tfailed: the destination exists")) << r.out;
+    r = organize({"--conflict", "skip"});
+    EXPECT_TRUE(contains(r.out, "leave\t" + thing.string() + ".mkv\tskipped: the destination exists")) << r.out;
+
+    // Two files to one name: both left.
+    touch(src / "More/The.Thing.1982.720p.mkv");
+    r = organize({});
+    EXPECT_EQ(planned(r, src / "More/The.Thing.1982.720p.mkv"), "");
+    EXPECT_TRUE(contains(r.out, "another file would take the same name")) << r.out;
+
+    // A file reached through a link to a folder outside the sources is left.
+    touch(root / "outside/Doctor.Who.2005.S01E02.The.End.of.the.World.720p.mkv");
+    fs::create_directory_symlink(root / "outside", src / "Linked");
+    r = organize({});
+    EXPECT_TRUE(contains(r.out, "leave\t" + (src / "Linked/Doctor.Who.2005.S01E02.The.End.of.the.World.720p.mkv").string() +
+                                    "\treached through a link to a folder outside the sources"))
+        << r.out;
+
+    // A library inside a source is refused.
+    r = run_tool({"--offline", "organize", "--dry-run", src.string(), "--to", (src / "lib").string()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(contains(r.err, "inside the source")) << r.err;
+
+    // A template without the extension, and an unknown token.
+    for (const char *bad : {"{title}", "{title}/{name}.{ext}"}) {
+        r = organize({"--template", bad});
+        EXPECT_EQ(r.status, 2) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace tool_test
+
+// ------------------------------------------------------------------ applying
+
+namespace tool_test {
+namespace {
+
+// A small library with known contents, organized for real: every file's
+// content is found at exactly one path after each run, resume and undo.
+class OrganizeApplyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = scratch_dir("organize-apply");
+        src = root / "src";
+        lib = root / "lib";
+        state = root / "state";
+        const char *const files[] = {
+            "Movies/Blade Runner (1982)/Blade.Runner.1982.Final.Cut.1080p.BluRay.x264-GRP.mkv",
+            "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.mkv",
+            "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.en.srt",
+            "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.forced.fr.srt",
+            "TV/Doctor Who (2005)/Season 01/Doctor.Who.2005.S01E01.Rose.720p.mkv",
+            "TV/Doctor Who (2005)/Season 01/Doctor.Who.2005.S01E02.The.End.of.the.World.720p.mkv",
+            "TV/Doctor Who (2005)/Season 02/Doctor.Who.2005.S02E01.New.Earth.720p.mkv",
+            "TV/Doctor Who (2005)/Season 02/Doctor.Who.2005.S02E01.New.Earth.720p.en.srt",
+        };
+        for (const char *f : files) add(src / f, std::string("content of ") + f + std::string(static_cast<size_t>(std::string(f).size() * 37 % 5000), 'x'));
+        // A destination that exists: kept as it is, its film left.
+        add(lib / "Blade Runner (1982) [tmdbid-78]/Blade Runner (1982) [tmdbid-78].mkv", "already in the library");
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    void add(const fs::path &path, const std::string &content) {
+        fs::create_directories(path.parent_path());
+        write_file(path, content);
+        inputs.emplace_back(path, content);
+    }
+    outcome tool(std::vector<std::string> args, std::map<std::string, std::optional<std::string>> env = {}) {
+        run_options options;
+        options.env = std::move(env);
+        options.env["XDG_STATE_HOME"] = state.string();
+        return run_tool(args, options);
+    }
+    outcome organize(std::map<std::string, std::optional<std::string>> env = {}) {
+        return tool({"--offline", "organize", src.string(), "--to", lib.string(), "--format", "tsv", "-q"}, std::move(env));
+    }
+    // Each input's content at exactly one path, and no partial copy left.
+    void expect_each_once(const std::string &when) {
+        std::map<std::string, std::vector<std::string>> where;
+        for (const fs::path &top : {src, lib}) {
+            if (!fs::exists(top)) continue;
+            for (const auto &e : fs::recursive_directory_iterator(top)) {
+                if (!e.is_regular_file()) continue;
+                EXPECT_FALSE(contains(e.path().filename().string(), ".oxmeta-partial")) << when << ": " << e.path();
+                where[slurp(e.path())].push_back(e.path().string());
+            }
+        }
+        for (const auto &[path, content] : inputs)
+            EXPECT_EQ(where[content].size(), 1u) << when << ": " << path << " found " << where[content].size() << " times";
+    }
+    void expect_all_back(const std::string &when) {
+        for (const auto &[path, content] : inputs) {
+            ASSERT_TRUE(fs::exists(path)) << when << ": " << path;
+            EXPECT_EQ(slurp(path), content) << when << ": " << path;
+        }
+    }
+
+    fs::path root, src, lib, state;
+    std::vector<std::pair<fs::path, std::string>> inputs;
+};
+
+TEST_F(OrganizeApplyTest, MovesTheFilesAndUndoPutsThemBack) {
+    write_file(src / "TV/Doctor Who (2005)/Season 01/Thumbs.db", "clutter");
+    write_file(src / "TV/.DS_Store", "clutter");
+    write_file(src / "Movies/keep.txt", "not clutter");
+    const auto before = fs::last_write_time(src / "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.mkv");
+    const outcome dry = tool({"--offline", "organize", "--dry-run", src.string(), "--to", lib.string(), "--format", "tsv", "-q"});
+    outcome r = organize();
+    EXPECT_EQ(r.status, 1) << r.err;  // Blade Runner's destination exists
+    // The real run prints the plan of the dry run, then what it did.
+    EXPECT_EQ(r.out.substr(0, dry.out.size()), dry.out);
+    EXPECT_TRUE(contains(r.out, "moved\t" + (src / "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.mkv").string())) << r.out;
+    const fs::path thing = lib / "The Thing (1982) [tmdbid-1091]/The Thing (1982) [tmdbid-1091].mkv";
+    ASSERT_TRUE(fs::exists(thing));
+    EXPECT_EQ(fs::last_write_time(thing), before);
+    EXPECT_TRUE(fs::exists(lib / "Doctor Who (2005) [tmdbid-57243]/Season 02/Doctor Who S02E01 - New Earth.en.srt"));
+    EXPECT_EQ(slurp(lib / "Blade Runner (1982) [tmdbid-78]/Blade Runner (1982) [tmdbid-78].mkv"), "already in the library");
+    expect_each_once("after the run");
+
+    // Folders emptied are removed, with their clutter, below the source only.
+    EXPECT_FALSE(fs::exists(src / "TV/Doctor Who (2005)/Season 02"));
+    EXPECT_FALSE(fs::exists(src / "TV"));
+    EXPECT_TRUE(fs::exists(src / "Movies/Blade Runner (1982)"));  // its film stayed
+    EXPECT_TRUE(fs::exists(src / "Movies/keep.txt"));
+    EXPECT_TRUE(fs::is_directory(src));
+
+    r = tool({"organize", "undo"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    expect_all_back("after undo");
+}
+
+TEST_F(OrganizeApplyTest, LinksAreMovedAsLinksNeverFollowed) {
+    write_file(root / "notes.nfo", "the target");
+    const fs::path movies = src / "Movies";
+    fs::create_symlink(root / "notes.nfo", movies / "The.Thing.1982.1080p.BluRay.x264-GRP.nfo");
+    fs::create_symlink("../notes.nfo", movies / "The.Thing.1982.1080p.BluRay.x264-GRP.jpg");  // relative: left
+    const outcome r = organize();
+    const fs::path film = lib / "The Thing (1982) [tmdbid-1091]";
+    ASSERT_TRUE(fs::is_symlink(film / "The Thing (1982) [tmdbid-1091].nfo")) << r.out;
+    EXPECT_EQ(fs::read_symlink(film / "The Thing (1982) [tmdbid-1091].nfo"), root / "notes.nfo");
+    EXPECT_EQ(slurp(root / "notes.nfo"), "the target");
+    EXPECT_TRUE(fs::is_symlink(movies / "The.Thing.1982.1080p.BluRay.x264-GRP.jpg"));
+    EXPECT_FALSE(fs::exists(film / "The Thing (1982) [tmdbid-1091].jpg"));
+    expect_each_once("after the run");
+}
+
+// Across devices for real: the library on /dev/shm (a tmpfs), in a folder
+// of this test's own.
+TEST_F(OrganizeApplyTest, AcrossDevicesFilesAreCopiedVerifiedAndTheSourcesRemoved) {
+    struct stat here{}, there{};
+    if (stat("/dev/shm", &there) != 0 || stat(root.c_str(), &here) != 0 || here.st_dev == there.st_dev)
+        GTEST_SKIP() << "no second filesystem at /dev/shm";
+    char name[] = "/dev/shm/oxmeta-organize-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    const fs::path other = name;
+    lib = other / "lib";
+    const fs::path source = src / "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.mkv";
+    const auto mtime = fs::last_write_time(source);
+    const outcome r = organize();
+    const fs::path film = lib / "The Thing (1982) [tmdbid-1091]/The Thing (1982) [tmdbid-1091].mkv";
+    EXPECT_TRUE(contains(r.out, "copied\t" + source.string())) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(source));
+    ASSERT_TRUE(fs::exists(film));
+    EXPECT_EQ(fs::last_write_time(film), mtime);
+    for (const auto &[path, content] : inputs) {
+        if (path == source) {
+            EXPECT_EQ(slurp(film), content);
+        }
+    }
+    const outcome undone = tool({"organize", "undo"});
+    EXPECT_EQ(undone.status, 0) << undone.err;
+    for (const auto &[path, content] : inputs)
+        if (path.string().rfind(src.string(), 0) == 0) {
+            EXPECT_EQ(slurp(path), content) << path;
+        }
+    fs::remove_all(other);
+}
+
+TEST_F(OrganizeApplyTest, UndoKeepsWhatChangedOrWhoseFirstPathIsTaken) {
+    ASSERT_EQ(organize().status, 1);
+    const fs::path thing = lib / "The Thing (1982) [tmdbid-1091]/The Thing (1982) [tmdbid-1091].mkv";
+    write_file(thing, "changed after the move");
+    const fs::path rose = src / "TV/Doctor Who (2005)/Season 01/Doctor.Who.2005.S01E01.Rose.720p.mkv";
+    write_file(rose, "a new file at the first path");
+    const outcome r = tool({"organize", "undo"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(slurp(thing), "changed after the move");
+    EXPECT_EQ(slurp(rose), "a new file at the first path");
+    EXPECT_TRUE(contains(r.out, "kept\t")) << r.out;
+}
+
+TEST_F(OrganizeApplyTest, AnUnfinishedRunIsResumedBeforeAnother) {
+    if (OXMETA_TOOL_SANITIZED) GTEST_SKIP() << "a preloaded shim cannot come before the sanitizer's runtime";
+    // Killed at its 40th journalled call, amid the moves: a new run is
+    // refused, naming the journal.
+    outcome r = organize({{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAULT", "KILL"}, {"OXMETA_FAULT_AT", "40"}});
+    ASSERT_NE(r.status, 0);
+    r = organize();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "--resume")) << r.err;
+    EXPECT_TRUE(contains(r.err, state.string())) << r.err;
+    r = tool({"organize", "--resume"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    expect_each_once("after resume");
+    EXPECT_EQ(tool({"organize", "undo"}).status, 0);
+    expect_all_back("after undo");
+}
+
+// Every journalled call in turn fails with the error (or the process is
+// killed there); then --resume and undo. No byte may be lost or changed.
+class OrganizeFaultSweep : public OrganizeApplyTest, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(OrganizeFaultSweep, LosesNothing) {
+    if (OXMETA_TOOL_SANITIZED) GTEST_SKIP() << "a preloaded shim cannot come before the sanitizer's runtime";
+    const char *fault = GetParam();
+    const fs::path count_file = root / "calls";
+    outcome r = organize({{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAULT_COUNT", count_file.string()}});
+    ASSERT_EQ(r.status, 1) << r.err;
+    const long calls = std::stol(slurp(count_file));
+    ASSERT_GT(calls, 20);
+    ASSERT_EQ(tool({"organize", "undo"}).status, 0);
+    expect_all_back("before the sweep");
+    int runs = 0;
+    for (long k = 1; k <= calls; ++k) {
+        const std::string when = std::string(fault) + " at call " + std::to_string(k);
+        organize({{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAULT", fault}, {"OXMETA_FAULT_AT", std::to_string(k)}});
+        expect_each_once(when);
+        const outcome resumed = tool({"organize", "--resume"});
+        expect_each_once(when + ", resumed");
+        const outcome undone = tool({"organize", "undo"});
+        // Nothing to undo when the fault came before the first step.
+        EXPECT_TRUE(undone.status == 0 || contains(undone.err, "no run left to undo"))
+            << when << "\n" << resumed.err << undone.err;
+        expect_all_back(when + ", undone");
+        ++runs;
+        if (::testing::Test::HasFailure()) return;
+    }
+    std::printf("fault sweep, %s: %d runs over %zu files, each resumed and undone, 0 bytes lost or changed\n", fault, runs,
+                inputs.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, OrganizeFaultSweep, ::testing::Values("KILL", "EXDEV", "ENOSPC", "EIO", "EACCES"));
+
+}  // namespace
+}  // namespace tool_test

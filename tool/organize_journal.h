@@ -1,0 +1,37 @@
+// The journal of `oxmeta organize`: the plan, then before each step its
+// intent and after it its completion, each line synced to disk in the
+// state folder, so that a run that was killed can be finished (--resume)
+// and a finished run undone.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "organize_plan.h"
+
+struct organize_tally {
+    size_t moved = 0;
+    size_t copied = 0;
+    size_t skipped = 0;
+    size_t failed = 0;
+};
+
+// $XDG_STATE_HOME/oxmeta (else ~/.local/state/oxmeta); "" when neither is set.
+std::string state_folder();
+
+// The journal of a run not finished (nor undone to the end), or "".
+std::string unfinished_journal(const std::string &folder);
+
+// Does the plan's steps, journalled in a new journal in folder; each step
+// told on stdout as it ends. false (after saying why) when the journal
+// cannot be written: then nothing was touched.
+bool apply_plan(const organize_plan &plan, const std::string &folder, bool json, organize_tally &tally);
+
+// Finishes the run of journal: a step begun is found done or not done from
+// the files themselves, the rest are done.
+bool resume_run(const std::string &journal, bool json, organize_tally &tally);
+
+// Replays a finished run in reverse; run "" for the latest. Each file goes
+// back only when its first path is free and it is unchanged (size and
+// modification time); what cannot be undone safely is skipped and told.
+bool undo_run(const std::string &folder, const std::string &run, bool json, organize_tally &tally);

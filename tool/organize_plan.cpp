@@ -1,0 +1,232 @@
+// The plan: destinations from the match, sidecars found beside each video,
+// then every check that can be made before the first step.
+#include "organize_plan.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <set>
+
+#include "library_names.h"
+
+namespace {
+
+// Extensions of the files that travel with a video of the same stem.
+const std::set<std::string> kSidecarExtensions = {"srt", "ass", "ssa", "sub", "idx", "sup", "nfo",
+                                                  "jpg", "jpeg", "png", "tbn"};
+
+std::string lower(std::string text) {
+    for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string folder_of(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string base_of(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string extension_of(const std::string &name) {
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? "" : name.substr(dot + 1);
+}
+
+std::string stem_of(const std::string &name) {
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::vector<std::string> names_in(const std::string &folder) {
+    std::vector<std::string> names;
+    DIR *dir = opendir(folder.c_str());
+    if (!dir) return names;
+    while (const dirent *e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A file, or a link that still points to the same place once moved (its
+// target absolute): a link is moved as a link, never followed.
+bool movable(const std::string &path) {
+    struct stat st{};
+    if (lstat(path.c_str(), &st) != 0) return false;
+    if (S_ISREG(st.st_mode)) return true;
+    if (!S_ISLNK(st.st_mode)) return false;
+    char first = 0;
+    return readlink(path.c_str(), &first, 1) == 1 && first == '/';
+}
+
+struct video {
+    const match_outcome *outcome;
+    std::string stem;
+    std::vector<std::string> sidecars;  // names in the video's folder
+};
+
+// Each sidecar goes with the video of the longest stem it starts with
+// ("Film.cd1.en.srt" with "Film.cd1.mkv", not "Film.mkv").
+void find_sidecars(std::vector<video> &videos) {
+    std::map<std::string, std::vector<video *>> by_folder;
+    for (video &v : videos) by_folder[folder_of(v.outcome->input)].push_back(&v);
+    for (auto &[folder, here] : by_folder) {
+        for (const std::string &name : names_in(folder)) {
+            if (!kSidecarExtensions.count(lower(extension_of(name)))) continue;
+            video *owner = nullptr;
+            for (video *v : here) {
+                if (name.size() > v->stem.size() && name.compare(0, v->stem.size(), v->stem) == 0 &&
+                    name[v->stem.size()] == '.' && (!owner || v->stem.size() > owner->stem.size()))
+                    owner = v;
+            }
+            if (owner && movable(folder + "/" + name)) owner->sidecars.push_back(name);
+        }
+    }
+}
+
+library_entry entry_of(const match_outcome &o) {
+    const oxmeta_name &n = o.name;
+    const match_candidate &pick = o.candidates.front();
+    library_entry e;
+    e.episode = std::string(n.kind) == "episode";
+    e.title = pick.title;
+    e.year = pick.year > 0 ? pick.year : 0;
+    e.tmdb = pick.id;
+    e.imdb = n.imdb_id;
+    e.season = n.season;
+    for (int i = 0; i < n.episode_count; ++i) e.episodes.push_back(n.episodes[i]);
+    e.episode_title = n.episode_title;
+    // The episodes as TMDb numbers them, where the match found them (a file
+    // numbered from the show's start or by date included).
+    if (!o.episodes.empty()) {
+        e.season = o.episodes.front().season;
+        e.episodes.clear();
+        for (const match_episode &found : o.episodes) e.episodes.push_back(found.number);
+        if (!o.episodes.front().title.empty()) e.episode_title = o.episodes.front().title;
+    }
+    e.edition = n.edition;
+    e.screen_size = n.screen_size;
+    e.ext = lower(extension_of(base_of(o.input)));
+    return e;
+}
+
+// Orders the steps so that a step whose destination is another's source
+// comes after it (a chain b→c before a→b); steps in a cycle are left.
+void order_chains(organize_plan &plan) {
+    std::map<std::string, size_t> by_source;
+    for (size_t i = 0; i < plan.steps.size(); ++i) by_source[plan.steps[i].source] = i;
+    std::vector<int> state(plan.steps.size(), 0);  // 0 new, 1 on the path, 2 placed
+    std::vector<size_t> order;
+    std::set<size_t> cyclic;
+    for (size_t start = 0; start < plan.steps.size(); ++start) {
+        if (state[start]) continue;
+        // Follows the chain start → the step freeing its destination → ...
+        std::vector<size_t> path;
+        size_t at = start;
+        for (;;) {
+            state[at] = 1;
+            path.push_back(at);
+            const auto next = by_source.find(plan.steps[at].destination);
+            if (next == by_source.end() || state[next->second] == 2) break;
+            if (state[next->second] == 1) {
+                for (auto it = std::find(path.begin(), path.end(), next->second); it != path.end(); ++it) cyclic.insert(*it);
+                break;
+            }
+            at = next->second;
+        }
+        for (auto it = path.rbegin(); it != path.rend(); ++it) {
+            state[*it] = 2;
+            if (!cyclic.count(*it)) order.push_back(*it);
+        }
+    }
+    std::vector<plan_step> steps;
+    for (size_t i : order) steps.push_back(plan.steps[i]);
+    for (size_t i : cyclic) plan.left.push_back({plan.steps[i].source, "failed: its renames form a cycle", true});
+    plan.steps = std::move(steps);
+}
+
+}  // namespace
+
+organize_plan make_plan(const std::vector<match_outcome> &outcomes, const plan_options &options) {
+    organize_plan plan;
+    std::vector<video> videos;
+    for (const match_outcome &o : outcomes) {
+        const oxmeta_name &n = o.name;
+        if (!o.matched() || o.candidates.empty()) {
+            plan.left.push_back({o.input, std::string(match_verdict(o)) + (o.error.empty() ? "" : ": " + o.error), !o.stored()});
+        } else if (!movable(o.input)) {
+            plan.left.push_back({o.input, "not a single file, or a relative link (a disc folder is left as it is)"});
+        } else if (std::string(n.kind) == "episode" && (n.season < 0 || n.episode_count == 0)) {
+            plan.left.push_back({o.input, "matched, but the name gives no season and episode to file it under"});
+        } else {
+            videos.push_back({&o, stem_of(base_of(o.input)), {}});
+        }
+    }
+    find_sidecars(videos);
+
+    // Destinations, and the sources each one would take.
+    std::map<std::string, std::vector<size_t>> into;
+    std::vector<plan_step> wanted;
+    for (size_t g = 0; g < videos.size(); ++g) {
+        const video &v = videos[g];
+        size_t suffix_room = 0;
+        for (const std::string &side : v.sidecars) suffix_room = std::max(suffix_room, side.size() - v.stem.size());
+        const std::vector<std::string> parts = library_path(entry_of(*v.outcome), options.layout, options.template_text, suffix_room);
+        std::string folder = options.library;
+        for (size_t i = 0; i + 1 < parts.size(); ++i) folder += "/" + parts[i];
+        const std::string file = parts.back();
+        const std::string new_stem = stem_of(file);
+        wanted.push_back({v.outcome->input, folder + "/" + file, g});
+        for (const std::string &side : v.sidecars)
+            wanted.push_back({folder_of(v.outcome->input) + "/" + side, folder + "/" + new_stem + side.substr(v.stem.size()), g});
+    }
+    std::set<std::string> sources;
+    for (const plan_step &s : wanted) sources.insert(s.source);
+    for (size_t i = 0; i < wanted.size(); ++i) into[wanted[i].destination].push_back(i);
+
+    // A video whose step cannot be made takes its sidecars with it.
+    std::set<size_t> failed_groups;
+    std::map<size_t, std::pair<std::string, bool>> why;  // the reason, and whether it is a failure
+    const auto refuse = [&](size_t i, const std::string &reason, bool group) {
+        why.emplace(i, std::make_pair(reason, reason.rfind("failed", 0) == 0));
+        if (group) failed_groups.insert(wanted[i].group);
+    };
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        const plan_step &s = wanted[i];
+        const bool is_video = s.source == videos[s.group].outcome->input;
+        struct stat src{}, dst{};
+        if (into[s.destination].size() > 1) {
+            refuse(i, "failed: another file would take the same name: " + s.destination, is_video);
+        } else if (s.destination == s.source) {
+            why.emplace(i, std::make_pair(std::string(), false));  // already in place
+        } else if (lstat(s.destination.c_str(), &dst) == 0 && !sources.count(s.destination)) {
+            // The same file under another case of its name is a case-only rename.
+            const bool same = lstat(s.source.c_str(), &src) == 0 && src.st_dev == dst.st_dev && src.st_ino == dst.st_ino;
+            if (!same) {
+                refuse(i, std::string(options.skip_conflicts ? "skipped" : "failed") + ": the destination exists: " + s.destination, is_video);
+            }
+        }
+    }
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        const auto reason = why.find(i);
+        if (reason != why.end()) {
+            if (!reason->second.first.empty())
+                plan.left.push_back({wanted[i].source, reason->second.first, reason->second.second});
+        } else if (failed_groups.count(wanted[i].group)) {
+            plan.left.push_back({wanted[i].source, "left with its video"});
+        } else {
+            plan.steps.push_back(wanted[i]);
+        }
+    }
+    order_chains(plan);
+    return plan;
+}

@@ -1,0 +1,35 @@
+// The plan of `oxmeta organize`: for each matched video its place in the
+// library and its sidecars beside it, checked before anything is touched.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "match_report.h"
+
+struct plan_step {
+    std::string source;
+    std::string destination;
+    size_t group;  // the video this step belongs to (its sidecars share it)
+};
+
+struct plan_left {
+    std::string source;
+    std::string reason;
+    bool failed = false;  // a failure (no reply, a conflict), not a file organize cannot place
+};
+
+struct organize_plan {
+    std::vector<plan_step> steps;  // in the order they are to be done
+    std::vector<plan_left> left;   // files not moved, and why
+};
+
+struct plan_options {
+    std::string library;      // the folder the files go to
+    std::string layout;       // jellyfin, plex or kodi; empty with a template
+    std::string template_text;
+    bool skip_conflicts = false;  // --conflict skip: a conflict is skipped, not failed
+};
+
+// The plan for the matched outcomes, in walk order.
+organize_plan make_plan(const std::vector<match_outcome> &outcomes, const plan_options &options);
