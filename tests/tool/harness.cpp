@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -92,46 +94,122 @@ std::string search_reply(const std::vector<std::string> &titles) {
 
 namespace {
 
-// In the child: the environment the test asked for, on top of a clean one.
-void set_child_env(const run_options &options, const fs::path &config_home) {
-    unsetenv("TMDB_API_KEY");
-    unsetenv("OMDB_API_KEY");
-    unsetenv("COLUMNS");
-    setenv("XDG_CONFIG_HOME", config_home.c_str(), 1);
-    // organize's journals stay in the run's own folder unless a test shares one.
-    setenv("XDG_STATE_HOME", (config_home / "state").c_str(), 1);
-    setenv("no_proxy", "127.0.0.1,localhost", 1);
-    setenv("NO_PROXY", "127.0.0.1,localhost", 1);
-    const std::string tool_dir = fs::path(OXMETA_TOOL_PATH).parent_path().string();
-    const char *path = std::getenv("PATH");
-    if (!options.shell.empty()) setenv("PATH", (tool_dir + ":" + (path ? path : "")).c_str(), 1);
-    for (const auto &[name, value] : options.env) {
-        if (value)
-            setenv(name.c_str(), value->c_str(), 1);
-        else
-            unsetenv(name.c_str());
+// What the child runs, all of it made before the fork: the test process
+// has server threads, and a forked child may only call what is safe after
+// a fork (open, dup2, chdir, execve) until it runs the program.
+struct child_plan {
+    std::string file;                 // the program's path
+    std::vector<std::string> words;   // its arguments, the first its name
+    std::vector<std::string> env;     // NAME=value
+    std::vector<char *> argv;
+    std::vector<char *> envp;
+};
+
+// The environment the test asked for, on top of a clean one.
+std::vector<std::string> child_env(const run_options &options, const fs::path &config_home) {
+    std::map<std::string, std::optional<std::string>> changes = {
+        {"TMDB_API_KEY", std::nullopt},
+        {"OMDB_API_KEY", std::nullopt},
+        {"COLUMNS", std::nullopt},
+        {"XDG_CONFIG_HOME", config_home.string()},
+        // organize's journals stay in the run's own folder unless a test shares one.
+        {"XDG_STATE_HOME", (config_home / "state").string()},
+        {"no_proxy", "127.0.0.1,localhost"},
+        {"NO_PROXY", "127.0.0.1,localhost"},
+    };
+    if (!options.shell.empty()) {
+        const char *path = std::getenv("PATH");
+        changes["PATH"] = fs::path(OXMETA_TOOL_PATH).parent_path().string() + ":" + (path ? path : "");
     }
+    for (const auto &[name, value] : options.env) changes[name] = value;
+    std::vector<std::string> env;
+    for (char **entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        if (!changes.count(text.substr(0, text.find('=')))) env.push_back(text);
+    }
+    for (const auto &[name, value] : changes)
+        if (value) env.push_back(name + "=" + *value);
+    return env;
 }
 
-[[noreturn]] void exec_child(const std::vector<std::string> &args, const run_options &options,
-                            const fs::path &peak_file) {
-    std::vector<std::string> words;
-    if (options.measure_memory) words = {OXMETA_PEAK_MEMORY_PATH, peak_file.string()};
-    const char *file = options.measure_memory ? OXMETA_PEAK_MEMORY_PATH : OXMETA_TOOL_PATH;
-    if (!options.shell.empty()) {
-        words = {"bash", "-c", options.shell};
-        file = "bash";
-    } else {
-        words.push_back(options.program.empty() ? OXMETA_TOOL_PATH : options.program);
-        words.insert(words.end(), args.begin(), args.end());
-        if (!options.program.empty() && !options.measure_memory) file = options.program.c_str();
+// A program name looked up on the PATH of the child's environment.
+std::string on_path(const std::string &name, const std::vector<std::string> &env) {
+    if (name.find('/') != std::string::npos) return name;
+    std::string path = "/usr/local/bin:/usr/bin:/bin";
+    for (const std::string &entry : env)
+        if (entry.rfind("PATH=", 0) == 0) path = entry.substr(5);
+    for (size_t start = 0; start <= path.size();) {
+        const size_t colon = std::min(path.find(':', start), path.size());
+        const std::string dir = path.substr(start, colon - start);
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = colon + 1;
     }
-    std::vector<char *> argv;
-    for (auto &w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
-    execvp(file, argv.data());
-    _exit(127);
+    return name;
+}
+
+void plan_child(child_plan &plan, const std::vector<std::string> &args, const run_options &options,
+                const fs::path &dir) {
+    plan.env = child_env(options, dir / "config");
+    if (options.measure_memory) plan.words = {OXMETA_PEAK_MEMORY_PATH, (dir / "peak").string()};
+    plan.file = options.measure_memory ? OXMETA_PEAK_MEMORY_PATH : OXMETA_TOOL_PATH;
+    if (!options.shell.empty()) {
+        plan.words = {"bash", "-c", options.shell};
+        plan.file = on_path("bash", plan.env);
+    } else {
+        plan.words.push_back(options.program.empty() ? OXMETA_TOOL_PATH : options.program);
+        plan.words.insert(plan.words.end(), args.begin(), args.end());
+        // peak_memory looks the program up itself.
+        if (!options.program.empty() && !options.measure_memory) plan.file = on_path(options.program, plan.env);
+    }
+    for (std::string &w : plan.words) plan.argv.push_back(w.data());
+    plan.argv.push_back(nullptr);
+    for (std::string &e : plan.env) plan.envp.push_back(e.data());
+    plan.envp.push_back(nullptr);
+}
+
+// Longer than any run of the tool in these tests takes, shorter than the
+// test's own limit: a child that hangs fails its test with its stacks.
+constexpr std::chrono::seconds kChildLimit{45};
+
+bool wait_for_child(pid_t pid, int &wstatus) {
+    const auto until = std::chrono::steady_clock::now() + kChildLimit;
+    for (auto pause = std::chrono::microseconds(200); std::chrono::steady_clock::now() < until;
+         pause = std::min(pause * 2, std::chrono::microseconds(20000))) {
+        if (waitpid(pid, &wstatus, WNOHANG) == pid) return true;
+        std::this_thread::sleep_for(pause);
+    }
+    return false;
+}
+
+// The stacks of a process and of its children, as gdb tells them (or
+// where each thread waits, without gdb).
+std::string threads_of(pid_t pid) {
+    std::string text;
+    std::vector<pid_t> pids = {pid};
+    for (size_t i = 0; i < pids.size(); ++i) {
+        const fs::path tasks = "/proc/" + std::to_string(pids[i]) + "/task";
+        std::error_code ec;
+        for (const auto &task : fs::directory_iterator(tasks, ec)) {
+            std::istringstream children(slurp(task.path() / "children"));
+            for (pid_t child; children >> child;) pids.push_back(child);
+        }
+    }
+    for (const pid_t p : pids) {
+        const std::string proc = "/proc/" + std::to_string(p);
+        std::string command = slurp(proc + "/cmdline");
+        std::replace(command.begin(), command.end(), '\0', ' ');
+        text += "== " + std::to_string(p) + ": " + command + "\n";
+        std::error_code ec;
+        for (const auto &task : fs::directory_iterator(proc + "/task", ec))
+            text += "  thread " + task.path().filename().string() + " waits in " + slurp(task.path() / "wchan") + "\n";
+        if (FILE *gdb = popen(("gdb -batch -p " + std::to_string(p) + " -ex 'thread apply all bt' 2>&1").c_str(), "r")) {
+            char buffer[4096];
+            for (size_t n; (n = fread(buffer, 1, sizeof buffer, gdb)) > 0;) text.append(buffer, n);
+            pclose(gdb);
+        }
+    }
+    return text;
 }
 
 outcome run_child(const std::vector<std::string> &args, const run_options &options) {
@@ -141,6 +219,9 @@ outcome run_child(const std::vector<std::string> &args, const run_options &optio
     fs::create_directories(dir / "config");
     const fs::path in = dir / "in";
     if (options.input) write_file(in, *options.input);
+    child_plan plan;
+    plan_child(plan, args, options, dir);
+    const std::string stdin_path = options.input ? in.string() : "/dev/null";
     int master = -1;
     pid_t pid;
     if (options.out == stdout_to::terminal) {
@@ -153,7 +234,7 @@ outcome run_child(const std::vector<std::string> &args, const run_options &optio
     }
     if (pid == 0) {
         // stdin from /dev/null; stdout as asked; stderr to a file.
-        const int stdin_fd = open(options.input ? in.c_str() : "/dev/null", O_RDONLY);
+        const int stdin_fd = open(stdin_path.c_str(), O_RDONLY);
         dup2(stdin_fd, 0);
         if (!(options.err_on_terminal && options.out == stdout_to::terminal)) {
             const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -166,8 +247,9 @@ outcome run_child(const std::vector<std::string> &args, const run_options &optio
         } else if (options.out == stdout_to::closed) {
             close(1);
         }
-        set_child_env(options, dir / "config");
-        exec_child(args, options, dir / "peak");
+        if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+        execve(plan.file.c_str(), plan.argv.data(), plan.envp.data());
+        _exit(127);
     }
     outcome o;
     if (master >= 0) {
@@ -177,7 +259,12 @@ outcome run_child(const std::vector<std::string> &args, const run_options &optio
         close(master);
     }
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    if (!wait_for_child(pid, wstatus)) {
+        const std::string where = threads_of(pid);
+        kill(pid, SIGKILL);
+        waitpid(pid, &wstatus, 0);
+        ADD_FAILURE() << "the child ran past " << kChildLimit.count() << " s and was killed; where it was:\n" << where;
+    }
     if (options.measure_memory) o.peak_kib = std::atol(slurp(dir / "peak").c_str());
     o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     if (options.out == stdout_to::file) o.out = slurp(out);

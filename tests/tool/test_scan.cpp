@@ -11,6 +11,8 @@
 #include <map>
 #include <set>
 
+#include <signal.h>
+
 #include <sqlite3.h>
 
 #include "../match/replies.h"
@@ -586,12 +588,23 @@ TEST_F(ScanTest, ACacheThatStopsWorkingIsToldOnceAndCounted) {
 
 TEST_F(ScanTest, AnInterruptedScanLeavesACacheTheNextOneUses) {
     delay_ms = 150;
+    const fs::path pid_file = cache_dir / "scan.pid";
+    // Ctrl-C while the third request is in flight, however slow the machine.
+    std::atomic<int> arrived{0};
+    set_misbehaviour([&](const httplib::Request &, httplib::Response &) {
+        if (++arrived != 3) return false;
+        pid_t pid = 0;
+        for (int tries = 0; tries < 500 && (pid = std::atoi(slurp(pid_file).c_str())) <= 0; ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (pid > 0) kill(pid, SIGINT);
+        return false;
+    });
     start();
     const std::string cache = (cache_dir / "cache.sqlite3").string();
     // With job control on, a background job takes SIGINT as from Ctrl-C.
     const outcome killed = run_shell("set -m; oxmeta --base-url " + base() + " --tmdb-key K --json scan --jobs 1 --cache '" +
-                                     cache + "' '" + tree.string() + "' > /dev/null & pid=$!; sleep 1; kill -INT $pid;"
-                                     " wait $pid; echo $?");
+                                     cache + "' '" + tree.string() + "' > /dev/null & pid=$!; echo $pid > '" +
+                                     pid_file.string() + "'; wait $pid; echo $?");
     const int sent_before = calls();
     EXPECT_GT(sent_before, 0);
     EXPECT_LT(sent_before, kColdRequests) << killed.out;
