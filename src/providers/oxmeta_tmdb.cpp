@@ -325,9 +325,9 @@ bool has_blank_episode(yyjson_val *episodes) {
     return false;
 }
 
-// Fills an episode's empty name and overview from the same episode (by
-// number) of the season in another language.
-void fill_episode(ox_result *r, yyjson_val *other_episodes) {
+}  // namespace
+
+void tmdb_fill_episode(ox_result *r, yyjson_val *other_episodes) {
     size_t index = 0;
     size_t count = 0;
     yyjson_val *other = nullptr;
@@ -339,6 +339,8 @@ void fill_episode(ox_result *r, yyjson_val *other_episodes) {
         return;
     }
 }
+
+namespace {
 
 // The find reply's result families, with the media type of their items.
 struct find_family {
@@ -556,7 +558,7 @@ OXMETA_API int oxmeta_tmdb_tv_season(int tv_id, int season) {
     char id[kIdSize];
     const bool stored = batch.add_each(episodes, [&](yyjson_val *episode) {
         ox_result r = tmdb_episode_to_result(episode, id, season);
-        if (fallback_episodes) fill_episode(&r, fallback_episodes);
+        if (fallback_episodes) tmdb_fill_episode(&r, fallback_episodes);
         return r;
     });
     batch.publish();

@@ -35,6 +35,10 @@ bool tmdb_fallback_language(char (&tag)[kTmdbTagSize]);
 // texts filled are lent from the reply.
 void tmdb_fill_blanks(yyjson_val *root, ox_result *r, const char *title_key, const char *fallback);
 
+// Fills an episode's empty name and overview from the same episode (by
+// number) of its season in another language (that reply's "episodes").
+void tmdb_fill_episode(ox_result *r, yyjson_val *other_episodes);
+
 // What /search/movie and /search/tv are asked with.
 enum class tmdb_search_kind { movie, tv };
 inline constexpr size_t kTmdbSearchPathSize = 512;

@@ -372,10 +372,30 @@ private:
         return OXMETA_OK;
     }
 
-    bool keep(yyjson_val *episode, found_episodes *out) {
+    // Keeps an episode found; an empty name or overview is filled from its
+    // season in the fallback language, where one is set (a request made
+    // once per season, and only for an empty text). A failure of that
+    // request leaves the text empty, with a warning.
+    int keep(int show, int season, yyjson_val *episode, found_episodes *out) {
         char id[kTmdbIdSize];
-        const ox_result record = tmdb_episode_to_result(episode, id);
-        return ox_list_add(&out->list, &record) == 0;
+        ox_result record = tmdb_episode_to_result(episode, id);
+        char fallback[kTmdbTagSize];
+        if ((!ox_nonempty(record.title) || !ox_nonempty(record.overview)) && tmdb_fallback_language(fallback)) {
+            season = ox_json_int(yyjson_obj_get(episode, "season_number"), season);
+            if (season >= 0 && fallback_season_ != season && docs_used_ < kMaxDocs) {
+                char path[kTmdbLookupPathSize];
+                tmdb_season_path(path, show, season);
+                ox_doc &doc = docs_[docs_used_++];
+                const int rc = tmdb_fetch(path, &doc, nullptr, fallback);
+                if (rc == OXMETA_E_OOM) return rc;
+                fallback_season_ = season;
+                fallback_episodes_ = rc == OXMETA_OK ? yyjson_obj_get(yyjson_doc_get_root(doc.get()), "episodes") : nullptr;
+                if (rc != OXMETA_OK)
+                    ox_add_warning("match: season %d in %s failed (%d); the episode's empty texts stay", season, fallback, rc);
+            }
+            if (season == fallback_season_ && fallback_episodes_) tmdb_fill_episode(&record, fallback_episodes_);
+        }
+        return ox_list_add(&out->list, &record) == 0 ? OXMETA_OK : OXMETA_E_OOM;
     }
 
     // Season and episode numbers: one season reply serves them all.
@@ -386,7 +406,7 @@ private:
         for (int k = 0; k < name_.episode_count; ++k) {
             yyjson_val *episode = rc == OXMETA_OK ? episode_numbered(episodes, name_.episodes[k]) : nullptr;
             if (episode) {
-                if (!keep(episode, out)) return OXMETA_E_OOM;
+                if (const int kept = keep(show, name_.season, episode, out)) return kept;
                 continue;
             }
             std::snprintf(missing, sizeof missing, "S%02dE%02d", name_.season, name_.episodes[k]);
@@ -411,7 +431,7 @@ private:
             std::snprintf(missing, sizeof missing, "aired on %s", name_.date);
         yyjson_val *detail = nullptr;
         if (const int rc = fetch_object(path, "tv_detail", &detail)) return rc;
-        if (const char *group = absolute ? absolute_group(detail) : nullptr) return grouped_episode(group, out);
+        if (const char *group = absolute ? absolute_group(detail) : nullptr) return grouped_episode(show, group, out);
         season_facts seasons[64];
         const int count = regular_seasons(detail, seasons);
         long day = 0;
@@ -435,7 +455,7 @@ private:
         if (const int rc = season_episodes(show, season, &episodes)) return rc;
         yyjson_val *episode = absolute ? episode_at(episodes, place) : episode_aired(episodes, day);
         if (!episode) return OXMETA_E_NOT_FOUND;
-        return keep(episode, out) ? OXMETA_OK : OXMETA_E_OOM;
+        return keep(show, season, episode, out);
     }
 
     // The id of the show's first episode group of type 2 ("absolute").
@@ -452,7 +472,7 @@ private:
 
     // The episode at the name's absolute number in an episode group: its
     // groups by "order", each one's episodes by "order", specials left out.
-    int grouped_episode(const char *group_id, found_episodes *out) {
+    int grouped_episode(int show, const char *group_id, found_episodes *out) {
         char *escaped = ox_query_escape(group_id);
         if (!escaped) return OXMETA_E_OOM;
         char path[kTmdbLookupPathSize];
@@ -479,7 +499,7 @@ private:
             yyjson_val *episode = nullptr;
             yyjson_arr_foreach(yyjson_obj_get(groups[g], "episodes"), e_index, e_max, episode) {
                 if (!yyjson_is_obj(episode) || number_member(episode, "season_number") == 0) continue;
-                if (--place == 0) return keep(episode, out) ? OXMETA_OK : OXMETA_E_OOM;
+                if (--place == 0) return keep(show, -1, episode, out);
             }
         }
         return OXMETA_E_NOT_FOUND;
@@ -493,8 +513,12 @@ private:
     const oxmeta_name &name_;
     const bool show_;
     oxmatch::query query_;
-    ox_doc docs_[kMaxRequests];
+    // The requests, and an episode's season in the fallback language.
+    static constexpr int kMaxDocs = kMaxRequests + 1;
+    ox_doc docs_[kMaxDocs];
     int docs_used_ = 0;
+    int fallback_season_ = -1;
+    yyjson_val *fallback_episodes_ = nullptr;
     candidate_set set_;
 };
 

@@ -1137,6 +1137,39 @@ TEST_F(Matching, AFileOfSeveralEpisodesNamesEachOne) {
     EXPECT_STREQ(ox().oxmeta_match_episode_title_at(0), "");
 }
 
+TEST_F(Matching, AnEpisodeWithoutTextTakesItFromItsSeasonInTheFallbackLanguage) {
+    script_case(kCases[18]);  // Doctor Who (2005)
+    script(replies::season_url(57243, 1),
+           replies::season_reply(57243, 1, {{941244, 1, "Rose"}, {941245, 2, "", "2005-04-02", ""}, {941246, 3, "", "2005-04-09", ""}}));
+    const std::string french = replies::season_url(57243, 1, "fr-FR");
+    script(french, replies::season_reply(57243, 1, {{941244, 1, "Rose"}, {941245, 2, "La Fin du monde", "2005-04-02"},
+                                                    {941246, 3, "Des morts inassouvis", "2005-04-09"}}));
+    ASSERT_EQ(ox().oxmeta_set_language_fallback("fr-FR"), OXMETA_OK);
+    // An episode with its texts asks nothing more.
+    ASSERT_EQ(ox().oxmeta_tmdb_match("Doctor.Who.2005.S01E01.720p.mkv"), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_match_episode_title(), "Rose");
+    EXPECT_EQ(ox().ox_fake_calls("GET", french.c_str()), 0);
+    // Both episodes of a file filled from one request for their season.
+    ASSERT_EQ(ox().oxmeta_tmdb_match("Doctor.Who.2005.S01E02E03.720p.mkv"), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_match_episode_title_at(0), "La Fin du monde");
+    EXPECT_STREQ(ox().oxmeta_match_episode_title_at(1), "Des morts inassouvis");
+    EXPECT_EQ(ox().ox_fake_calls("GET", french.c_str()), 1);
+
+    // The season in the fallback language failing leaves the name empty and
+    // says so; the match itself stands.
+    script(french, R"({"status_code":34,"status_message":"The resource you requested could not be found."})", 404);
+    const int warnings = ox().oxmeta_warning_count();
+    ASSERT_EQ(ox().oxmeta_tmdb_match("Doctor.Who.2005.S01E02E03.720p.mkv"), OXMETA_OK) << last_error();
+    EXPECT_STREQ(ox().oxmeta_match_episode_id(), "941245");
+    EXPECT_STREQ(ox().oxmeta_match_episode_title(), "");
+    EXPECT_STREQ(ox().oxmeta_match_episode_title_at(1), "");
+    EXPECT_EQ(ox().ox_fake_calls("GET", french.c_str()), 2);  // asked once for both
+    ASSERT_EQ(ox().oxmeta_warning_count(), warnings + 1);
+    EXPECT_TRUE(std::string(ox().oxmeta_warning(warnings)).find("match: season 1 in fr-FR failed") == 0)
+        << ox().oxmeta_warning(warnings);
+    ASSERT_EQ(ox().oxmeta_set_language_fallback(""), OXMETA_OK);
+}
+
 TEST_F(Matching, ThreadsMatchingAtOnceLeaveOneWholeMatch) {
     const match_case &film = kCases[0];
     const match_case &show = kCases[18];
