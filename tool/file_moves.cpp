@@ -5,12 +5,15 @@
 #include "file_moves.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -60,8 +63,11 @@ ssize_t read_full(int fd, char *data, size_t size) {
 }
 
 // Copies a regular file to a hidden name beside destination and puts it in
-// place; the source is left to the caller.
-move_result copy_into_place(const std::string &source, const std::string &destination, const struct stat &st) {
+// place; the source is left to the caller. A clone shares the source's
+// blocks (one call, the whole file or nothing) and is checked by its size;
+// a copy is compared with the source byte for byte.
+move_result copy_into_place(const std::string &source, const std::string &destination, const struct stat &st,
+                            bool clone = false) {
     move_result r;
     const std::string partial = partial_name(destination);
     const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -72,9 +78,13 @@ move_result copy_into_place(const std::string &source, const std::string &destin
         close(in);
         return r;
     }
-    std::vector<char> buffer(size_t{1} << 20);
+    std::vector<char> buffer(clone ? 0 : size_t{1} << 20);
     bool ok = true;
-    for (;;) {
+    if (clone && ioctl(out, FICLONE, in) != 0) {
+        ok = false;
+        r.error = why("share the file's blocks (reflink)", errno);
+    }
+    for (; ok && !clone;) {
         const ssize_t n = read_full(in, buffer.data(), buffer.size());
         if (n < 0) {
             ok = false;
@@ -93,11 +103,19 @@ move_result copy_into_place(const std::string &source, const std::string &destin
     if (ok && fsync(out) != 0) ok = false, r.error = why("sync the copy", errno);
     if (close(out) != 0 && ok) ok = false, r.error = why("close the copy", errno);
     close(in);
-    if (ok && !same_content(source, partial)) ok = false, r.error = "the copy differs from the source";
+    struct stat made{};
+    if (ok && clone && (stat(partial.c_str(), &made) != 0 || made.st_size != st.st_size))
+        ok = false, r.error = "the copy differs from the source";
+    if (ok && !clone && !same_content(source, partial)) ok = false, r.error = "the copy differs from the source";
     if (ok) {
         if (const int error = rename_noreplace(partial, destination); error != 0) ok = false, r.error = why("put the copy in place", error);
     }
-    if (ok && !sync_folder(folder_of(destination))) ok = false, r.error = why("sync the destination folder", errno);
+    if (ok && !sync_folder(folder_of(destination))) {
+        // In place but maybe not on disk: the copy goes, the source stays.
+        ok = false;
+        r.error = why("sync the destination folder", errno);
+        unlink(destination.c_str());
+    }
     if (!ok) {
         unlink(partial.c_str());
         return r;
@@ -105,7 +123,93 @@ move_result copy_into_place(const std::string &source, const std::string &destin
     return {true, true, ""};
 }
 
+std::string link_target(const std::string &path, const struct stat &st, bool &ok) {
+    std::vector<char> target(static_cast<size_t>(st.st_size) + 2);
+    const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+    ok = n >= 0 && static_cast<size_t>(n) < target.size();
+    return ok ? std::string(target.data(), static_cast<size_t>(n)) : "";
+}
+
+// A symbolic link copied as a link: the same target at destination.
+move_result copy_link(const std::string &source, const std::string &destination, const struct stat &st) {
+    bool ok = false;
+    const std::string target = link_target(source, st, ok);
+    if (!ok) return {false, true, why("read the link", errno)};
+    if (symlink(target.c_str(), destination.c_str()) != 0) return {false, true, why("make the link", errno)};
+    sync_folder(folder_of(destination));
+    return {true, true, ""};
+}
+
+std::string absolute_path(const std::string &path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char here[4096];
+    return getcwd(here, sizeof here) ? std::string(here) + "/" + path : path;
+}
+
+constexpr const char *kActionNames[] = {"move", "copy", "hardlink", "symlink", "reflink", "hardlink-or-copy"};
+
 }  // namespace
+
+const char *action_name(file_action action) { return kActionNames[static_cast<int>(action)]; }
+
+bool action_from_name(const std::string &name, file_action &action) {
+    for (int i = 0; i < static_cast<int>(std::size(kActionNames)); ++i) {
+        if (name == kActionNames[i]) {
+            action = static_cast<file_action>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+move_result place_file(file_action action, const std::string &source, const std::string &destination) {
+    if (action == file_action::move) return move_file(source, destination);
+    struct stat st{};
+    if (lstat(source.c_str(), &st) != 0) return {false, false, why("the source", errno)};
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return {false, false, "neither a file nor a link"};
+    move_result r;
+    switch (action) {
+        case file_action::symlink:
+            if (symlink(absolute_path(source).c_str(), destination.c_str()) != 0) return {false, false, why("make the link", errno)};
+            r = {true, false, "", true};
+            break;
+        case file_action::hardlink:
+        case file_action::hardlink_or_copy:
+            if (link(source.c_str(), destination.c_str()) == 0) {
+                r = {true, false, "", true};
+                break;
+            }
+            // Only another device is a reason to copy, and only when asked.
+            if (errno != EXDEV || action == file_action::hardlink) return {false, false, why("make the hard link", errno)};
+            [[fallthrough]];
+        case file_action::copy:
+        case file_action::reflink:
+            r = S_ISLNK(st.st_mode) ? copy_link(source, destination, st)
+                                    : copy_into_place(source, destination, st, action == file_action::reflink);
+            if (!r.ok) return r;
+            r.copied = true;
+            return r;  // copy_into_place synced the folder
+        case file_action::move:
+            break;
+    }
+    sync_folder(folder_of(destination));
+    return r;
+}
+
+bool placed(file_action action, const std::string &source, const std::string &destination) {
+    struct stat src{}, dst{};
+    if (lstat(source.c_str(), &src) != 0 || lstat(destination.c_str(), &dst) != 0) return false;
+    if (src.st_dev == dst.st_dev && src.st_ino == dst.st_ino) return action == file_action::hardlink || action == file_action::hardlink_or_copy;
+    if (action == file_action::symlink) {
+        bool ok = false;
+        return S_ISLNK(dst.st_mode) && link_target(destination, dst, ok) == absolute_path(source) && ok;
+    }
+    if (S_ISLNK(src.st_mode)) {
+        bool a = false, b = false;
+        return S_ISLNK(dst.st_mode) && link_target(source, src, a) == link_target(destination, dst, b) && a && b;
+    }
+    return action != file_action::hardlink && action != file_action::move && S_ISREG(dst.st_mode) && same_content(source, destination);
+}
 
 std::string partial_name(const std::string &destination) {
     const size_t slash = destination.rfind('/');
@@ -168,12 +272,7 @@ move_result move_file(const std::string &source, const std::string &destination)
     // Only another device is a reason to copy.
     if (error != EXDEV) return {false, false, why("rename", error)};
     if (S_ISLNK(st.st_mode)) {
-        std::vector<char> target(static_cast<size_t>(st.st_size) + 1);
-        const ssize_t n = readlink(source.c_str(), target.data(), target.size());
-        if (n < 0 || static_cast<size_t>(n) >= target.size()) return {false, true, why("read the link", errno)};
-        if (symlink(std::string(target.data(), static_cast<size_t>(n)).c_str(), destination.c_str()) != 0)
-            return {false, true, why("make the link", errno)};
-        sync_folder(folder_of(destination));
+        if (move_result r = copy_link(source, destination, st); !r.ok) return r;
     } else if (S_ISREG(st.st_mode)) {
         move_result r = copy_into_place(source, destination, st);
         if (!r.ok) return r;

@@ -4,6 +4,7 @@
 // journalled, so that a killed run is finished with --resume and a
 // finished one undone with `organize undo`.
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include "organize_plan.h"
 #include "output.h"
 #include "scan.h"
+#include "sizes.h"
 #include "terminal.h"
 
 namespace {
@@ -32,6 +34,7 @@ struct organize_options {
     std::string layout = "jellyfin";
     std::string template_text;
     std::string conflict = "fail";
+    std::string action = "move";
     bool dry_run = false;
     bool resume = false;
     bool quiet = false;
@@ -55,10 +58,11 @@ bool inside(const std::string &path, const std::string &folder) {
                               (folder == "/" || path[folder.size()] == '/'));
 }
 
-// One entry of the plan: "move" with its destination, or "leave" with why.
+// One entry of the plan: the action ("move", "copy", ...) with its
+// destination, or "leave" with why.
 void plan_line(std::string &out, output_format format, const char *action, const std::string &source, const char *key,
                const std::string &value) {
-    const bool move = std::string(action) == "move";
+    const bool move = std::string(action) != "leave";
     if (format == output_format::json) {
         out += "{";
         json_key(out, "action");
@@ -76,9 +80,9 @@ void plan_line(std::string &out, output_format format, const char *action, const
     }
 }
 
-void print_plan(const organize_plan &plan, output_format format) {
+void print_plan(const organize_plan &plan, file_action action, output_format format) {
     std::string out;
-    for (const plan_step &s : plan.steps) plan_line(out, format, "move", s.source, "destination", s.destination);
+    for (const plan_step &s : plan.steps) plan_line(out, format, action_name(action), s.source, "destination", s.destination);
     for (const plan_left &l : plan.left) plan_line(out, format, "leave", l.source, "reason", l.reason);
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
@@ -110,8 +114,51 @@ void remove_emptied_folders(const organize_plan &plan, const std::vector<std::st
 }
 
 void tell_tally(const char *what, const organize_tally &t) {
-    std::fprintf(stderr, "oxmeta: %s: %zu moved, %zu copied, %zu skipped, %zu failed\n", what, t.moved, t.copied, t.skipped,
-                 t.failed);
+    std::fprintf(stderr, "oxmeta: %s: %zu moved, %zu copied, %zu linked, %zu skipped, %zu failed\n", what, t.moved, t.copied,
+                 t.linked, t.skipped, t.failed);
+}
+
+void tell_undo_tally(const organize_tally &t) {
+    std::fprintf(stderr, "oxmeta: organize undo: %zu restored, %zu removed, %zu kept\n", t.moved, t.removed, t.skipped);
+}
+
+// The folder itself, or the nearest one above it that exists.
+std::string existing_folder(std::string path) {
+    struct stat st{};
+    while (stat(path.c_str(), &st) != 0 && path != "/") path = std::filesystem::path(path).parent_path().string();
+    return path;
+}
+
+// Bytes the plan writes anew into the library: every file for a copy, the
+// files from another device for a move or a hard link that may copy; none
+// for links and for clones, which share their blocks.
+uint64_t bytes_to_copy(const organize_plan &plan, file_action action, dev_t library_device) {
+    uint64_t bytes = 0;
+    for (const plan_step &s : plan.steps) {
+        struct stat st{};
+        if (lstat(s.source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        const bool elsewhere = st.st_dev != library_device;
+        if (action == file_action::copy || (elsewhere && (action == file_action::move || action == file_action::hardlink_or_copy)))
+            bytes += static_cast<uint64_t>(st.st_size);
+    }
+    return bytes;
+}
+
+// Whether the library's device has room for the plan's copies; says why
+// not. A margin is kept for the folders and the filesystem's own needs.
+bool room_for(const organize_plan &plan, file_action action, const std::string &library) {
+    const std::string folder = existing_folder(library);
+    struct stat st{};
+    struct statvfs fs{};
+    if (stat(folder.c_str(), &st) != 0 || statvfs(folder.c_str(), &fs) != 0) return true;  // the steps will tell
+    const uint64_t needed = bytes_to_copy(plan, action, st.st_dev);
+    if (needed == 0) return true;
+    const uint64_t free_bytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+    const uint64_t margin = std::min<uint64_t>(needed / 100 + (uint64_t{16} << 20), uint64_t{1} << 30);
+    if (needed + margin <= free_bytes) return true;
+    std::fprintf(stderr, "oxmeta: organize: not enough free space in %s: the copies need %s, %s is free; nothing done\n",
+                 escape_cell(folder).c_str(), byte_size_text(needed + margin).c_str(), byte_size_text(free_bytes).c_str());
+    return false;
 }
 
 // `organize undo [RUN]`: needs no service, only the journal.
@@ -129,7 +176,7 @@ int run_undo(bool json) {
     }
     organize_tally t;
     const bool ok = undo_run(state, o.undo_run, json, t);
-    tell_tally("organize undo", t);
+    tell_undo_tally(t);
     return ok && t.failed == 0 && t.skipped == 0 ? 0 : 1;
 }
 
@@ -176,6 +223,8 @@ int run_organize(const run_context &run) {
         }
         o.layout.clear();
     }
+    file_action action = file_action::move;
+    action_from_name(o.action, action);
     const std::string library = absolute(o.library);
     for (std::string &dir : o.scan.dirs) {
         dir = absolute(dir);
@@ -210,22 +259,23 @@ int run_organize(const run_context &run) {
         if (in) inside_src.push_back(std::move(m));
         else outside.push_back({m.input, "reached through a link to a folder outside the sources; left as it is", false});
     }
-    organize_plan plan = make_plan(inside_src, {library, o.layout, o.template_text, o.conflict == "skip"});
+    organize_plan plan = make_plan(inside_src, {library, o.layout, o.template_text, o.conflict == "skip", o.conflict == "index"});
     plan.left.insert(plan.left.end(), outside.begin(), outside.end());
-    print_plan(plan, run.format);
+    print_plan(plan, action, run.format);
     if (!flush_output()) return 2;
     if (!o.quiet)
-        std::fprintf(stderr, "oxmeta: organize: plan of %zu %s, %zu %s left where %s%s\n", plan.steps.size(),
-                     plan.steps.size() == 1 ? "move" : "moves", plan.left.size(), plan.left.size() == 1 ? "file" : "files",
+        std::fprintf(stderr, "oxmeta: organize: plan of %zu %s%s, %zu %s left where %s%s\n", plan.steps.size(),
+                     plan.steps.size() == 1 ? "step" : "steps", action == file_action::move ? "" : (std::string(" (") + action_name(action) + ")").c_str(), plan.left.size(), plan.left.size() == 1 ? "file" : "files",
                      plan.left.size() == 1 ? "it is" : "they are", o.dry_run ? " (dry run: nothing touched)" : "");
     // Files organize cannot place (unmatched, ambiguous) are listed, not failures.
     const bool any_failed = std::any_of(plan.left.begin(), plan.left.end(), [](const plan_left &l) { return l.failed; });
     if (o.dry_run) return any_failed ? 1 : 0;
+    if (!room_for(plan, action, library)) return 1;
     organize_tally t;
     t.skipped = plan.left.size();
     // Nothing to do leaves no journal.
-    const bool ok = plan.steps.empty() || apply_plan(plan, state, json, t);
-    remove_emptied_folders(plan, o.scan.dirs);
+    const bool ok = plan.steps.empty() || apply_plan(plan, action, state, json, t);
+    if (action == file_action::move) remove_emptied_folders(plan, o.scan.dirs);
     tell_tally("organize", t);
     return ok && t.failed == 0 && !any_failed ? 0 : 1;
 }
@@ -245,9 +295,15 @@ void add_organize_command(CLI::App &app, operation &op) {
                     "{episode_title} {edition} {screen_size} {ext}")
         ->option_text("TEXT")
         ->check(non_empty());
-    cmd->add_option("--conflict", o.conflict, "A destination that exists: fail (the default) or skip that file")
+    cmd->add_option("--conflict", o.conflict,
+                    "A destination that exists: fail (the default) or skip that file, or index its name (\"Name (2).mkv\")")
         ->option_text("WHAT")
-        ->check(one_of({"fail", "skip"}));
+        ->check(one_of({"fail", "skip", "index"}));
+    cmd->add_option("--action", o.action,
+                    "move (the default), copy, hardlink, symlink, reflink, or hardlink-or-copy (a copy only where a hard "
+                    "link cannot cross devices); all but move leave the sources where they are")
+        ->option_text("ACTION")
+        ->check(one_of({"move", "copy", "hardlink", "symlink", "reflink", "hardlink-or-copy"}));
     cmd->add_flag("--dry-run,-n", o.dry_run, "Print the plan and touch nothing");
     cmd->add_flag("--resume", o.resume, "Finish the run that was stopped (its journal is in $XDG_STATE_HOME/oxmeta)");
     add_scan_options(cmd, o.scan);

@@ -44,6 +44,7 @@ struct step_state {
 
 struct journal_state {
     std::string run;
+    file_action action = file_action::move;
     bool planned = false, ended = false, undo_ended = false, undo_started = false;
     std::vector<step_state> steps;
 };
@@ -73,7 +74,11 @@ journal_state read_journal(const std::string &path) {
             const long long i = yyjson_get_sint(v);
             return i >= 0 && static_cast<size_t>(i) < j.steps.size() ? &j.steps[static_cast<size_t>(i)] : nullptr;
         };
-        if (yyjson_obj_get(root, "run")) j.run = str("run");
+        if (yyjson_obj_get(root, "run")) {
+            j.run = str("run");
+            // A run of an earlier version, with no action, moved its files.
+            if (!action_from_name(str("action"), j.action)) j.action = file_action::move;
+        }
         if (yyjson_obj_get(root, "step") && !j.planned) j.steps.push_back({str("source"), str("destination")});
         if (yyjson_obj_get(root, "planned")) j.planned = true;
         if (yyjson_obj_get(root, "end")) j.ended = true;
@@ -161,6 +166,11 @@ bool exists(const std::string &path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
+// What a step did, as told and counted.
+const char *outcome_word(const move_result &r) { return r.linked ? "linked" : r.copied ? "copied" : "moved"; }
+
+void count(organize_tally &tally, const move_result &r) { ++(r.linked ? tally.linked : r.copied ? tally.copied : tally.moved); }
+
 std::string done_line(size_t i, const std::string &destination, bool copied) {
     struct stat st{};
     lstat(destination.c_str(), &st);
@@ -170,17 +180,17 @@ std::string done_line(size_t i, const std::string &destination, bool copied) {
                       ",\"copied\":" + (copied ? "true" : "false"));
 }
 
-// One step, journalled: its intent, the move, its outcome.
-bool do_step(journal_writer &w, size_t i, const std::string &source, const std::string &destination, bool json,
-             organize_tally &tally) {
+// One step, journalled: its intent, the move (or copy, or link), its outcome.
+bool do_step(journal_writer &w, file_action action, size_t i, const std::string &source, const std::string &destination,
+             bool json, organize_tally &tally) {
     if (!w.add(object("intent", static_cast<long long>(i)))) return false;
     std::string reason;
     move_result r;
     if (!make_folders(folder_of(destination), reason)) r.error = reason;
-    else r = move_file(source, destination);
+    else r = place_file(action, source, destination);
     if (r.ok) {
-        ++(r.copied ? tally.copied : tally.moved);
-        tell(json, r.copied ? "copied" : "moved", source, destination, "");
+        count(tally, r);
+        tell(json, outcome_word(r), source, destination, "");
         return w.add(done_line(i, destination, r.copied));
     }
     ++tally.failed;
@@ -232,7 +242,8 @@ std::string unfinished_journal(const std::string &folder) {
     return "";
 }
 
-bool apply_plan(const organize_plan &plan, const std::string &folder, bool json, organize_tally &tally) {
+bool apply_plan(const organize_plan &plan, file_action action, const std::string &folder, bool json,
+                organize_tally &tally) {
     std::string reason;
     if (!make_folders(folder, reason)) {
         std::fprintf(stderr, "oxmeta: organize: no journal, nothing done: %s\n", escape_cell(reason).c_str());
@@ -242,7 +253,7 @@ bool apply_plan(const organize_plan &plan, const std::string &folder, bool json,
     const std::string run = run_name();
     const std::string path = folder + "/" + kPrefix + run + kSuffix;
     journal_writer w(path);
-    std::string run_line = text_member("run", run);
+    std::string run_line = text_member("run", run) + text_member("action", action_name(action));
     run_line[0] = '{';
     run_line += '}';
     bool ok = w.ok() && w.add(run_line);
@@ -256,7 +267,7 @@ bool apply_plan(const organize_plan &plan, const std::string &folder, bool json,
         return false;
     }
     for (size_t i = 0; i < plan.steps.size(); ++i) {
-        if (!do_step(w, i, plan.steps[i].source, plan.steps[i].destination, json, tally)) {
+        if (!do_step(w, action, i, plan.steps[i].source, plan.steps[i].destination, json, tally)) {
             std::fprintf(stderr, "oxmeta: organize: the journal %s cannot be written; stopped (oxmeta organize --resume goes on)\n",
                          escape_cell(path).c_str());
             return false;
@@ -276,7 +287,29 @@ bool resume_run(const std::string &path, bool json, organize_tally &tally) {
     for (size_t i = 0; i < j.steps.size(); ++i) {
         step_state &s = j.steps[i];
         if (s.done || s.failed) continue;
-        if (s.intent) {
+        if (s.intent && j.action != file_action::move) {
+            // The source stays: the step is done when the destination is
+            // what it made of it; the destination was free when planned.
+            unlink(partial_name(s.destination).c_str());
+            if (placed(j.action, s.source, s.destination)) {
+                move_result r{true, j.action != file_action::hardlink && j.action != file_action::symlink, "",
+                              j.action == file_action::symlink || j.action == file_action::hardlink};
+                struct stat a{}, b{};
+                if (j.action == file_action::hardlink_or_copy && lstat(s.source.c_str(), &a) == 0 &&
+                    lstat(s.destination.c_str(), &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev)
+                    r.copied = false, r.linked = true;
+                count(tally, r);
+                tell(json, outcome_word(r), s.source, s.destination, "");
+                if (!w.add(done_line(i, s.destination, r.copied))) return false;
+                continue;
+            }
+            if (exists(s.destination)) {
+                ++tally.failed;
+                tell(json, "failed", s.source, s.destination, "the destination holds another file; both are kept");
+                if (!w.add(object("failed", static_cast<long long>(i), text_member("error", "both kept")))) return false;
+                continue;
+            }
+        } else if (s.intent) {
             // What the files say of a step begun: its copy, if any, was ours.
             unlink(partial_name(s.destination).c_str());
             const bool at_source = exists(s.source), at_destination = exists(s.destination);
@@ -300,7 +333,7 @@ bool resume_run(const std::string &path, bool json, organize_tally &tally) {
                 continue;
             }
         }
-        if (!do_step(w, i, s.source, s.destination, json, tally)) return false;
+        if (!do_step(w, j.action, i, s.source, s.destination, json, tally)) return false;
     }
     return w.add("{\"end\":true}");
 }
@@ -330,12 +363,15 @@ bool undo_run(const std::string &folder, const std::string &run, bool json, orga
     }
     journal_writer w(path);
     if (!w.ok()) return false;
+    const bool moved = j.action == file_action::move;
     for (size_t k = j.steps.size(); k-- > 0;) {
         step_state &s = j.steps[k];
         if (!s.done || s.undone || s.kept) continue;
+        // A copy or a link is undone by removing it; a file moved goes back.
+        const char *undone_word = moved ? "restored" : "removed";
         if (s.undo_intent && !exists(s.destination) && exists(s.source)) {
-            ++tally.moved;  // moved back before the last undo stopped
-            tell(json, "restored", s.destination, s.source, "");
+            ++(moved ? tally.moved : tally.removed);  // done before the last undo stopped
+            tell(json, undone_word, s.destination, s.source, "");
             if (!w.add(object("undone", static_cast<long long>(k)))) return false;
             continue;
         }
@@ -345,13 +381,21 @@ bool undo_run(const std::string &folder, const std::string &run, bool json, orga
         if (lstat(s.destination.c_str(), &st) != 0) problem = "it is no longer there";
         else if (st.st_size != s.size ||
                  static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec != s.mtime)
-            problem = "it changed since it was moved";
-        else if (exists(s.source)) problem = "its first path is taken";
-        if (problem.empty() && !make_folders(folder_of(s.source), problem)) {}
+            problem = moved ? "it changed since it was moved" : "it changed since it was made";
+        else if (moved && exists(s.source)) problem = "its first path is taken";
+        else if (!moved && !placed(j.action, s.source, s.destination))
+            problem = "its source is gone or no longer the same; it is the only copy left";
+        if (problem.empty() && moved && !make_folders(folder_of(s.source), problem)) {}
         if (problem.empty()) {
             if (!w.add(object("undo", static_cast<long long>(k)))) return false;
-            const move_result r = move_file(s.destination, s.source);
-            if (!r.ok) problem = r.error;
+            if (moved) {
+                const move_result r = move_file(s.destination, s.source);
+                if (!r.ok) problem = r.error;
+            } else if (unlink(s.destination.c_str()) != 0) {
+                problem = std::string("remove it: ") + std::strerror(errno);
+            } else {
+                sync_folder(folder_of(s.destination));
+            }
         }
         if (!problem.empty()) {
             ++tally.skipped;
@@ -359,8 +403,8 @@ bool undo_run(const std::string &folder, const std::string &run, bool json, orga
             if (!w.add(object("kept", static_cast<long long>(k), text_member("error", problem)))) return false;
             continue;
         }
-        ++tally.moved;
-        tell(json, "restored", s.destination, s.source, "");
+        ++(moved ? tally.moved : tally.removed);
+        tell(json, undone_word, s.destination, s.source, "");
         if (!w.add(object("undone", static_cast<long long>(k)))) return false;
     }
     return w.add("{\"undo_end\":true}");

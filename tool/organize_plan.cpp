@@ -176,18 +176,40 @@ organize_plan make_plan(const std::vector<match_outcome> &outcomes, const plan_o
     // Destinations, and the sources each one would take.
     std::map<std::string, std::vector<size_t>> into;
     std::vector<plan_step> wanted;
+    // Room for " (99)" after the name when a taken name gets an index.
+    const size_t index_room = options.index_conflicts ? 5 : 0;
+    std::set<std::string> taken;  // destinations given so far
     for (size_t g = 0; g < videos.size(); ++g) {
         const video &v = videos[g];
-        size_t suffix_room = 0;
-        for (const std::string &side : v.sidecars) suffix_room = std::max(suffix_room, side.size() - v.stem.size());
+        size_t suffix_room = index_room;
+        for (const std::string &side : v.sidecars) suffix_room = std::max(suffix_room, side.size() - v.stem.size() + index_room);
         const std::vector<std::string> parts = library_path(entry_of(*v.outcome), options.layout, options.template_text, suffix_room);
         std::string folder = options.library;
         for (size_t i = 0; i + 1 < parts.size(); ++i) folder += "/" + parts[i];
         const std::string file = parts.back();
-        const std::string new_stem = stem_of(file);
-        wanted.push_back({v.outcome->input, folder + "/" + file, g});
-        for (const std::string &side : v.sidecars)
-            wanted.push_back({folder_of(v.outcome->input) + "/" + side, folder + "/" + new_stem + side.substr(v.stem.size()), g});
+        const std::string ext = file.substr(stem_of(file).size());
+        // The video's name and its sidecars', with index n (1: none).
+        const auto named = [&](int n) {
+            const std::string stem = stem_of(file) + (n > 1 ? " (" + std::to_string(n) + ")" : "");
+            std::vector<plan_step> steps = {{v.outcome->input, folder + "/" + stem + ext, g}};
+            for (const std::string &side : v.sidecars)
+                steps.push_back({folder_of(v.outcome->input) + "/" + side, folder + "/" + stem + side.substr(v.stem.size()), g});
+            return steps;
+        };
+        const auto free_names = [&](const std::vector<plan_step> &steps) {
+            struct stat st{};
+            return std::none_of(steps.begin(), steps.end(), [&](const plan_step &s) {
+                return s.destination != s.source && (taken.count(s.destination) || lstat(s.destination.c_str(), &st) == 0);
+            });
+        };
+        std::vector<plan_step> steps = named(1);
+        for (int n = 2; options.index_conflicts && n <= 99 && !free_names(steps); ++n) {
+            if (free_names(named(n))) steps = named(n);
+        }
+        for (plan_step &s : steps) {
+            taken.insert(s.destination);
+            wanted.push_back(std::move(s));
+        }
     }
     std::set<std::string> sources;
     for (const plan_step &s : wanted) sources.insert(s.source);

@@ -28,7 +28,8 @@ struct plan_options {
     std::string library;      // the folder the files go to
     std::string layout;       // jellyfin, plex or kodi; empty with a template
     std::string template_text;
-    bool skip_conflicts = false;  // --conflict skip: a conflict is skipped, not failed
+    bool skip_conflicts = false;   // --conflict skip: a conflict is skipped, not failed
+    bool index_conflicts = false;  // --conflict index: "Name (2).ext" where "Name.ext" exists
 };
 
 // The plan for the matched outcomes, in walk order.

@@ -3,7 +3,8 @@
  * (to a file other than stdin, stdout and stderr), fsync or fdatasync
  * fails with OXMETA_FAULT (EXDEV, ENOSPC, EIO, EACCES), or, with
  * OXMETA_FAULT=KILL, the process is killed with SIGKILL before it. The
- * calls counted are written to OXMETA_FAULT_COUNT at exit. */
+ * calls counted are written to OXMETA_FAULT_COUNT at exit. symlink is
+ * counted too, and OXMETA_FAKE_FREE sets the free space statvfs tells. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -12,6 +13,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 static long calls;
@@ -85,4 +87,20 @@ int fdatasync(int fd) {
     const int e = fault();
     if (e) return errno = e, -1;
     return REAL(fdatasync)(fd);
+}
+int symlink(const char *target, const char *path) {
+    const int e = fault();
+    if (e) return errno = e, -1;
+    return REAL(symlink)(target, path);
+}
+
+/* OXMETA_FAKE_FREE=N: every filesystem has N bytes free. */
+int statvfs(const char *path, struct statvfs *out) {
+    const int rc = REAL(statvfs)(path, out);
+    const char *free_bytes = getenv("OXMETA_FAKE_FREE");
+    if (rc == 0 && free_bytes) {
+        out->f_frsize = 1;
+        out->f_bavail = out->f_bfree = strtoull(free_bytes, NULL, 10);
+    }
+    return rc;
 }

@@ -219,8 +219,9 @@ protected:
         options.env["XDG_STATE_HOME"] = state.string();
         return run_tool(args, options);
     }
-    outcome organize(std::map<std::string, std::optional<std::string>> env = {}) {
-        return tool({"--offline", "organize", src.string(), "--to", lib.string(), "--format", "tsv", "-q"}, std::move(env));
+    outcome organize(std::map<std::string, std::optional<std::string>> env = {}, const std::string &action = "move") {
+        return tool({"--offline", "organize", src.string(), "--to", lib.string(), "--format", "tsv", "-q", "--action", action},
+                    std::move(env));
     }
     // Each input's content at exactly one path, and no partial copy left.
     void expect_each_once(const std::string &when) {
@@ -235,6 +236,23 @@ protected:
         }
         for (const auto &[path, content] : inputs)
             EXPECT_EQ(where[content].size(), 1u) << when << ": " << path << " found " << where[content].size() << " times";
+    }
+    // With an action that leaves the sources: each source as it was, each
+    // file in the library a whole copy of one of them (or a link to one),
+    // and no partial copy left (but right after a kill).
+    void expect_sources_and_whole_copies(const std::string &when, bool killed = false) {
+        std::map<std::string, int> contents;
+        for (const auto &[path, content] : inputs) contents[content] = 0;
+        if (fs::exists(lib)) {
+            for (const auto &e : fs::recursive_directory_iterator(lib)) {
+                if (e.is_directory()) continue;
+                const bool partial = contains(e.path().filename().string(), ".oxmeta-partial");
+                EXPECT_TRUE(!partial || killed) << when << ": " << e.path();
+                if (partial) continue;
+                EXPECT_TRUE(contents.count(slurp(e.path()))) << when << ": not a whole copy: " << e.path();
+            }
+        }
+        expect_all_back(when);
     }
     void expect_all_back(const std::string &when) {
         for (const auto &[path, content] : inputs) {
@@ -337,6 +355,116 @@ TEST_F(OrganizeApplyTest, UndoKeepsWhatChangedOrWhoseFirstPathIsTaken) {
     EXPECT_TRUE(contains(r.out, "kept\t")) << r.out;
 }
 
+// The sources' paths and contents as they were, and the library's
+// destinations after a run with an action that leaves the sources.
+TEST_F(OrganizeApplyTest, CopiesAndLinksLeaveTheSourcesAndUndoRemovesOnlyWhatItMade) {
+    enum class kind { copy, same_file, link_to_source };
+    struct action_case {
+        const char *action;
+        const char *told;  // the word of each step done
+        kind made;
+    };
+    const action_case cases[] = {
+        {"copy", "copied", kind::copy},
+        {"hardlink", "linked", kind::same_file},
+        {"symlink", "linked", kind::link_to_source},
+        {"hardlink-or-copy", "linked", kind::same_file},  // one device: never a copy
+    };
+    const fs::path source = src / "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.mkv";
+    const fs::path film = lib / "The Thing (1982) [tmdbid-1091]/The Thing (1982) [tmdbid-1091].mkv";
+    const fs::path subtitle = lib / "The Thing (1982) [tmdbid-1091]/The Thing (1982) [tmdbid-1091].en.srt";
+    for (const action_case &c : cases) {
+        SCOPED_TRACE(c.action);
+        const outcome r = tool({"--offline", "organize", src.string(), "--to", lib.string(), "--format", "tsv", "--action", c.action});
+        EXPECT_EQ(r.status, 1) << r.err;  // Blade Runner's destination exists
+        EXPECT_TRUE(contains(r.out, std::string(c.action) + "\t" + source.string() + "\t" + film.string() + "\n")) << r.out;
+        EXPECT_TRUE(contains(r.out, std::string(c.told) + "\t" + source.string() + "\t")) << r.out;
+        expect_all_back("after the run");  // every source where it was
+        ASSERT_TRUE(fs::exists(film));
+        EXPECT_EQ(slurp(film), slurp(source));
+        EXPECT_EQ(slurp(subtitle), slurp(src / "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.en.srt"));
+        switch (c.made) {
+            case kind::copy:
+                EXPECT_FALSE(fs::equivalent(film, source));
+                EXPECT_EQ(fs::last_write_time(film), fs::last_write_time(source));
+                break;
+            case kind::same_file:
+                EXPECT_TRUE(fs::equivalent(film, source));
+                break;
+            case kind::link_to_source:
+                ASSERT_TRUE(fs::is_symlink(film));
+                EXPECT_EQ(fs::read_symlink(film), source);
+                break;
+        }
+        const outcome undone = tool({"organize", "undo"});
+        EXPECT_EQ(undone.status, 0) << undone.err;
+        EXPECT_TRUE(contains(undone.err, " removed, 0 kept")) << undone.err;
+        EXPECT_FALSE(fs::exists(film));
+        EXPECT_FALSE(fs::is_symlink(film));
+        expect_all_back("after undo");
+    }
+
+    // A copy whose source changed since is the only copy of what it holds:
+    // undo keeps it.
+    ASSERT_EQ(tool({"--offline", "organize", src.string(), "--to", lib.string(), "--action", "copy", "-q"}).status, 1);
+    write_file(source, "changed after the copy");
+    const outcome undone = tool({"organize", "undo", "--format", "tsv"});
+    EXPECT_EQ(undone.status, 1);
+    EXPECT_TRUE(contains(undone.out, "kept\t" + film.string())) << undone.out;
+    EXPECT_EQ(slurp(film), inputs[1].second);
+}
+
+TEST_F(OrganizeApplyTest, ARefusedReflinkOrTooLittleRoomLeavesEverything) {
+    // A filesystem that cannot share blocks refuses each clone; nothing is
+    // left half made.
+    const fs::path film = lib / "The Thing (1982) [tmdbid-1091]/The Thing (1982) [tmdbid-1091].mkv";
+    outcome r = tool({"--offline", "organize", src.string(), "--to", lib.string(), "--format", "tsv", "--action", "reflink"});
+    if (contains(r.out, "copied\t")) {
+        EXPECT_EQ(slurp(film), inputs[1].second);  // a filesystem that can
+    } else {
+        EXPECT_TRUE(contains(r.out, "failed\t") && contains(r.out, "reflink")) << r.out;
+        EXPECT_FALSE(fs::exists(film));
+    }
+    expect_all_back("after the clones");
+    tool({"organize", "undo"});
+    expect_all_back("after undo");
+    EXPECT_FALSE(fs::exists(film));
+
+    if (OXMETA_TOOL_SANITIZED) GTEST_SKIP() << "a preloaded shim cannot come before the sanitizer's runtime";
+    // Copies that would not fit: refused before the first one, no journal.
+    const auto journals = [&] {
+        return std::distance(fs::directory_iterator(state / "oxmeta"), fs::directory_iterator());
+    };
+    const auto journals_before = journals();
+    r = tool({"--offline", "organize", src.string(), "--to", lib.string(), "--action", "copy", "-q"},
+             {{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAKE_FREE", "4096"}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "not enough free space in " + lib.string())) << r.err;
+    EXPECT_FALSE(fs::exists(film));
+    EXPECT_EQ(journals(), journals_before);
+    // Links take no room.
+    r = tool({"--offline", "organize", src.string(), "--to", lib.string(), "--action", "hardlink", "-q"},
+             {{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAKE_FREE", "4096"}});
+    EXPECT_TRUE(fs::equivalent(film, src / "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.mkv")) << r.err;
+}
+
+TEST_F(OrganizeApplyTest, ATakenNameGetsAnIndexWithItsSidecars) {
+    const fs::path folder = lib / "The Thing (1982) [tmdbid-1091]";
+    add(folder / "The Thing (1982) [tmdbid-1091].mkv", "another cut, already filed");
+    add(folder / "The Thing (1982) [tmdbid-1091] (2).en.srt", "a subtitle of another file");
+    const outcome r = tool({"--offline", "organize", src.string(), "--to", lib.string(), "--format", "tsv", "--conflict", "index", "-q"});
+    // (2) is taken by a sidecar's name: the film and its sidecars take (3).
+    EXPECT_EQ(slurp(folder / "The Thing (1982) [tmdbid-1091] (3).mkv"), inputs[1].second) << r.out;
+    EXPECT_EQ(slurp(folder / "The Thing (1982) [tmdbid-1091] (3).en.srt"), inputs[2].second);
+    EXPECT_EQ(slurp(folder / "The Thing (1982) [tmdbid-1091] (3).forced.fr.srt"), inputs[3].second);
+    // Blade Runner's taken name is indexed too.
+    EXPECT_EQ(slurp(lib / "Blade Runner (1982) [tmdbid-78]/Blade Runner (1982) [tmdbid-78] (2).mkv"), inputs[0].second);
+    EXPECT_EQ(r.status, 0) << r.err;
+    expect_each_once("after the run");
+    EXPECT_EQ(tool({"organize", "undo"}).status, 0);
+    expect_all_back("after undo");
+}
+
 TEST_F(OrganizeApplyTest, AnUnfinishedRunIsResumedBeforeAnother) {
     if (OXMETA_TOOL_SANITIZED) GTEST_SKIP() << "a preloaded shim cannot come before the sanitizer's runtime";
     // Killed at its 40th journalled call, amid the moves: a new run is
@@ -356,13 +484,23 @@ TEST_F(OrganizeApplyTest, AnUnfinishedRunIsResumedBeforeAnother) {
 
 // Every journalled call in turn fails with the error (or the process is
 // killed there); then --resume and undo. No byte may be lost or changed.
-class OrganizeFaultSweep : public OrganizeApplyTest, public ::testing::WithParamInterface<const char *> {};
+struct sweep_case {
+    const char *action;
+    const char *fault;
+};
+
+class OrganizeFaultSweep : public OrganizeApplyTest, public ::testing::WithParamInterface<sweep_case> {};
 
 TEST_P(OrganizeFaultSweep, LosesNothing) {
     if (OXMETA_TOOL_SANITIZED) GTEST_SKIP() << "a preloaded shim cannot come before the sanitizer's runtime";
-    const char *fault = GetParam();
+    const auto [action, fault] = GetParam();
+    const bool moves = std::string(action) == "move";
+    const auto expect_whole = [&](const std::string &when, bool killed = false) {
+        if (moves) expect_each_once(when);
+        else expect_sources_and_whole_copies(when, killed);
+    };
     const fs::path count_file = root / "calls";
-    outcome r = organize({{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAULT_COUNT", count_file.string()}});
+    outcome r = organize({{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAULT_COUNT", count_file.string()}}, action);
     ASSERT_EQ(r.status, 1) << r.err;
     const long calls = std::stol(slurp(count_file));
     ASSERT_GT(calls, 20);
@@ -370,24 +508,34 @@ TEST_P(OrganizeFaultSweep, LosesNothing) {
     expect_all_back("before the sweep");
     int runs = 0;
     for (long k = 1; k <= calls; ++k) {
-        const std::string when = std::string(fault) + " at call " + std::to_string(k);
-        organize({{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAULT", fault}, {"OXMETA_FAULT_AT", std::to_string(k)}});
-        expect_each_once(when);
+        const std::string when = std::string(action) + ", " + fault + " at call " + std::to_string(k);
+        organize({{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAULT", fault}, {"OXMETA_FAULT_AT", std::to_string(k)}},
+                 action);
+        expect_whole(when, std::string(fault) == "KILL");
         const outcome resumed = tool({"organize", "--resume"});
-        expect_each_once(when + ", resumed");
+        expect_whole(when + ", resumed");
         const outcome undone = tool({"organize", "undo"});
         // Nothing to undo when the fault came before the first step.
         EXPECT_TRUE(undone.status == 0 || contains(undone.err, "no run left to undo"))
             << when << "\n" << resumed.err << undone.err;
         expect_all_back(when + ", undone");
+        if (!moves && fs::exists(lib)) {
+            for (const auto &e : fs::recursive_directory_iterator(lib))
+                EXPECT_TRUE(e.is_directory() || e.path().string().find("Blade Runner") != std::string::npos)
+                    << when << ": left after undo: " << e.path();
+        }
         ++runs;
         if (::testing::Test::HasFailure()) return;
     }
-    std::printf("fault sweep, %s: %d runs over %zu files, each resumed and undone, 0 bytes lost or changed\n", fault, runs,
-                inputs.size());
+    std::printf("fault sweep, %s, %s: %d runs over %zu files, each resumed and undone, 0 bytes lost or changed\n", action,
+                fault, runs, inputs.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, OrganizeFaultSweep, ::testing::Values("KILL", "EXDEV", "ENOSPC", "EIO", "EACCES"));
+INSTANTIATE_TEST_SUITE_P(Faults, OrganizeFaultSweep,
+                         ::testing::Values(sweep_case{"move", "KILL"}, sweep_case{"move", "EXDEV"}, sweep_case{"move", "ENOSPC"},
+                                           sweep_case{"move", "EIO"}, sweep_case{"move", "EACCES"}, sweep_case{"copy", "KILL"},
+                                           sweep_case{"copy", "ENOSPC"}, sweep_case{"hardlink-or-copy", "EXDEV"},
+                                           sweep_case{"symlink", "KILL"}));
 
 }  // namespace
 }  // namespace tool_test
