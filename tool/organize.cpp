@@ -259,7 +259,8 @@ int run_organize(const run_context &run) {
         if (in) inside_src.push_back(std::move(m));
         else outside.push_back({m.input, "reached through a link to a folder outside the sources; left as it is", false});
     }
-    organize_plan plan = make_plan(inside_src, {library, o.layout, o.template_text, o.conflict == "skip", o.conflict == "index"});
+    organize_plan plan = make_plan(inside_src, {library, o.layout, o.template_text, o.conflict == "skip", o.conflict == "index",
+                                                   action != file_action::move});
     plan.left.insert(plan.left.end(), outside.begin(), outside.end());
     print_plan(plan, action, run.format);
     if (!flush_output()) return 2;

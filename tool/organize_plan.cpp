@@ -119,14 +119,30 @@ library_entry entry_of(const match_outcome &o) {
     return e;
 }
 
+// A free hidden name beside path for a file on its way elsewhere.
+std::string temporary_name(const std::string &path, const std::set<std::string> &planned) {
+    const std::string folder = folder_of(path);
+    const std::string name = base_of(path).substr(0, 200);
+    for (int n = 0;; ++n) {
+        const std::string candidate = folder + "/.oxmeta-rename" + (n ? "-" + std::to_string(n) : "") + "." + name;
+        struct stat st{};
+        if (!planned.count(candidate) && lstat(candidate.c_str(), &st) != 0) return candidate;
+    }
+}
+
 // Orders the steps so that a step whose destination is another's source
-// comes after it (a chain b→c before a→b); steps in a cycle are left.
+// comes after it (a chain b→c before a→b). A cycle (a→b, b→a) is broken by
+// a temporary name: a→tmp, then the others, then tmp→b.
 void order_chains(organize_plan &plan) {
     std::map<std::string, size_t> by_source;
-    for (size_t i = 0; i < plan.steps.size(); ++i) by_source[plan.steps[i].source] = i;
+    std::set<std::string> planned;
+    for (size_t i = 0; i < plan.steps.size(); ++i) {
+        by_source[plan.steps[i].source] = i;
+        planned.insert(plan.steps[i].source);
+        planned.insert(plan.steps[i].destination);
+    }
     std::vector<int> state(plan.steps.size(), 0);  // 0 new, 1 on the path, 2 placed
-    std::vector<size_t> order;
-    std::set<size_t> cyclic;
+    std::vector<plan_step> steps;
     for (size_t start = 0; start < plan.steps.size(); ++start) {
         if (state[start]) continue;
         // Follows the chain start → the step freeing its destination → ...
@@ -138,19 +154,29 @@ void order_chains(organize_plan &plan) {
             const auto next = by_source.find(plan.steps[at].destination);
             if (next == by_source.end() || state[next->second] == 2) break;
             if (state[next->second] == 1) {
-                for (auto it = std::find(path.begin(), path.end(), next->second); it != path.end(); ++it) cyclic.insert(*it);
+                // The cycle c0 → c1 → ... → ck → c0: c0's file goes aside,
+                // ck ... c1 follow in turn, and c0's file ends at its place.
+                const auto c0 = std::find(path.begin(), path.end(), next->second);
+                const plan_step &first = plan.steps[*c0];
+                const std::string aside = temporary_name(first.source, planned);
+                planned.insert(aside);
+                steps.push_back({first.source, aside, first.group});
+                for (auto it = path.end(); it-- != c0 + 1;) {
+                    steps.push_back(plan.steps[*it]);
+                    state[*it] = 2;
+                }
+                steps.push_back({aside, first.destination, first.group});
+                state[*c0] = 2;
+                path.erase(c0, path.end());
                 break;
             }
             at = next->second;
         }
         for (auto it = path.rbegin(); it != path.rend(); ++it) {
             state[*it] = 2;
-            if (!cyclic.count(*it)) order.push_back(*it);
+            steps.push_back(plan.steps[*it]);
         }
     }
-    std::vector<plan_step> steps;
-    for (size_t i : order) steps.push_back(plan.steps[i]);
-    for (size_t i : cyclic) plan.left.push_back({plan.steps[i].source, "failed: its renames form a cycle", true});
     plan.steps = std::move(steps);
 }
 
@@ -211,13 +237,16 @@ organize_plan make_plan(const std::vector<match_outcome> &outcomes, const plan_o
             wanted.push_back(std::move(s));
         }
     }
+    // The paths the plan frees: a file already in place frees nothing.
     std::set<std::string> sources;
-    for (const plan_step &s : wanted) sources.insert(s.source);
+    for (const plan_step &s : wanted)
+        if (s.source != s.destination) sources.insert(s.source);
     for (size_t i = 0; i < wanted.size(); ++i) into[wanted[i].destination].push_back(i);
 
     // A video whose step cannot be made takes its sidecars with it.
     std::set<size_t> failed_groups;
     std::map<size_t, std::pair<std::string, bool>> why;  // the reason, and whether it is a failure
+    std::set<size_t> case_only_steps;  // a file renamed to another case of its own name
     const auto refuse = [&](size_t i, const std::string &reason, bool group) {
         why.emplace(i, std::make_pair(reason, reason.rfind("failed", 0) == 0));
         if (group) failed_groups.insert(wanted[i].group);
@@ -230,10 +259,13 @@ organize_plan make_plan(const std::vector<match_outcome> &outcomes, const plan_o
             refuse(i, "failed: another file would take the same name: " + s.destination, is_video);
         } else if (s.destination == s.source) {
             why.emplace(i, std::make_pair(std::string(), false));  // already in place
-        } else if (lstat(s.destination.c_str(), &dst) == 0 && !sources.count(s.destination)) {
+        } else if (lstat(s.destination.c_str(), &dst) == 0 && (options.sources_stay || !sources.count(s.destination))) {
             // The same file under another case of its name is a case-only rename.
             const bool same = lstat(s.source.c_str(), &src) == 0 && src.st_dev == dst.st_dev && src.st_ino == dst.st_ino;
-            if (!same) {
+            if (same) {
+                if (options.sources_stay) why.emplace(i, std::make_pair(std::string(), false));  // already there
+                else case_only_steps.insert(i);
+            } else {
                 refuse(i, std::string(options.skip_conflicts ? "skipped" : "failed") + ": the destination exists: " + s.destination, is_video);
             }
         }
@@ -250,5 +282,24 @@ organize_plan make_plan(const std::vector<match_outcome> &outcomes, const plan_o
         }
     }
     order_chains(plan);
+    // A filesystem that ignores case sees a case-only rename's destination
+    // taken by the file itself: it goes through a temporary name.
+    std::set<std::string> planned;
+    for (const plan_step &s : plan.steps) planned.insert(s.destination);
+    std::vector<plan_step> steps;
+    for (const plan_step &s : plan.steps) {
+        const bool through_temporary = std::any_of(case_only_steps.begin(), case_only_steps.end(), [&](size_t i) {
+            return wanted[i].source == s.source && wanted[i].destination == s.destination;
+        });
+        if (!through_temporary) {
+            steps.push_back(s);
+            continue;
+        }
+        const std::string aside = temporary_name(s.source, planned);
+        planned.insert(aside);
+        steps.push_back({s.source, aside, s.group});
+        steps.push_back({aside, s.destination, s.group});
+    }
+    plan.steps = std::move(steps);
     return plan;
 }

@@ -30,6 +30,7 @@ struct plan_options {
     std::string template_text;
     bool skip_conflicts = false;   // --conflict skip: a conflict is skipped, not failed
     bool index_conflicts = false;  // --conflict index: "Name (2).ext" where "Name.ext" exists
+    bool sources_stay = false;     // copies and links: a source's path is never freed
 };
 
 // The plan for the matched outcomes, in walk order.
