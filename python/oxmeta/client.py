@@ -7,26 +7,15 @@ each other's results.
 """
 from __future__ import annotations
 
-import contextlib
-import threading
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Tuple, Union
+from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple, Union
 
 from . import _native
-from .errors import InvalidArgument, NoKey, error_for
+from .errors import NoKey, error_for
+from ._store import _c, locked
 from .transports import CallbackTable, FakeTransport, Transport, UrllibTransport
 
 __all__ = ["Client", "Result", "ResultList", "Season", "TvShow", "OmdbTitle", "Match", "warnings"]
-
-_LOCK = threading.RLock()
-
-
-@contextlib.contextmanager
-def locked() -> Iterator[_native.Library]:
-    """The library, held by this package's lock."""
-    with _LOCK:
-        yield _native.library()
-
 
 @dataclass(frozen=True)
 class Result:
@@ -94,17 +83,6 @@ class Match:
 
 # Kinds of item that have no rating of their own.
 _UNRATED = ("person", "collection")
-
-
-def _c(text: Optional[str]) -> Optional[bytes]:
-    """A text as the library takes it: UTF-8, NUL-terminated (so a NUL
-    inside it is refused rather than cutting it short); None stays NULL."""
-    if text is None:
-        return None
-    raw = text.encode("utf-8")
-    if b"\0" in raw:
-        raise InvalidArgument(_native.E_INVALID_ARG, f"a NUL character in {text!r}")
-    return raw
 
 
 def _text(value: Optional[bytes]) -> Optional[str]:

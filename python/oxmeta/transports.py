@@ -21,6 +21,7 @@ import urllib.request
 from typing import Callable, Dict, Optional, Tuple, Union
 
 from . import _native
+from ._store import _c, locked
 from .version import __version__
 
 __all__ = ["Transport", "UrllibTransport", "FakeTransport", "MAX_REPLY_SIZE"]
@@ -78,25 +79,21 @@ class FakeTransport:
 
     def set(self, url: str, status: int = 200, body: Body = None, method: str = "GET") -> None:
         """Answers GET url with status and body."""
-        from .client import _c, locked
         with locked() as lib:
             _check(lib.ox_fake_set(_c(method), _c(url), status, _as_bytes(body)))
 
     def fail(self, url: str, message: Optional[str] = None, method: str = "GET") -> None:
         """Fails GET url as a transport would ("connection refused" by default)."""
-        from .client import _c, locked
         with locked() as lib:
             _check(lib.ox_fake_fail(_c(method), _c(url), _c(message)))
 
     def calls(self, url: Optional[str] = None, method: Optional[str] = None) -> int:
         """How many requests the routes matching method and url answered (None: any)."""
-        from .client import _c, locked
         with locked() as lib:
             return int(lib.ox_fake_calls(_c(method), _c(url)))
 
     def reset(self) -> None:
         """Removes every route."""
-        from .client import _c, locked
         with locked() as lib:
             lib.ox_fake_reset()
 
