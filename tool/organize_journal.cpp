@@ -277,7 +277,12 @@ bool apply_plan(const organize_plan &plan, const std::string &folder, bool json,
     }
     std::vector<journalled_write> writes;
     for (const plan_write &file : plan.writes) writes.push_back({file});
-    return write_files(w, writes, json, tally) && w.add("{\"end\":true}");
+    if (!write_files(w, writes, json, tally)) {
+        std::fprintf(stderr, "oxmeta: organize: the journal %s cannot be written; stopped (oxmeta organize --resume goes on)\n",
+                     escape_cell(path).c_str());
+        return false;
+    }
+    return w.add("{\"end\":true}");
 }
 
 bool resume_run(const std::string &path, bool json, organize_tally &tally) {
