@@ -535,6 +535,11 @@ TEST_F(OrganizeNfoTest, FilmShowAndEpisodesAreWrittenAsPlannedAndAskedOnce) {
     for (const expected_file &e : expected)
         EXPECT_TRUE(contains(dry.out, "write\t" + e.path.string() + "\t" + e.kind + "\n")) << dry.out;
 
+    // Each detail and season asked once, whatever the files that need it.
+    std::map<std::string, int> asked_for;
+    for (int i = 0; i < calls(); ++i) ++asked_for[request(static_cast<size_t>(i)).path];
+    for (const char *path : {"/3/movie/1091", "/3/tv/57243", "/3/tv/57243/season/1"}) EXPECT_EQ(asked_for[path], 1) << path;
+
     // The real run prints the dry run's plan, and asks for nothing new.
     const int asked = calls();
     const outcome r = organize();
@@ -573,6 +578,25 @@ TEST_F(OrganizeNfoTest, UndoRemovesWhatItWroteAndKeepsWhatWasEdited) {
     EXPECT_TRUE(contains(r.out, "kept\t\t" + episode_nfo(2).string() + "\tit changed since it was written")) << r.out;
     EXPECT_EQ(library(), (std::map<std::string, std::string>{{episode_nfo(2).string(), edited}}));
     EXPECT_TRUE(fs::exists(src / "TV/Doctor.Who.2005.S01E02.The.End.of.the.World.720p.mkv"));
+}
+
+TEST_F(OrganizeNfoTest, AFileOfTwoEpisodesHasAnElementForEach) {
+    fs::remove_all(src / "TV");
+    fs::create_directories(src / "TV");
+    write_file(src / "TV/Doctor.Who.2005.S01E01E02.720p.mkv", "two episodes");
+    const outcome r = organize();
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<fs::path> episodes;
+    for (const auto &[path, content] : library())
+        if (fs::path(path).extension() == ".nfo" && fs::path(path).parent_path().filename() == "Season 01")
+            episodes.push_back(path);
+    ASSERT_EQ(episodes.size(), 1u) << r.out;
+    EXPECT_EQ(elements(episodes.front()),
+              (std::vector<std::string>{"<episodedetails>", "title=Rose", "season=1", "episode=1", "aired=2005-03-26",
+                                        "plot=Rose meets the Doctor.", "uniqueid[type=tmdb default=true]=101",
+                                        "<episodedetails>", "title=The End of the World", "season=1", "episode=2",
+                                        "aired=2005-04-02", "plot=Five billion years on.",
+                                        "uniqueid[type=tmdb default=true]=102"}));
 }
 
 // Kodi's layout always has them; the others when asked.
