@@ -20,6 +20,7 @@
 #include "json_line.h"
 #include "library_names.h"
 #include "organize_journal.h"
+#include "organize_nfo.h"
 #include "organize_plan.h"
 #include "output.h"
 #include "scan.h"
@@ -36,6 +37,7 @@ struct organize_options {
     std::string conflict = "fail";
     std::string action = "move";
     bool dry_run = false;
+    bool nfo = false;
     bool resume = false;
     bool quiet = false;
     std::string undo_run;
@@ -80,9 +82,28 @@ void plan_line(std::string &out, output_format format, const char *action, const
     }
 }
 
+// A file to be written: "write" with its path and what it holds.
+void write_line(std::string &out, output_format format, const plan_write &w) {
+    if (format == output_format::json) {
+        out += "{";
+        json_key(out, "action");
+        append_json_string(out, "write");
+        json_key(out, "destination");
+        append_json_string(out, w.path);
+        json_key(out, "kind");
+        append_json_string(out, w.kind);
+        out += "}\n";
+    } else if (format == output_format::tsv) {
+        out += "write\t" + escape_cell(w.path) + "\t" + w.kind + "\n";
+    } else {
+        out += "write " + escape_cell(w.path) + "\n  (" + w.kind + ")\n";
+    }
+}
+
 void print_plan(const organize_plan &plan, file_action action, output_format format) {
     std::string out;
     for (const plan_step &s : plan.steps) plan_line(out, format, action_name(action), s.source, "destination", s.destination);
+    for (const plan_write &w : plan.writes) write_line(out, format, w);
     for (const plan_left &l : plan.left) plan_line(out, format, "leave", l.source, "reason", l.reason);
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
@@ -113,13 +134,19 @@ void remove_emptied_folders(const organize_plan &plan, const std::vector<std::st
     }
 }
 
+// ", 4 .nfo written" where there are any.
+std::string nfo_count(const organize_tally &t, const char *what) {
+    return t.written > 0 ? ", " + std::to_string(t.written) + " .nfo " + what : "";
+}
+
 void tell_tally(const char *what, const organize_tally &t) {
-    std::fprintf(stderr, "oxmeta: %s: %zu moved, %zu copied, %zu linked, %zu skipped, %zu failed\n", what, t.moved, t.copied,
-                 t.linked, t.skipped, t.failed);
+    std::fprintf(stderr, "oxmeta: %s: %zu moved, %zu copied, %zu linked%s, %zu skipped, %zu failed\n", what, t.moved, t.copied,
+                 t.linked, nfo_count(t, "written").c_str(), t.skipped, t.failed);
 }
 
 void tell_undo_tally(const organize_tally &t) {
-    std::fprintf(stderr, "oxmeta: organize undo: %zu restored, %zu removed, %zu kept\n", t.moved, t.removed, t.skipped);
+    std::fprintf(stderr, "oxmeta: organize undo: %zu restored, %zu removed%s, %zu kept\n", t.moved, t.removed,
+                 nfo_count(t, "removed").c_str(), t.skipped);
 }
 
 // The folder itself, or the nearest one above it that exists.
@@ -235,11 +262,18 @@ int run_organize(const run_context &run) {
         }
     }
     o.scan.quiet = o.quiet;
+    // Metadata files: asked for, or always with Kodi's layout.
+    const bool nfo = o.nfo || o.layout == "kodi";
+    nfo_lookups lookups;
     std::vector<match_outcome> outcomes;
-    const int scanned = scan_media(run, o.scan, "organize", [&outcomes](const match_outcome &m) {
-        outcomes.push_back(m);
-        return true;
-    });
+    const int scanned = scan_media(
+        run, o.scan, "organize",
+        [&outcomes](const match_outcome &m) {
+            outcomes.push_back(m);
+            return true;
+        },
+        nfo ? std::function<void(const match_outcome &)>([&lookups](const match_outcome &m) { lookups.look_up(m); })
+            : nullptr);
     if (scanned == 2) return 2;
     // A file reached through a link to a folder outside every SRC stays
     // where it is: organize moves only what is inside SRC.
@@ -262,14 +296,20 @@ int run_organize(const run_context &run) {
     organize_plan plan = make_plan(inside_src, {library, o.layout, o.template_text, o.conflict == "skip", o.conflict == "index",
                                                    action != file_action::move});
     plan.left.insert(plan.left.end(), outside.begin(), outside.end());
+    size_t nfo_failed = 0;
+    if (nfo) plan.writes = plan_nfo_files(plan, inside_src, lookups, library, nfo_failed);
     print_plan(plan, action, run.format);
     if (!flush_output()) return 2;
     if (!o.quiet)
-        std::fprintf(stderr, "oxmeta: organize: plan of %zu %s%s, %zu %s left where %s%s\n", plan.steps.size(),
-                     plan.steps.size() == 1 ? "step" : "steps", action == file_action::move ? "" : (std::string(" (") + action_name(action) + ")").c_str(), plan.left.size(), plan.left.size() == 1 ? "file" : "files",
+        std::fprintf(stderr, "oxmeta: organize: plan of %zu %s%s%s, %zu %s left where %s%s\n", plan.steps.size(),
+                     plan.steps.size() == 1 ? "step" : "steps",
+                     action == file_action::move ? "" : (std::string(" (") + action_name(action) + ")").c_str(),
+                     plan.writes.empty() ? "" : (" and " + std::to_string(plan.writes.size()) + " .nfo").c_str(),
+                     plan.left.size(), plan.left.size() == 1 ? "file" : "files",
                      plan.left.size() == 1 ? "it is" : "they are", o.dry_run ? " (dry run: nothing touched)" : "");
     // Files organize cannot place (unmatched, ambiguous) are listed, not failures.
-    const bool any_failed = std::any_of(plan.left.begin(), plan.left.end(), [](const plan_left &l) { return l.failed; });
+    const bool any_failed = nfo_failed > 0 ||
+                            std::any_of(plan.left.begin(), plan.left.end(), [](const plan_left &l) { return l.failed; });
     if (o.dry_run) return any_failed ? 1 : 0;
     if (!room_for(plan, action, library)) return 1;
     organize_tally t;
@@ -306,6 +346,9 @@ void add_organize_command(CLI::App &app, operation &op) {
         ->option_text("ACTION")
         ->check(one_of({"move", "copy", "hardlink", "symlink", "reflink", "hardlink-or-copy"}));
     cmd->add_flag("--dry-run,-n", o.dry_run, "Print the plan and touch nothing");
+    cmd->add_flag("--nfo", o.nfo,
+                  "Write an .nfo beside each video (and tvshow.nfo in a show's folder) from TMDb, never replacing "
+                  "one; always with the kodi layout");
     cmd->add_flag("--resume", o.resume, "Finish the run that was stopped (its journal is in $XDG_STATE_HOME/oxmeta)");
     add_scan_options(cmd, o.scan);
     cmd->add_flag("--quiet,-q", o.quiet, "No progress line and no summary");

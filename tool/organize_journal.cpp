@@ -23,6 +23,7 @@
 
 #include "file_moves.h"
 #include "json_line.h"
+#include "organize_nfo.h"
 #include "terminal.h"
 
 namespace {
@@ -47,6 +48,7 @@ struct journal_state {
     file_action action = file_action::move;
     bool planned = false, ended = false, undo_ended = false, undo_started = false;
     std::vector<step_state> steps;
+    std::vector<journalled_write> writes;  // the metadata files, after the steps
 };
 
 journal_state read_journal(const std::string &path) {
@@ -89,6 +91,7 @@ journal_state read_journal(const std::string &path) {
         if (step_state *s = at("undo")) s->undo_intent = true, j.undo_started = true;
         if (step_state *s = at("undone")) s->undone = true;
         if (step_state *s = at("kept")) s->kept = true;
+        read_write_line(root, j.writes);
         yyjson_doc_free(doc);
     }
     std::fclose(f);
@@ -198,6 +201,15 @@ bool do_step(journal_writer &w, file_action action, size_t i, const std::string 
     return w.add(object("failed", static_cast<long long>(i), text_member("error", r.error)));
 }
 
+journal_hooks hooks_of(journal_writer &w, bool json) {
+    return {[&w](const std::string &line) { return w.add(line); },
+            [json](const char *what, const std::string &path, const std::string &error) { tell(json, what, "", path, error); }};
+}
+
+bool write_files(journal_writer &w, std::vector<journalled_write> &writes, bool json, organize_tally &tally) {
+    return finish_writes(writes, hooks_of(w, json), tally.written, tally.skipped, tally.failed);
+}
+
 std::string run_name() {
     char text[64];
     const std::time_t now = std::time(nullptr);
@@ -260,6 +272,7 @@ bool apply_plan(const organize_plan &plan, file_action action, const std::string
     for (size_t i = 0; ok && i < plan.steps.size(); ++i)
         ok = w.add(object("step", static_cast<long long>(i),
                           text_member("source", plan.steps[i].source) + text_member("destination", plan.steps[i].destination)));
+    for (const std::string &line : write_plan_lines(plan.writes)) ok = ok && w.add(line);
     ok = ok && w.add("{\"planned\":true}") && sync_folder(folder);
     if (!ok) {
         std::fprintf(stderr, "oxmeta: organize: the journal %s cannot be written (%s); nothing done\n",
@@ -272,6 +285,13 @@ bool apply_plan(const organize_plan &plan, file_action action, const std::string
                          escape_cell(path).c_str());
             return false;
         }
+    }
+    std::vector<journalled_write> writes;
+    for (const plan_write &file : plan.writes) writes.push_back({file});
+    if (!write_files(w, writes, json, tally)) {
+        std::fprintf(stderr, "oxmeta: organize: the journal %s cannot be written; stopped (oxmeta organize --resume goes on)\n",
+                     escape_cell(path).c_str());
+        return false;
     }
     return w.add("{\"end\":true}");
 }
@@ -335,7 +355,7 @@ bool resume_run(const std::string &path, bool json, organize_tally &tally) {
         }
         if (!do_step(w, j.action, i, s.source, s.destination, json, tally)) return false;
     }
-    return w.add("{\"end\":true}");
+    return write_files(w, j.writes, json, tally) && w.add("{\"end\":true}");
 }
 
 bool undo_run(const std::string &folder, const std::string &run, bool json, organize_tally &tally) {
@@ -363,6 +383,7 @@ bool undo_run(const std::string &folder, const std::string &run, bool json, orga
     }
     journal_writer w(path);
     if (!w.ok()) return false;
+    if (!undo_writes(j.writes, hooks_of(w, json), tally.written, tally.skipped)) return false;
     const bool moved = j.action == file_action::move;
     for (size_t k = j.steps.size(); k-- > 0;) {
         step_state &s = j.steps[k];

@@ -17,6 +17,7 @@ struct organize_tally {
     size_t removed = 0;  // copies and links an undo removed
     size_t skipped = 0;
     size_t failed = 0;
+    size_t written = 0;  // metadata files (removed, by an undo)
 };
 
 // $XDG_STATE_HOME/oxmeta (else ~/.local/state/oxmeta); "" when neither is set.

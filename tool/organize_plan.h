@@ -19,9 +19,19 @@ struct plan_left {
     bool failed = false;  // a failure (no reply, a conflict), not a file organize cannot place
 };
 
+// A file written into the library once the steps are done (a metadata
+// file), never replacing one.
+struct plan_write {
+    std::string path;
+    std::string beside;  // written only if this path (its video, or its show's folder) is there then
+    std::string kind;    // what it holds: "movie", "tvshow" or "episodedetails"
+    std::string text;
+};
+
 struct organize_plan {
     std::vector<plan_step> steps;  // in the order they are to be done
     std::vector<plan_left> left;   // files not moved, and why
+    std::vector<plan_write> writes;  // after the steps
 };
 
 struct plan_options {

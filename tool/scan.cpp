@@ -597,7 +597,8 @@ private:
 }  // namespace
 
 int scan_media(const run_context &run, const scan_options &opts, const char *what,
-               const std::function<bool(const match_outcome &)> &settled_one) {
+               const std::function<bool(const match_outcome &)> &settled_one,
+               const std::function<void(const match_outcome &)> &look_up) {
     const settings &s = run.s;
     for (const std::string &dir : opts.dirs) {
         if (access(dir.c_str(), F_OK) != 0) {
@@ -689,6 +690,7 @@ int scan_media(const run_context &run, const scan_options &opts, const char *wha
         for (size_t i : pending) {
             pool.begin_file(i);
             match_outcome o = match_file(files[i]);
+            if (look_up && o.matched()) look_up(o);
             if (pool.take_missed() && (!last_pass || stopping)) {
                 still.push_back(i);
                 continue;

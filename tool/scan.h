@@ -35,5 +35,9 @@ void add_scan_options(CLI::App *cmd, scan_options &options);
 // names the command in messages and the summary. The exit status: 0 every
 // file matched, 1 some did not (or a folder could not be read, or the scan
 // stopped early), 2 usage, a foreign cache, or settled returned false.
+// look_up, when given, makes more lookups for each matched file right
+// after its match, through the same replies: a file whose replies are not
+// all at hand is matched and looked up again in the next pass.
 int scan_media(const run_context &run, const scan_options &options, const char *what,
-               const std::function<bool(const match_outcome &)> &settled);
+               const std::function<bool(const match_outcome &)> &settled,
+               const std::function<void(const match_outcome &)> &look_up = nullptr);

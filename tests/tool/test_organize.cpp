@@ -7,8 +7,11 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include <tinyxml2.h>
 
 #include "../match/replies.h"
 #include "harness.h"
@@ -608,6 +611,295 @@ INSTANTIATE_TEST_SUITE_P(Faults, OrganizeFaultSweep,
                                            sweep_case{"move", "EIO"}, sweep_case{"move", "EACCES"}, sweep_case{"copy", "KILL"},
                                            sweep_case{"copy", "ENOSPC"}, sweep_case{"hardlink-or-copy", "EXDEV"},
                                            sweep_case{"symlink", "KILL"}));
+
+}  // namespace
+}  // namespace tool_test
+
+// ------------------------------------------------------------------ metadata files
+
+namespace tool_test {
+namespace {
+
+// organize --nfo against a server on 127.0.0.1 that plays TMDb for one film
+// and two episodes of a show: the files written, parsed back; what is
+// there left alone; undo; a run killed while it writes.
+class OrganizeNfoTest : public LoopbackTest {
+protected:
+    static constexpr const char *kPlot = "Antarctica, 1982: a shape-shifter & <its> hosts \xE2\x80\x94 \xC2\xAB" "paranoia\xC2\xBB.";
+
+    void SetUp() override {
+        root = scratch_dir("organize-nfo");
+        src = root / "src";
+        lib = root / "lib";
+        state = root / "state";
+        for (const char *f : {"Movies/The.Thing.1982.1080p.BluRay.x264-GRP.mkv", "TV/Doctor.Who.2005.S01E01.Rose.720p.mkv",
+                              "TV/Doctor.Who.2005.S01E02.The.End.of.the.World.720p.mkv"}) {
+            fs::create_directories((src / f).parent_path());
+            write_file(src / f, std::string("video ") + f);
+        }
+        set_handler([](const httplib::Request &req, httplib::Response &res) { answer(req, res); });
+    }
+    void TearDown() override {
+        LoopbackTest::TearDown();
+        fs::remove_all(root);
+    }
+
+    static void answer(const httplib::Request &req, httplib::Response &res) {
+        const replies::item film{1091, "The Thing", "The Thing (Carpenter)", "1982-06-25", 40, 5000};
+        const replies::item show{57243, "Doctor Who", "Doctor Who", "2005-03-26", 60, 900, "GB"};
+        std::string body;
+        if (req.path == "/3/search/movie") {
+            body = replies::search_page(false, {film});
+        } else if (req.path == "/3/search/tv") {
+            body = replies::search_page(true, {show});
+        } else if (req.path == "/3/movie/1091") {
+            body = replies::detail_json(false, film);
+            body.replace(body.find("A film."), 7, kPlot);
+        } else if (req.path == "/3/tv/57243") {
+            body = replies::tv_detail_reply(show, {{1, 2, "2005-03-26"}});
+        } else if (req.path == "/3/tv/57243/season/1") {
+            body = replies::season_reply(57243, 1,
+                                         {{101, 1, "Rose", "2005-03-26", "Rose meets the Doctor."},
+                                          {102, 2, "The End of the World", "2005-04-02", "Five billion years on."}});
+        } else {
+            res.status = 404;
+            body = R"({"status_code":34,"status_message":"The resource you requested could not be found."})";
+        }
+        res.set_content(body, "application/json");
+    }
+
+    outcome organize(std::vector<std::string> extra = {}, std::map<std::string, std::optional<std::string>> env = {}) {
+        std::vector<std::string> args = {"--tmdb-key", "SECRET-KEY", "organize", src.string(), "--to", lib.string(),
+                                         "--nfo", "--cache", (root / "cache.sqlite3").string(), "--format", "tsv", "-q"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run(args, with_state(std::move(env)));
+    }
+    outcome tool(std::vector<std::string> args) { return run(std::move(args), with_state({})); }
+    run_options with_state(std::map<std::string, std::optional<std::string>> env) const {
+        run_options options;
+        options.env = std::move(env);
+        options.env["XDG_STATE_HOME"] = state.string();
+        return options;
+    }
+
+    // The library's files, with their contents.
+    std::map<std::string, std::string> library() const {
+        std::map<std::string, std::string> files;
+        if (!fs::exists(lib)) return files;
+        for (const auto &e : fs::recursive_directory_iterator(lib))
+            if (e.is_regular_file()) files[e.path().string()] = slurp(e.path());
+        return files;
+    }
+
+    // A document's elements below its roots as "tag[attr=value ...]=text",
+    // each root as "<root>"; "" and a failure when it is no XML document
+    // declared as UTF-8.
+    static std::vector<std::string> elements(const fs::path &path) {
+        tinyxml2::XMLDocument doc;
+        if (doc.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) {
+            ADD_FAILURE() << path << ": " << doc.ErrorStr();
+            return {};
+        }
+        const tinyxml2::XMLDeclaration *declaration = doc.FirstChild() ? doc.FirstChild()->ToDeclaration() : nullptr;
+        EXPECT_TRUE(declaration && contains(declaration->Value(), "encoding=\"UTF-8\"")) << path;
+        std::vector<std::string> out;
+        for (const tinyxml2::XMLElement *top = doc.FirstChildElement(); top; top = top->NextSiblingElement()) {
+            out.push_back(std::string("<") + top->Name() + ">");
+            for (const tinyxml2::XMLElement *e = top->FirstChildElement(); e; e = e->NextSiblingElement()) {
+                std::string line = e->Name();
+                std::string attributes;
+                for (const tinyxml2::XMLAttribute *a = e->FirstAttribute(); a; a = a->Next())
+                    attributes += (attributes.empty() ? "" : " ") + std::string(a->Name()) + "=" + a->Value();
+                if (!attributes.empty()) line += "[" + attributes + "]";
+                out.push_back(line + "=" + (e->GetText() ? e->GetText() : ""));
+            }
+        }
+        return out;
+    }
+
+    fs::path film_nfo() const { return lib / "The Thing (1982) [tmdbid-1091]/The Thing (1982) [tmdbid-1091].nfo"; }
+    fs::path show_nfo() const { return lib / "Doctor Who (2005) [tmdbid-57243]/tvshow.nfo"; }
+    fs::path episode_nfo(int n) const {
+        return lib / "Doctor Who (2005) [tmdbid-57243]/Season 01" /
+               (n == 1 ? "Doctor Who S01E01 - Rose.nfo" : "Doctor Who S01E02 - The End of the World.nfo");
+    }
+
+    fs::path root, src, lib, state;
+};
+
+TEST_F(OrganizeNfoTest, FilmShowAndEpisodesAreWrittenAsPlannedAndAskedOnce) {
+    const outcome dry = organize({"--dry-run"});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_FALSE(fs::exists(lib));
+    struct expected_file {
+        fs::path path;
+        const char *kind;
+        std::vector<std::string> elements;
+    };
+    const expected_file expected[] = {
+        {film_nfo(),
+         "movie",
+         {"<movie>", "title=The Thing", "originaltitle=The Thing (Carpenter)", "year=1982", "premiered=1982-06-25",
+          std::string("plot=") + kPlot, "uniqueid[type=tmdb default=true]=1091", "uniqueid[type=imdb]=tt1001091"}},
+        {show_nfo(), "tvshow", {"<tvshow>", "title=Doctor Who", "premiered=2005-03-26", "uniqueid[type=tmdb default=true]=57243"}},
+        {episode_nfo(1),
+         "episodedetails",
+         {"<episodedetails>", "title=Rose", "season=1", "episode=1", "aired=2005-03-26", "plot=Rose meets the Doctor.",
+          "uniqueid[type=tmdb default=true]=101"}},
+        {episode_nfo(2),
+         "episodedetails",
+         {"<episodedetails>", "title=The End of the World", "season=1", "episode=2", "aired=2005-04-02",
+          "plot=Five billion years on.", "uniqueid[type=tmdb default=true]=102"}},
+    };
+    for (const expected_file &e : expected)
+        EXPECT_TRUE(contains(dry.out, "write\t" + e.path.string() + "\t" + e.kind + "\n")) << dry.out;
+
+    // Each detail and season asked once, whatever the files that need it.
+    std::map<std::string, int> asked_for;
+    for (int i = 0; i < calls(); ++i) ++asked_for[request(static_cast<size_t>(i)).path];
+    for (const char *path : {"/3/movie/1091", "/3/tv/57243", "/3/tv/57243/season/1"}) EXPECT_EQ(asked_for[path], 1) << path;
+
+    // The real run prints the dry run's plan, and asks for nothing new.
+    const int asked = calls();
+    const outcome r = organize();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, dry.out.size()), dry.out);
+    EXPECT_EQ(calls(), asked);
+    for (const expected_file &e : expected) {
+        SCOPED_TRACE(e.path);
+        EXPECT_TRUE(contains(r.out, "written\t\t" + e.path.string() + "\n")) << r.out;
+        EXPECT_EQ(elements(e.path), e.elements);
+    }
+    EXPECT_TRUE(contains(r.err, "4 .nfo written")) << r.err;
+}
+
+TEST_F(OrganizeNfoTest, AnNfoThereOrTravellingWithItsVideoIsLeftAlone) {
+    const std::string own = "<movie><title>my own</title></movie>";
+    write_file(src / "Movies/The.Thing.1982.1080p.BluRay.x264-GRP.nfo", own);
+    fs::create_directories(show_nfo().parent_path());
+    write_file(show_nfo(), "the show's own");
+    const outcome r = organize();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(film_nfo()), own);
+    EXPECT_EQ(slurp(show_nfo()), "the show's own");
+    EXPECT_FALSE(contains(r.out, "write\t" + film_nfo().string())) << r.out;
+    EXPECT_FALSE(contains(r.out, "write\t" + show_nfo().string())) << r.out;
+    EXPECT_EQ(elements(episode_nfo(1)).front(), "<episodedetails>");
+    EXPECT_EQ(elements(episode_nfo(2)).front(), "<episodedetails>");
+}
+
+TEST_F(OrganizeNfoTest, UndoRemovesWhatItWroteAndKeepsWhatWasEdited) {
+    ASSERT_EQ(organize().status, 0);
+    write_file(episode_nfo(2), slurp(episode_nfo(2)) + "<!-- my note -->\n");
+    const std::string edited = slurp(episode_nfo(2));
+    const outcome r = tool({"organize", "undo"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.out, "kept\t\t" + episode_nfo(2).string() + "\tit changed since it was written")) << r.out;
+    EXPECT_EQ(library(), (std::map<std::string, std::string>{{episode_nfo(2).string(), edited}}));
+    EXPECT_TRUE(fs::exists(src / "TV/Doctor.Who.2005.S01E02.The.End.of.the.World.720p.mkv"));
+}
+
+TEST_F(OrganizeNfoTest, AFileOfTwoEpisodesHasAnElementForEach) {
+    fs::remove_all(src / "TV");
+    fs::create_directories(src / "TV");
+    write_file(src / "TV/Doctor.Who.2005.S01E01E02.720p.mkv", "two episodes");
+    const outcome r = organize();
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<fs::path> episodes;
+    for (const auto &[path, content] : library())
+        if (fs::path(path).extension() == ".nfo" && fs::path(path).parent_path().filename() == "Season 01")
+            episodes.push_back(path);
+    ASSERT_EQ(episodes.size(), 1u) << r.out;
+    EXPECT_EQ(elements(episodes.front()),
+              (std::vector<std::string>{"<episodedetails>", "title=Rose", "season=1", "episode=1", "aired=2005-03-26",
+                                        "plot=Rose meets the Doctor.", "uniqueid[type=tmdb default=true]=101",
+                                        "<episodedetails>", "title=The End of the World", "season=1", "episode=2",
+                                        "aired=2005-04-02", "plot=Five billion years on.",
+                                        "uniqueid[type=tmdb default=true]=102"}));
+}
+
+// Kodi's layout always has them; the others when asked.
+TEST_F(OrganizeNfoTest, KodiAlwaysHasThemOtherLayoutsWhenAsked) {
+    struct layout_case {
+        std::vector<std::string> args;
+        std::set<std::string> written;  // below the library
+    };
+    const layout_case cases[] = {
+        {{"--layout", "kodi"},
+         {"The Thing (1982)/The Thing (1982).nfo", "Doctor Who (2005)/tvshow.nfo",
+          "Doctor Who (2005)/Season 01/Doctor Who (2005) - s01e01 - Rose.nfo",
+          "Doctor Who (2005)/Season 01/Doctor Who (2005) - s01e02 - The End of the World.nfo"}},
+        {{"--layout", "plex", "--nfo"},
+         {"The Thing (1982) {tmdb-1091}/The Thing (1982) {tmdb-1091}.nfo", "Doctor Who (2005) {tmdb-57243}/tvshow.nfo",
+          "Doctor Who (2005) {tmdb-57243}/Season 01/Doctor Who (2005) - s01e01 - Rose.nfo",
+          "Doctor Who (2005) {tmdb-57243}/Season 01/Doctor Who (2005) - s01e02 - The End of the World.nfo"}},
+        {{"--layout", "jellyfin"}, {}},
+    };
+    for (const layout_case &c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args[1]);
+        std::vector<std::string> args = {"--tmdb-key", "SECRET-KEY", "organize", "--dry-run", src.string(), "--to",
+                                         lib.string(), "--cache", (root / "cache.sqlite3").string(), "--json", "-q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const outcome r = run(args, with_state({}));
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::set<std::string> written;
+        for (const std::string &line : lines_of(r.out)) {
+            const json_doc doc(line);
+            if (std::string(yyjson_get_str(doc.get("action"))) == "write")
+                written.insert(fs::path(yyjson_get_str(doc.get("destination"))).lexically_relative(lib).string());
+        }
+        EXPECT_EQ(written, c.written) << r.out;
+    }
+    EXPECT_FALSE(fs::exists(lib));
+}
+
+// A run with the metadata files killed, or failing with an error, at each
+// journalled call in turn, then resumed and undone: no file in the library
+// but whole ones as a run that was not stopped writes them (no partial nor
+// cut .nfo), all of them once a killed run is resumed, none after undo.
+class OrganizeNfoFaults : public OrganizeNfoTest, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(OrganizeNfoFaults, LeaveNoHalfWrittenFile) {
+    if (OXMETA_TOOL_SANITIZED) GTEST_SKIP() << "a preloaded shim cannot come before the sanitizer's runtime";
+    const std::string fault = GetParam();
+    ASSERT_EQ(organize({"--dry-run"}).status, 0);  // the replies in the cache: every run below asks nothing
+    const fs::path count_file = root / "calls";
+    ASSERT_EQ(organize({}, {{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAULT_COUNT", count_file.string()}}).status, 0);
+    const std::map<std::string, std::string> whole = library();
+    ASSERT_EQ(whole.size(), 7u);
+    ASSERT_EQ(tool({"organize", "undo"}).status, 0);
+    std::map<std::string, std::string> sources;
+    for (const auto &e : fs::recursive_directory_iterator(src))
+        if (e.is_regular_file()) sources[e.path().string()] = slurp(e.path());
+    const long total = std::stol(slurp(count_file));
+    for (long k = 1; k <= total; ++k) {
+        const std::string when = fault + " at call " + std::to_string(k);
+        organize({}, {{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAULT", fault}, {"OXMETA_FAULT_AT", std::to_string(k)}});
+        const outcome resumed = tool({"organize", "--resume"});
+        EXPECT_EQ(resumed.status, 0) << when << "\n" << resumed.err;
+        const std::map<std::string, std::string> after = library();
+        if (fault == "KILL") {
+            // Killed before its plan was journalled, it did nothing (or,
+            // after its last line, everything).
+            if (contains(resumed.err, "no unfinished run") && after.empty()) {
+                ASSERT_EQ(organize().status, 0) << when;
+            }
+            EXPECT_EQ(library(), whole) << when;
+        } else {
+            for (const auto &[path, content] : after) {
+                const auto found = whole.find(path);
+                EXPECT_TRUE(found != whole.end() && found->second == content) << when << ": " << path;
+            }
+        }
+        const outcome undone = tool({"organize", "undo"});
+        EXPECT_TRUE(undone.status == 0 || contains(undone.err, "no run left to undo")) << when << "\n" << undone.err;
+        EXPECT_EQ(library(), (std::map<std::string, std::string>{})) << when;
+        for (const auto &[path, content] : sources) EXPECT_EQ(slurp(path), content) << when << ": " << path;
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, OrganizeNfoFaults, ::testing::Values("KILL", "ENOSPC"));
 
 }  // namespace
 }  // namespace tool_test
