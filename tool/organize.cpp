@@ -136,7 +136,7 @@ void remove_emptied_folders(const organize_plan &plan, const std::vector<std::st
 
 // ", 4 .nfo written" where there are any.
 std::string nfo_count(const organize_tally &t, const char *what) {
-    return t.written > 0 ? ", " + std::to_string(t.written) + " .nfo " + what : "";
+    return t.written > 0 ? std::string(", ").append(std::to_string(t.written)).append(" .nfo ").append(what) : "";
 }
 
 void tell_tally(const char *what, const organize_tally &t) {
@@ -304,7 +304,7 @@ int run_organize(const run_context &run) {
         std::fprintf(stderr, "oxmeta: organize: plan of %zu %s%s%s, %zu %s left where %s%s\n", plan.steps.size(),
                      plan.steps.size() == 1 ? "step" : "steps",
                      action == file_action::move ? "" : (std::string(" (") + action_name(action) + ")").c_str(),
-                     plan.writes.empty() ? "" : (" and " + std::to_string(plan.writes.size()) + " .nfo").c_str(),
+                     plan.writes.empty() ? "" : std::string(" and ").append(std::to_string(plan.writes.size())).append(" .nfo").c_str(),
                      plan.left.size(), plan.left.size() == 1 ? "file" : "files",
                      plan.left.size() == 1 ? "it is" : "they are", o.dry_run ? " (dry run: nothing touched)" : "");
     // Files organize cannot place (unmatched, ambiguous) are listed, not failures.

@@ -137,7 +137,7 @@ std::string episode_document(int show, const std::vector<match_episode> &episode
         for (int i = 0; i < oxmeta_result_count() && found < 0; ++i)
             if (oxmeta_result_season_number(i) == e.season && oxmeta_result_episode_number(i) == e.number) found = i;
         if (found < 0) {
-            error = "episode " + std::to_string(e.number) + " is not in its season's reply";
+            error = std::string("episode ").append(std::to_string(e.number)).append(" is not in its season's reply");
             return "";
         }
         std::string aired;
@@ -223,7 +223,7 @@ bool record_written(journalled_write &w, size_t k, const journal_hooks &hooks) {
     w.size = static_cast<long long>(st.st_size);
     w.mtime = mtime_of(st);
     hooks.tell("written", w.file.path, "");
-    return hooks.add(line_of("written", k, ",\"size\":" + std::to_string(w.size) + ",\"mtime\":" + std::to_string(w.mtime)));
+    return hooks.add(line_of("written", k, std::string(",\"size\":").append(std::to_string(w.size)).append(",\"mtime\":").append(std::to_string(w.mtime))));
 }
 
 }  // namespace

@@ -124,7 +124,9 @@ std::string temporary_name(const std::string &path, const std::set<std::string> 
     const std::string folder = folder_of(path);
     const std::string name = base_of(path).substr(0, 200);
     for (int n = 0;; ++n) {
-        const std::string candidate = folder + "/.oxmeta-rename" + (n ? "-" + std::to_string(n) : "") + "." + name;
+        std::string candidate = folder + "/.oxmeta-rename";
+        if (n) candidate.append("-").append(std::to_string(n));
+        candidate.append(".").append(name);
         struct stat st{};
         if (!planned.count(candidate) && lstat(candidate.c_str(), &st) != 0) return candidate;
     }
@@ -216,7 +218,8 @@ organize_plan make_plan(const std::vector<match_outcome> &outcomes, const plan_o
         const std::string ext = file.substr(stem_of(file).size());
         // The video's name and its sidecars', with index n (1: none).
         const auto named = [&](int n) {
-            const std::string stem = stem_of(file) + (n > 1 ? " (" + std::to_string(n) + ")" : "");
+            std::string stem = stem_of(file);
+            if (n > 1) stem.append(" (").append(std::to_string(n)).append(")");
             std::vector<plan_step> steps = {{v.outcome->input, folder + "/" + stem + ext, g}};
             for (const std::string &side : v.sidecars)
                 steps.push_back({folder_of(v.outcome->input) + "/" + side, folder + "/" + stem + side.substr(v.stem.size()), g});
