@@ -116,6 +116,16 @@ int curl_transport::perform(const std::string &url, std::string &body, long &sta
     return 0;
 }
 
+int curl_transport::fetch(const std::string &url, std::string &bytes, long &status, std::string &error) {
+    bytes.clear();
+    status = 0;
+    if (!handle_) {
+        error = "libcurl could not be initialised";
+        return -1;
+    }
+    return perform(rebase_url(url, options_.base_url), bytes, status, error);
+}
+
 int curl_transport::get(void *ctx, const char *url, char **body, int *http_status, char **err) {
     auto *self = static_cast<curl_transport *>(ctx);
     if (!self->handle_) {

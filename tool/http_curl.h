@@ -34,6 +34,9 @@ public:
     void set_retries(int retries) { options_.retries = retries; }
     // The seconds the last reply's Retry-After asked for; 0 when it gave none.
     long retry_after() const { return retry_after_; }
+    // One GET of url as bytes (NULs and all), at most the reply limit: 0
+    // with the status and the body, -1 with error set.
+    int fetch(const std::string &url, std::string &bytes, long &status, std::string &error);
 
 private:
     static int get(void *ctx, const char *url, char **body, int *http_status, char **err);

@@ -19,6 +19,7 @@
 #include "commands.h"
 #include "json_line.h"
 #include "library_names.h"
+#include "organize_artwork.h"
 #include "organize_journal.h"
 #include "organize_nfo.h"
 #include "organize_plan.h"
@@ -38,6 +39,7 @@ struct organize_options {
     std::string action = "move";
     bool dry_run = false;
     bool nfo = false;
+    bool artwork = false;
     bool resume = false;
     bool quiet = false;
     std::string undo_run;
@@ -134,9 +136,24 @@ void remove_emptied_folders(const organize_plan &plan, const std::vector<std::st
     }
 }
 
-// ", 4 .nfo written" where there are any.
+// ", 4 .nfo written, 2 images written" where there are any.
 std::string nfo_count(const organize_tally &t, const char *what) {
-    return t.written > 0 ? std::string(", ").append(std::to_string(t.written)).append(" .nfo ").append(what) : "";
+    std::string out;
+    if (t.written > 0) out.append(", ").append(std::to_string(t.written)).append(" .nfo ").append(what);
+    if (t.images > 0)
+        out.append(", ").append(std::to_string(t.images)).append(t.images == 1 ? " image " : " images ").append(what);
+    return out;
+}
+
+// " and 4 .nfo and 3 images" where the plan writes any.
+std::string writes_count(const organize_plan &plan) {
+    const size_t images = static_cast<size_t>(
+        std::count_if(plan.writes.begin(), plan.writes.end(), [](const plan_write &w) { return w.fetched; }));
+    const size_t nfo = plan.writes.size() - images;
+    std::string out;
+    if (nfo > 0) out.append(" and ").append(std::to_string(nfo)).append(" .nfo");
+    if (images > 0) out.append(" and ").append(std::to_string(images)).append(images == 1 ? " image" : " images");
+    return out;
 }
 
 void tell_tally(const char *what, const organize_tally &t) {
@@ -264,7 +281,7 @@ int run_organize(const run_context &run) {
     o.scan.quiet = o.quiet;
     // Metadata files: asked for, or always with Kodi's layout.
     const bool nfo = o.nfo || o.layout == "kodi";
-    nfo_lookups lookups;
+    nfo_lookups lookups;  // the details give the images' paths too
     std::vector<match_outcome> outcomes;
     const int scanned = scan_media(
         run, o.scan, "organize",
@@ -272,7 +289,7 @@ int run_organize(const run_context &run) {
             outcomes.push_back(m);
             return true;
         },
-        nfo ? std::function<void(const match_outcome &)>([&lookups](const match_outcome &m) { lookups.look_up(m); })
+        nfo || o.artwork ? std::function<void(const match_outcome &)>([&lookups](const match_outcome &m) { lookups.look_up(m); })
             : nullptr);
     if (scanned == 2) return 2;
     // A file reached through a link to a folder outside every SRC stays
@@ -298,13 +315,17 @@ int run_organize(const run_context &run) {
     plan.left.insert(plan.left.end(), outside.begin(), outside.end());
     size_t nfo_failed = 0;
     if (nfo) plan.writes = plan_nfo_files(plan, inside_src, lookups, library, nfo_failed);
+    if (o.artwork) {
+        const std::vector<plan_write> images = plan_artwork_files(plan, inside_src, lookups, library, nfo_failed);
+        plan.writes.insert(plan.writes.end(), images.begin(), images.end());
+    }
     print_plan(plan, action, run.format);
     if (!flush_output()) return 2;
     if (!o.quiet)
         std::fprintf(stderr, "oxmeta: organize: plan of %zu %s%s%s, %zu %s left where %s%s\n", plan.steps.size(),
                      plan.steps.size() == 1 ? "step" : "steps",
                      action == file_action::move ? "" : (std::string(" (") + action_name(action) + ")").c_str(),
-                     plan.writes.empty() ? "" : std::string(" and ").append(std::to_string(plan.writes.size())).append(" .nfo").c_str(),
+                     writes_count(plan).c_str(),
                      plan.left.size(), plan.left.size() == 1 ? "file" : "files",
                      plan.left.size() == 1 ? "it is" : "they are", o.dry_run ? " (dry run: nothing touched)" : "");
     // Files organize cannot place (unmatched, ambiguous) are listed, not failures.
@@ -315,7 +336,12 @@ int run_organize(const run_context &run) {
     organize_tally t;
     t.skipped = plan.left.size();
     // Nothing to do leaves no journal.
-    const bool ok = plan.steps.empty() || apply_plan(plan, action, state, json, t);
+    // The images' bytes come through a chain of the run's own kind, not
+    // through the library, whose replies are text.
+    std::unique_ptr<transport_chain> images;
+    if (o.artwork && !plan.steps.empty()) images = run.another_transport();
+    const bool ok = plan.steps.empty() ||
+                    apply_plan(plan, action, state, json, t, images ? image_fetcher(*images) : nullptr);
     if (action == file_action::move) remove_emptied_folders(plan, o.scan.dirs);
     tell_tally("organize", t);
     return ok && t.failed == 0 && !any_failed ? 0 : 1;
@@ -349,6 +375,9 @@ void add_organize_command(CLI::App &app, operation &op) {
     cmd->add_flag("--nfo", o.nfo,
                   "Write an .nfo beside each video (and tvshow.nfo in a show's folder) from TMDb, never replacing "
                   "one; always with the kodi layout");
+    cmd->add_flag("--artwork", o.artwork,
+                  "Save poster.jpg and fanart.jpg in a film's folder, poster.jpg and folder.jpg in a show's, from "
+                  "TMDb (each at most --max-reply-size), never replacing one");
     cmd->add_flag("--resume", o.resume, "Finish the run that was stopped (its journal is in $XDG_STATE_HOME/oxmeta)");
     add_scan_options(cmd, o.scan);
     cmd->add_flag("--quiet,-q", o.quiet, "No progress line and no summary");

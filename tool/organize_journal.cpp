@@ -201,13 +201,15 @@ bool do_step(journal_writer &w, file_action action, size_t i, const std::string 
     return w.add(object("failed", static_cast<long long>(i), text_member("error", r.error)));
 }
 
-journal_hooks hooks_of(journal_writer &w, bool json) {
+journal_hooks hooks_of(journal_writer &w, bool json, const decltype(journal_hooks::fetch) &fetch = nullptr) {
     return {[&w](const std::string &line) { return w.add(line); },
-            [json](const char *what, const std::string &path, const std::string &error) { tell(json, what, "", path, error); }};
+            [json](const char *what, const std::string &path, const std::string &error) { tell(json, what, "", path, error); },
+            fetch};
 }
 
-bool write_files(journal_writer &w, std::vector<journalled_write> &writes, bool json, organize_tally &tally) {
-    return finish_writes(writes, hooks_of(w, json), tally.written, tally.skipped, tally.failed);
+bool write_files(journal_writer &w, std::vector<journalled_write> &writes, bool json, organize_tally &tally,
+                 const decltype(journal_hooks::fetch) &fetch) {
+    return finish_writes(writes, hooks_of(w, json, fetch), tally.written, tally.images, tally.skipped, tally.failed);
 }
 
 std::string run_name() {
@@ -255,7 +257,7 @@ std::string unfinished_journal(const std::string &folder) {
 }
 
 bool apply_plan(const organize_plan &plan, file_action action, const std::string &folder, bool json,
-                organize_tally &tally) {
+                organize_tally &tally, const decltype(journal_hooks::fetch) &fetch) {
     std::string reason;
     if (!make_folders(folder, reason)) {
         std::fprintf(stderr, "oxmeta: organize: no journal, nothing done: %s\n", escape_cell(reason).c_str());
@@ -288,7 +290,7 @@ bool apply_plan(const organize_plan &plan, file_action action, const std::string
     }
     std::vector<journalled_write> writes;
     for (const plan_write &file : plan.writes) writes.push_back({file});
-    if (!write_files(w, writes, json, tally)) {
+    if (!write_files(w, writes, json, tally, fetch)) {
         std::fprintf(stderr, "oxmeta: organize: the journal %s cannot be written; stopped (oxmeta organize --resume goes on)\n",
                      escape_cell(path).c_str());
         return false;
@@ -355,7 +357,7 @@ bool resume_run(const std::string &path, bool json, organize_tally &tally) {
         }
         if (!do_step(w, j.action, i, s.source, s.destination, json, tally)) return false;
     }
-    return write_files(w, j.writes, json, tally) && w.add("{\"end\":true}");
+    return write_files(w, j.writes, json, tally, nullptr) && w.add("{\"end\":true}");
 }
 
 bool undo_run(const std::string &folder, const std::string &run, bool json, organize_tally &tally) {
@@ -383,7 +385,7 @@ bool undo_run(const std::string &folder, const std::string &run, bool json, orga
     }
     journal_writer w(path);
     if (!w.ok()) return false;
-    if (!undo_writes(j.writes, hooks_of(w, json), tally.written, tally.skipped)) return false;
+    if (!undo_writes(j.writes, hooks_of(w, json), tally.written, tally.images, tally.skipped)) return false;
     const bool moved = j.action == file_action::move;
     for (size_t k = j.steps.size(); k-- > 0;) {
         step_state &s = j.steps[k];

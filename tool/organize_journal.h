@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "file_moves.h"
+#include "organize_nfo.h"
 #include "organize_plan.h"
 
 struct organize_tally {
@@ -18,6 +19,7 @@ struct organize_tally {
     size_t skipped = 0;
     size_t failed = 0;
     size_t written = 0;  // metadata files (removed, by an undo)
+    size_t images = 0;   // images fetched and written (removed, by an undo)
 };
 
 // $XDG_STATE_HOME/oxmeta (else ~/.local/state/oxmeta); "" when neither is set.
@@ -27,10 +29,11 @@ std::string state_folder();
 std::string unfinished_journal(const std::string &folder);
 
 // Does the plan's steps, journalled in a new journal in folder; each step
-// told on stdout as it ends. false (after saying why) when the journal
-// cannot be written: then nothing was touched.
+// told on stdout as it ends; fetch gives the bytes of the files fetched.
+// false (after saying why) when the journal cannot be written: then
+// nothing was touched.
 bool apply_plan(const organize_plan &plan, file_action action, const std::string &folder, bool json,
-               organize_tally &tally);
+               organize_tally &tally, const decltype(journal_hooks::fetch) &fetch = nullptr);
 
 // Finishes the run of journal: a step begun is found done or not done from
 // the files themselves, the rest are done.

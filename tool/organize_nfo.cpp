@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <set>
 
@@ -90,12 +91,20 @@ struct last_reply {
 std::string failure(const char *what) { return std::string(what) + ": " + oxmeta_last_error(); }
 
 // <movie>, from the film's detail.
-std::string film_document(int id, std::string &error) {
+// A string member of the reply, or "".
+std::string text_member_of(const last_reply &reply, const char *key) {
+    const char *text = yyjson_get_str(yyjson_obj_get(reply.root(), key));
+    return text ? text : "";
+}
+
+std::string film_document(int id, nfo_documents &docs, std::string &error) {
     if (oxmeta_tmdb_movie_detail(id) != OXMETA_OK) {
         error = failure("the film's detail");
         return "";
     }
     const last_reply reply;
+    docs.poster = text_member_of(reply, "poster_path");
+    docs.backdrop = text_member_of(reply, "backdrop_path");
     nfo_writer nfo;
     nfo.begin("movie");
     nfo.add("title", oxmeta_result_title(0));
@@ -109,12 +118,14 @@ std::string film_document(int id, std::string &error) {
 }
 
 // <tvshow>, from the show's detail.
-std::string show_document(int id, std::string &error) {
+std::string show_document(int id, nfo_documents &docs, std::string &error) {
     if (oxmeta_tmdb_tv_detail(id) != OXMETA_OK) {
         error = failure("the show's detail");
         return "";
     }
     const last_reply reply;
+    docs.poster = text_member_of(reply, "poster_path");
+    docs.backdrop = text_member_of(reply, "backdrop_path");
     nfo_writer nfo;
     nfo.begin("tvshow");
     nfo.add("title", oxmeta_result_title(0));
@@ -199,6 +210,36 @@ bool holds(const std::string &path, const std::string &text) {
     return n == text.size() && got.compare(0, n, text) == 0;
 }
 
+// The whole of a file, or false.
+bool read_whole(const std::string &path, std::string &bytes) {
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    bytes.clear();
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+// A 64-bit FNV-1a hash of bytes, in hex: enough to know fetched bytes again.
+std::string bytes_hash(const std::string &bytes) {
+    uint64_t h = 14695981039346656037ULL;
+    for (const char c : bytes) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+    return text;
+}
+
+// Whether the file at w's path is what its run put there: the planned text,
+// or the bytes journalled as fetched.
+bool holds_its_own(const journalled_write &w) {
+    if (!w.file.fetched) return holds(w.file.path, w.file.text);
+    std::string bytes;
+    return w.fetched_size >= 0 && read_whole(w.file.path, bytes) && static_cast<long long>(bytes.size()) == w.fetched_size &&
+           bytes_hash(bytes) == w.fetched_hash;
+}
+
 // Writes text under the hidden partial name beside path, synced: "" or why not.
 std::string write_partial(const std::string &partial, const std::string &text) {
     const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -234,7 +275,7 @@ void nfo_lookups::look_up(const match_outcome &o) {
     if (!o.matched() || o.candidates.empty()) return;
     const int id = std::atoi(o.candidates.front().id.c_str());
     if (std::string(o.name.kind) != "episode") {
-        docs.video = film_document(id, docs.error);
+        docs.video = film_document(id, docs, docs.error);
         return;
     }
     if (o.episodes.empty()) {
@@ -243,7 +284,7 @@ void nfo_lookups::look_up(const match_outcome &o) {
     }
     // Both asked, whatever the first gives, so that one pass wants both replies.
     std::string show_error;
-    docs.show = show_document(id, show_error);
+    docs.show = show_document(id, docs, show_error);
     docs.video = episode_document(id, o.episodes, docs.error);
     if (docs.error.empty()) docs.error = show_error;
 }
@@ -253,8 +294,11 @@ const nfo_documents *nfo_lookups::find(const std::string &input) const {
     return found == by_input_.end() ? nullptr : &found->second;
 }
 
-std::vector<plan_write> plan_nfo_files(const organize_plan &plan, const std::vector<match_outcome> &outcomes,
-                                       const nfo_lookups &lookups, const std::string &library, size_t &failed) {
+std::vector<plan_write> plan_files_beside(
+    const organize_plan &plan, const std::vector<match_outcome> &outcomes, const nfo_lookups &lookups,
+    const std::string &library, const char *what, size_t &failed,
+    const std::function<void(const nfo_documents &, const std::string &video, const std::string &show_folder,
+                             const write_adder &add)> &each) {
     std::map<std::string, std::string> destination_of;
     std::set<std::string> taken;  // where the steps put files
     for (const plan_step &s : plan.steps) {
@@ -262,36 +306,48 @@ std::vector<plan_write> plan_nfo_files(const organize_plan &plan, const std::vec
         taken.insert(s.destination);
     }
     std::vector<plan_write> writes;
-    const auto add = [&](const std::string &path, const std::string &beside, const char *kind, const std::string &text) {
+    const write_adder add = [&](const std::string &path, const std::string &beside, const char *kind,
+                                const std::string &text, bool fetched) {
         // A file there, or a sidecar going there, is left to be the one.
         if (taken.count(path) || exists(path)) return;
         taken.insert(path);
-        writes.push_back({path, beside, kind, text});
+        writes.push_back({path, beside, kind, text, fetched});
     };
     for (const match_outcome &o : outcomes) {
         const auto video = destination_of.find(o.input);
         const nfo_documents *docs = lookups.find(o.input);
         if (video == destination_of.end() || !docs) continue;
         if (!docs->error.empty()) {
-            std::fprintf(stderr, "oxmeta: organize: %s: no .nfo: %s\n", escape_cell(o.input).c_str(),
+            std::fprintf(stderr, "oxmeta: organize: %s: no %s: %s\n", escape_cell(o.input).c_str(), what,
                          escape_cell(docs->error).c_str());
             ++failed;
             continue;
         }
         const std::string &destination = video->second;
-        const bool episode = !docs->show.empty();
-        add(stem_of(destination) + ".nfo", destination, episode ? "episodedetails" : "movie", docs->video);
         // The show's folder: the first below the library, when the episode
         // sits deeper (Show/Season 01/file).
-        if (!episode || destination.compare(0, library.size() + 1, library + "/") != 0) continue;
-        const std::string below = destination.substr(library.size() + 1);
-        const size_t first = below.find('/');
-        if (first != std::string::npos && below.find('/', first + 1) != std::string::npos) {
-            const std::string folder = library + "/" + below.substr(0, first);
-            add(folder + "/tvshow.nfo", folder, "tvshow", docs->show);
+        std::string show_folder;
+        if (!docs->show.empty() && destination.compare(0, library.size() + 1, library + "/") == 0) {
+            const std::string below = destination.substr(library.size() + 1);
+            const size_t first = below.find('/');
+            if (first != std::string::npos && below.find('/', first + 1) != std::string::npos)
+                show_folder = std::string(library).append("/").append(below.substr(0, first));
         }
+        each(*docs, destination, show_folder, add);
     }
     return writes;
+}
+
+std::vector<plan_write> plan_nfo_files(const organize_plan &plan, const std::vector<match_outcome> &outcomes,
+                                       const nfo_lookups &lookups, const std::string &library, size_t &failed) {
+    return plan_files_beside(plan, outcomes, lookups, library, ".nfo", failed,
+                             [](const nfo_documents &docs, const std::string &video, const std::string &show_folder,
+                                const write_adder &add) {
+                                 const bool episode = !docs.show.empty();
+                                 add(stem_of(video) + ".nfo", video, episode ? "episodedetails" : "movie", docs.video, false);
+                                 if (!show_folder.empty())
+                                     add(show_folder + "/tvshow.nfo", show_folder, "tvshow", docs.show, false);
+                             });
 }
 
 std::vector<std::string> write_plan_lines(const std::vector<plan_write> &writes) {
@@ -300,7 +356,7 @@ std::vector<std::string> write_plan_lines(const std::vector<plan_write> &writes)
         const plan_write &w = writes[k];
         lines.push_back(line_of("write", k,
                                 member("path", w.path) + member("beside", w.beside) + member("kind", w.kind) +
-                                    member("text", w.text)));
+                                    member("text", w.text) + (w.fetched ? ",\"fetched\":true" : "")));
     }
     return lines;
 }
@@ -311,7 +367,9 @@ void read_write_line(yyjson_val *line, std::vector<journalled_write> &writes) {
         return std::string(s ? s : "");
     };
     if (yyjson_val *k = yyjson_obj_get(line, "write")) {
-        if (yyjson_get_uint(k) == writes.size()) writes.push_back({{str("path"), str("beside"), str("kind"), str("text")}});
+        if (yyjson_get_uint(k) == writes.size())
+            writes.push_back({{str("path"), str("beside"), str("kind"), str("text"),
+                               yyjson_get_bool(yyjson_obj_get(line, "fetched"))}});
         return;
     }
     const auto at = [&](const char *key) -> journalled_write * {
@@ -325,24 +383,29 @@ void read_write_line(yyjson_val *line, std::vector<journalled_write> &writes) {
         w->size = yyjson_get_sint(yyjson_obj_get(line, "size"));
         w->mtime = yyjson_get_sint(yyjson_obj_get(line, "mtime"));
     }
+    if (journalled_write *w = at("write_fetched")) {
+        w->fetched_size = yyjson_get_sint(yyjson_obj_get(line, "size"));
+        w->fetched_hash = str("hash");
+    }
     if (journalled_write *w = at("write_failed")) w->failed = true;
     if (journalled_write *w = at("write_skipped")) w->skipped = true;
     if (journalled_write *w = at("write_removed")) w->removed = true;
     if (journalled_write *w = at("write_kept")) w->kept = true;
 }
 
-bool finish_writes(std::vector<journalled_write> &writes, const journal_hooks &hooks, size_t &written, size_t &skipped,
-                   size_t &failed) {
+bool finish_writes(std::vector<journalled_write> &writes, const journal_hooks &hooks, size_t &written, size_t &fetched,
+                   size_t &skipped, size_t &failed) {
     for (size_t k = 0; k < writes.size(); ++k) {
         journalled_write &w = writes[k];
         if (w.done || w.failed || w.skipped) continue;
         const std::string partial = partial_name(w.file.path);
+        size_t &count = w.file.fetched ? fetched : written;
         if (w.intent) {
             // Begun by a run that was stopped: its partial file was ours,
-            // and a file in place with the planned text is the one it wrote.
+            // and a file in place with the planned bytes is the one it wrote.
             unlink(partial.c_str());
-            if (holds(w.file.path, w.file.text)) {
-                ++written;
+            if (holds_its_own(w)) {
+                ++count;
                 if (!record_written(w, k, hooks)) return false;
                 continue;
             }
@@ -350,13 +413,23 @@ bool finish_writes(std::vector<journalled_write> &writes, const journal_hooks &h
         if (!hooks.add(line_of("write_intent", k))) return false;
         std::string why;
         bool skip = false;
+        std::string bytes = w.file.fetched ? "" : w.file.text;
         if (!exists(w.file.beside)) {
             skip = true;
             why = "its video is not in the library";
         } else if (exists(w.file.path)) {
             skip = true;
             why = "a file is there; it is kept";
-        } else if (why = write_partial(partial, w.file.text); why.empty()) {
+        } else if (w.file.fetched && !hooks.fetch) {
+            skip = true;
+            why = "not fetched: the run was stopped before it was";
+        } else if (w.file.fetched && !hooks.fetch(w.file, bytes, why, skip)) {
+            // why and skip say it
+        } else if (w.file.fetched &&
+                   !hooks.add(line_of("write_fetched", k,
+                                      std::string(",\"size\":").append(std::to_string(bytes.size())).append(member("hash", bytes_hash(bytes)))))) {
+            return false;
+        } else if (why = write_partial(partial, bytes); why.empty()) {
             const move_result r = move_file(partial, w.file.path);
             if (!r.ok) {
                 why = r.error;
@@ -365,7 +438,7 @@ bool finish_writes(std::vector<journalled_write> &writes, const journal_hooks &h
             }
         }
         if (why.empty()) {
-            ++written;
+            ++count;
             if (!record_written(w, k, hooks)) return false;
             continue;
         }
@@ -377,7 +450,8 @@ bool finish_writes(std::vector<journalled_write> &writes, const journal_hooks &h
     return true;
 }
 
-bool undo_writes(std::vector<journalled_write> &writes, const journal_hooks &hooks, size_t &removed, size_t &kept) {
+bool undo_writes(std::vector<journalled_write> &writes, const journal_hooks &hooks, size_t &removed, size_t &fetched_removed,
+                 size_t &kept) {
     for (size_t k = writes.size(); k-- > 0;) {
         journalled_write &w = writes[k];
         if (!w.done || w.removed || w.kept) continue;
@@ -390,7 +464,7 @@ bool undo_writes(std::vector<journalled_write> &writes, const journal_hooks &hoo
         } else if (unlink(w.file.path.c_str()) != 0) {
             problem = std::string("remove it: ") + std::strerror(errno);
         } else {
-            ++removed;
+            ++(w.file.fetched ? fetched_removed : removed);
             hooks.tell("removed", w.file.path, "");
         }
         if (problem.empty()) {

@@ -20,6 +20,7 @@ struct nfo_documents {
     std::string error;      // why there are none ("" when the lookups answered)
     std::string video;      // <movie> or <episodedetails>
     std::string show;       // <tvshow>, for an episode
+    std::string poster, backdrop;  // the film's or the show's image paths on TMDb ("" for none)
 };
 
 // The lookups of every matched file, by its path.
@@ -35,6 +36,20 @@ private:
     std::map<std::string, nfo_documents> by_input_;
 };
 
+// Adds a file to write at path, unless a file is there or a step puts one there.
+using write_adder = std::function<void(const std::string &path, const std::string &beside, const char *kind,
+                                       const std::string &text, bool fetched)>;
+
+// The files to write that each(docs, video, show_folder, add) adds for each
+// video of the plan whose lookups answered (show_folder: the episode's
+// show's folder in the library, else ""); a file whose lookups failed is
+// told on stderr ("no WHAT") and counted in failed.
+std::vector<plan_write> plan_files_beside(
+    const organize_plan &plan, const std::vector<match_outcome> &outcomes, const nfo_lookups &lookups,
+    const std::string &library, const char *what, size_t &failed,
+    const std::function<void(const nfo_documents &, const std::string &video, const std::string &show_folder,
+                             const write_adder &add)> &each);
+
 // The metadata files to write beside the plan's videos (the show's in its
 // folder), none where a file is or a sidecar goes; a file whose lookups
 // failed is told on stderr and counted in failed.
@@ -48,6 +63,8 @@ struct journalled_write {
     plan_write file;
     bool intent = false, done = false, failed = false, skipped = false;
     long long size = -1, mtime = -1;
+    long long fetched_size = -1;  // of the bytes fetched for it (a fetched file)
+    std::string fetched_hash = {};
     bool removed = false, kept = false;
 };
 
@@ -55,6 +72,9 @@ struct journalled_write {
 struct journal_hooks {
     std::function<bool(const std::string &line)> add;  // a line appended and synced; false when it cannot be
     std::function<void(const char *what, const std::string &path, const std::string &error)> tell;
+    // The bytes of a fetched file (null: none can be fetched, as in a
+    // resumed run): fetched, or not with why, skipped (true) or failed.
+    std::function<bool(const plan_write &file, std::string &bytes, std::string &why, bool &skip)> fetch;
 };
 
 // The plan's lines of the writes, journalled before the first step.
@@ -66,10 +86,13 @@ void read_write_line(yyjson_val *line, std::vector<journalled_write> &writes);
 
 // Writes each file not written yet, where its video now is: a partial file
 // left by a killed run removed, a file found in place with the planned text
-// taken as written. false when the journal cannot be written.
-bool finish_writes(std::vector<journalled_write> &writes, const journal_hooks &hooks, size_t &written, size_t &skipped,
-                   size_t &failed);
+// (or the bytes journalled as fetched) taken as written; a fetched file
+// whose bytes cannot be fetched now is skipped and told. false when the journal cannot be written.
+// written counts the texts, fetched the files fetched.
+bool finish_writes(std::vector<journalled_write> &writes, const journal_hooks &hooks, size_t &written, size_t &fetched,
+                   size_t &skipped, size_t &failed);
 
 // Removes each file written that is unchanged since (size and modification
 // time); one changed is kept and told. false when the journal cannot be written.
-bool undo_writes(std::vector<journalled_write> &writes, const journal_hooks &hooks, size_t &removed, size_t &kept);
+bool undo_writes(std::vector<journalled_write> &writes, const journal_hooks &hooks, size_t &removed, size_t &fetched_removed,
+                 size_t &kept);

@@ -24,8 +24,9 @@ struct plan_left {
 struct plan_write {
     std::string path;
     std::string beside;  // written only if this path (its video, or its show's folder) is there then
-    std::string kind;    // what it holds: "movie", "tvshow" or "episodedetails"
-    std::string text;
+    std::string kind;    // what it holds: "movie", "tvshow", "episodedetails", or an image ("poster", ...)
+    std::string text;    // its text, or the address its bytes are fetched from
+    bool fetched = false;  // text is an address: the bytes are fetched as the file is written
 };
 
 struct organize_plan {

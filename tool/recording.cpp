@@ -105,12 +105,20 @@ replayer::replayer(const std::string &dir) {
             char *text = yyjson_val_write(body, 0, nullptr);
             e.body = text ? text : "";
             std::free(text);
-        } else if (const char *text = yyjson_get_str(yyjson_obj_get(root, "body_text"))) {
-            e.body = text;
+        } else if (yyjson_val *text = yyjson_obj_get(root, "body_text"); yyjson_is_str(text)) {
+            e.body.assign(yyjson_get_str(text), yyjson_get_len(text));  // NULs and all
         }
         exchanges_[url] = std::move(e);
         yyjson_doc_free(doc);
     }
+}
+
+bool replayer::find(const std::string &url, int &status, std::string &body) const {
+    const auto found = exchanges_.find(strip_credentials(url));
+    if (found == exchanges_.end()) return false;
+    status = found->second.status;
+    body = found->second.body;
+    return true;
 }
 
 int replayer::get(void *ctx, const char *url, char **body, int *http_status, char **err) {

@@ -39,6 +39,8 @@ public:
     bool ok() const { return error_.empty(); }
     const std::string &error() const { return error_; }
     const oxmeta_io *io() const { return &table_; }
+    // The recorded reply to url, as bytes; false when there is none.
+    bool find(const std::string &url, int &status, std::string &body) const;
 
 private:
     struct exchange {

@@ -2,6 +2,7 @@
 // or libcurl, then the recorder (--record), then the tracer (--verbose).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -19,7 +20,17 @@ struct transport_chain {
     const oxmeta_io *io = nullptr;  // null when the chain could not be made
     std::string error;              // why, when io is null
     int exit_status = 0;            // the tool's exit status then
+    uint64_t max_reply = 0;         // bytes of one reply (--max-reply-size)
 };
+
+// What one fetch of bytes gave.
+enum class fetch_outcome { fetched, not_recorded, failed };
+
+// One GET of url as bytes (NULs and all) through the chain's replies or
+// libcurl, at most max_reply bytes; not_recorded when replaying and no reply
+// was recorded. error says why when not fetched.
+fetch_outcome fetch_bytes(transport_chain &chain, const std::string &url, std::string &bytes, long &status,
+                          std::string &error);
 
 // The chain for s: replayed from s.replay_dir when set, else live with a
 // deadline of deadline_ms over all its requests (0: none).

@@ -903,3 +903,171 @@ INSTANTIATE_TEST_SUITE_P(Faults, OrganizeNfoFaults, ::testing::Values("KILL", "E
 
 }  // namespace
 }  // namespace tool_test
+
+// ------------------------------------------------------------------ images
+
+namespace tool_test {
+namespace {
+
+// organize --artwork against the same TMDb, which serves the images as
+// bytes with NULs inside: the posters and the fanart written byte for byte
+// where they belong, what is there left alone, replies refused, undo, and
+// runs killed while they write.
+class OrganizeArtworkTest : public OrganizeNfoTest {
+protected:
+    void SetUp() override {
+        OrganizeNfoTest::SetUp();
+        set_handler([this](const httplib::Request &req, httplib::Response &res) {
+            const auto found = images.find(req.path);
+            if (found == images.end()) return answer(req, res);
+            res.status = found->second.first;
+            res.set_content(found->second.second, "image/jpeg");
+        });
+    }
+    static std::string jpeg(const std::string &tag) { return std::string("\xFF\xD8\xFF\xE0\0\x10JFIF\0", 12) + tag + '\0'; }
+
+    outcome artwork(std::vector<std::string> extra = {}, std::map<std::string, std::optional<std::string>> env = {}) {
+        std::vector<std::string> args = {"--tmdb-key", "SECRET-KEY", "organize", src.string(), "--to", lib.string(),
+                                         "--artwork", "--cache", (root / "cache.sqlite3").string(), "--format", "tsv", "-q"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run(args, with_state(std::move(env)));
+    }
+    int image_requests() {
+        int n = 0;
+        for (int i = 0; i < calls(); ++i) n += request(static_cast<size_t>(i)).path.rfind("/t/p/", 0) == 0;
+        return n;
+    }
+    fs::path film_folder() const { return lib / "The Thing (1982) [tmdbid-1091]"; }
+    fs::path show_folder() const { return show_nfo().parent_path(); }
+    // Each image the run writes, with its bytes.
+    std::map<std::string, std::string> expected() const {
+        return {{(film_folder() / "poster.jpg").string(), jpeg("film poster")},
+                {(film_folder() / "fanart.jpg").string(), jpeg("film fanart")},
+                {(show_folder() / "poster.jpg").string(), jpeg("show poster")},
+                {(show_folder() / "folder.jpg").string(), jpeg("show poster")}};
+    }
+    // The library's images.
+    std::map<std::string, std::string> images_in_library() const {
+        std::map<std::string, std::string> found = library();
+        std::erase_if(found, [](const auto &file) { return fs::path(file.first).extension() == ".mkv"; });
+        return found;
+    }
+
+    // Status and bytes by path on the server.
+    std::map<std::string, std::pair<int, std::string>> images = {
+        {"/t/p/original/p1091.jpg", {200, jpeg("film poster")}},
+        {"/t/p/original/b1091.jpg", {200, jpeg("film fanart")}},
+        {"/t/p/original/p57243.jpg", {200, jpeg("show poster")}},
+    };
+};
+
+TEST_F(OrganizeArtworkTest, FilmAndShowImagesAreWrittenByteForByteAndUndone) {
+    const outcome dry = artwork({"--dry-run"});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_FALSE(fs::exists(lib));
+    EXPECT_EQ(image_requests(), 0);
+    const std::pair<fs::path, const char *> planned[] = {{film_folder() / "poster.jpg", "poster"},
+                                                         {film_folder() / "fanart.jpg", "fanart"},
+                                                         {show_folder() / "poster.jpg", "poster"},
+                                                         {show_folder() / "folder.jpg", "folder"}};
+    for (const auto &[path, kind] : planned)
+        EXPECT_TRUE(contains(dry.out, "write\t" + path.string() + "\t" + kind + "\n")) << dry.out;
+
+    const outcome r = artwork();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, dry.out.size()), dry.out);
+    EXPECT_EQ(images_in_library(), expected());
+    EXPECT_TRUE(contains(r.err, "4 images written")) << r.err;
+
+    // Undo removes what it wrote, and keeps an image changed since.
+    write_file(film_folder() / "fanart.jpg", jpeg("my own fanart"));
+    const outcome undone = tool({"organize", "undo"});
+    EXPECT_EQ(undone.status, 1) << undone.err;
+    EXPECT_TRUE(contains(undone.out, "kept\t\t" + (film_folder() / "fanart.jpg").string() + "\tit changed since it was written"))
+        << undone.out;
+    EXPECT_EQ(library(), (std::map<std::string, std::string>{{(film_folder() / "fanart.jpg").string(), jpeg("my own fanart")}}));
+}
+
+TEST_F(OrganizeArtworkTest, AnImageThereIsLeftAlone) {
+    fs::create_directories(show_folder());
+    write_file(show_folder() / "poster.jpg", "the show's own poster");
+    const outcome r = artwork();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(show_folder() / "poster.jpg"), "the show's own poster");
+    EXPECT_FALSE(contains(r.out, "write\t" + (show_folder() / "poster.jpg").string())) << r.out;
+    std::map<std::string, std::string> want = expected();
+    want[(show_folder() / "poster.jpg").string()] = "the show's own poster";
+    EXPECT_EQ(images_in_library(), want);
+}
+
+// A reply too large, not an image, or not a 200 with a body: that image is
+// refused and told, the others written, and the run fails.
+TEST_F(OrganizeArtworkTest, RepliesThatAreNoImageAreRefused) {
+    struct refused_case {
+        std::pair<int, std::string> reply;
+        std::vector<std::string> extra;
+        const char *told;
+    };
+    const refused_case cases[] = {
+        {{200, jpeg(std::string(40000, 'x'))}, {"--max-reply-size", "32K"}, "not fetched: reply larger than 32 KiB"},
+        {{200, "<html>Not a picture</html>"}, {}, "refused: the reply is not a JPEG or PNG image"},
+        {{404, jpeg("a page of errors")}, {}, "not fetched: HTTP 404"},
+        {{200, ""}, {}, "not fetched: HTTP 200 with no body"},
+    };
+    const fs::path fanart = film_folder() / "fanart.jpg";
+    for (const refused_case &c : cases) {
+        SCOPED_TRACE(c.told);
+        images["/t/p/original/b1091.jpg"] = c.reply;
+        const outcome r = artwork(c.extra);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_TRUE(contains(r.out, "failed\t\t" + fanart.string() + "\t" + c.told)) << r.out;
+        std::map<std::string, std::string> want = expected();
+        want.erase(fanart.string());
+        EXPECT_EQ(images_in_library(), want);
+        ASSERT_EQ(tool({"organize", "undo"}).status, 0);
+        EXPECT_EQ(library(), (std::map<std::string, std::string>{}));
+    }
+}
+
+// Killed, or a call failing, at each journalled call in turn, then resumed
+// and undone: no partial or cut image is ever left; a resumed run writes
+// what its run journalled as fetched, and tells each image it cannot fetch.
+class OrganizeArtworkFaults : public OrganizeArtworkTest, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(OrganizeArtworkFaults, LeaveNoPartialOrCutImage) {
+    if (OXMETA_TOOL_SANITIZED) GTEST_SKIP() << "a preloaded shim cannot come before the sanitizer's runtime";
+    const std::string fault = GetParam();
+    ASSERT_EQ(artwork({"--dry-run"}).status, 0);  // the details in the cache
+    const fs::path count_file = root / "calls";
+    ASSERT_EQ(artwork({}, {{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAULT_COUNT", count_file.string()}}).status, 0);
+    ASSERT_EQ(images_in_library(), expected());
+    ASSERT_EQ(tool({"organize", "undo"}).status, 0);
+    const long total = std::stol(slurp(count_file));
+    for (long k = 1; k <= total; ++k) {
+        const std::string when = fault + " at call " + std::to_string(k);
+        artwork({}, {{"LD_PRELOAD", OXMETA_FAULT_SHIM_PATH}, {"OXMETA_FAULT", fault}, {"OXMETA_FAULT_AT", std::to_string(k)}});
+        const outcome resumed = tool({"organize", "--resume"});
+        EXPECT_EQ(resumed.status, 0) << when << "\n" << resumed.err;
+        for (const auto &e : fs::recursive_directory_iterator(root))
+            EXPECT_FALSE(contains(e.path().filename().string(), ".oxmeta-partial")) << when << ": " << e.path();
+        const std::map<std::string, std::string> after = images_in_library();
+        // Killed before its plan was journalled, it did nothing.
+        const bool nothing_done = contains(resumed.err, "no unfinished run") && library().empty();
+        for (const auto &[path, bytes] : expected()) {
+            if (nothing_done) break;
+            const auto found = after.find(path);
+            if (found != after.end()) EXPECT_EQ(found->second, bytes) << when << ": " << path;
+            // Not there: the run was stopped before it, or failed it, and said so.
+            else EXPECT_TRUE(contains(resumed.out + resumed.err, path) || fault != "KILL") << when << ": " << path << resumed.out;
+        }
+        const outcome undone = tool({"organize", "undo"});
+        EXPECT_TRUE(undone.status == 0 || contains(undone.err, "no run left to undo")) << when << "\n" << undone.err;
+        EXPECT_EQ(library(), (std::map<std::string, std::string>{})) << when;
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, OrganizeArtworkFaults, ::testing::Values("KILL", "ENOSPC"));
+
+}  // namespace
+}  // namespace tool_test
