@@ -1000,6 +1000,28 @@ TEST_F(OrganizeArtworkTest, AnImageThereIsLeftAlone) {
     EXPECT_EQ(images_in_library(), want);
 }
 
+// Replayed replies hold no image: each is skipped and told, and the run
+// does all the rest.
+TEST_F(OrganizeArtworkTest, ReplayedRepliesWithoutTheImagesSkipThemAndTellIt) {
+    fs::remove_all(src / "TV");
+    const replies::item film{1091, "The Thing", "The Thing", "1982-06-25", 40, 5000};
+    const fs::path replay = root / "replies";
+    write_recording(replay, "search",
+                    "https://api.themoviedb.org/3/search/movie?query=The%20Thing&include_adult=false&page=1&year=1982&language=en-US",
+                    200, replies::search_page(false, {film}));
+    write_recording(replay, "detail", "https://api.themoviedb.org/3/movie/1091?append_to_response=external_ids&language=en-US",
+                    200, replies::detail_json(false, film));
+    const outcome r = run_tool({"--replay", replay.string(), "organize", src.string(), "--to", lib.string(), "--artwork",
+                                "--format", "tsv", "-q"},
+                               with_state({}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char *name : {"poster.jpg", "fanart.jpg"})
+        EXPECT_TRUE(contains(r.out, "skipped\t\t" + (film_folder() / name).string() + "\tnot fetched: no recording of it"))
+            << r.out;
+    EXPECT_TRUE(fs::exists(film_folder() / "The Thing (1982) [tmdbid-1091].mkv"));
+    EXPECT_EQ(images_in_library(), (std::map<std::string, std::string>{}));
+}
+
 // A reply too large, not an image, or not a 200 with a body: that image is
 // refused and told, the others written, and the run fails.
 TEST_F(OrganizeArtworkTest, RepliesThatAreNoImageAreRefused) {
