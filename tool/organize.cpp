@@ -313,10 +313,10 @@ int run_organize(const run_context &run) {
     organize_plan plan = make_plan(inside_src, {library, o.layout, o.template_text, o.conflict == "skip", o.conflict == "index",
                                                    action != file_action::move});
     plan.left.insert(plan.left.end(), outside.begin(), outside.end());
-    size_t nfo_failed = 0;
-    if (nfo) plan.writes = plan_nfo_files(plan, inside_src, lookups, library, nfo_failed);
+    size_t lookups_failed = 0;
+    if (nfo) plan.writes = plan_nfo_files(plan, inside_src, lookups, library, lookups_failed);
     if (o.artwork) {
-        const std::vector<plan_write> images = plan_artwork_files(plan, inside_src, lookups, library, nfo_failed);
+        const std::vector<plan_write> images = plan_artwork_files(plan, inside_src, lookups, library, lookups_failed);
         plan.writes.insert(plan.writes.end(), images.begin(), images.end());
     }
     print_plan(plan, action, run.format);
@@ -329,7 +329,7 @@ int run_organize(const run_context &run) {
                      plan.left.size(), plan.left.size() == 1 ? "file" : "files",
                      plan.left.size() == 1 ? "it is" : "they are", o.dry_run ? " (dry run: nothing touched)" : "");
     // Files organize cannot place (unmatched, ambiguous) are listed, not failures.
-    const bool any_failed = nfo_failed > 0 ||
+    const bool any_failed = lookups_failed > 0 ||
                             std::any_of(plan.left.begin(), plan.left.end(), [](const plan_left &l) { return l.failed; });
     if (o.dry_run) return any_failed ? 1 : 0;
     if (!room_for(plan, action, library)) return 1;
