@@ -248,6 +248,10 @@ outcome run_child(const std::vector<std::string> &args, const run_options &optio
             close(1);
         }
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+        // Ctrl-C reaches the tool as it reaches a user's, also when these
+        // tests run as a background job of a script (which ignores it).
+        signal(SIGINT, SIG_DFL);
+        signal(SIGQUIT, SIG_DFL);
         execve(plan.file.c_str(), plan.argv.data(), plan.envp.data());
         _exit(127);
     }
