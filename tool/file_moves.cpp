@@ -219,6 +219,11 @@ std::string partial_name(const std::string &destination) {
     return folder + ".oxmeta-partial." + name.substr(0, 200);
 }
 
+bool exists(const std::string &path) {
+    struct stat st{};
+    return lstat(path.c_str(), &st) == 0;
+}
+
 bool sync_folder(const std::string &folder) {
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;

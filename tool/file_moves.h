@@ -37,6 +37,9 @@ move_result place_file(file_action action, const std::string &source, const std:
 // with the same bytes, the same file (a hard link), or a link to source.
 bool placed(file_action action, const std::string &source, const std::string &destination);
 
+// Whether anything (a file, a folder, a link, even a dangling one) is at path.
+bool exists(const std::string &path);
+
 // Makes folder and the folders above it; false with why when it cannot.
 bool make_folders(const std::string &folder, std::string &why);
 

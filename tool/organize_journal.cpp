@@ -164,11 +164,6 @@ void tell(bool json, const char *what, const std::string &source, const std::str
     std::fflush(stdout);
 }
 
-bool exists(const std::string &path) {
-    struct stat st{};
-    return lstat(path.c_str(), &st) == 0;
-}
-
 // What a step did, as told and counted.
 const char *outcome_word(const move_result &r) { return r.linked ? "linked" : r.copied ? "copied" : "moved"; }
 

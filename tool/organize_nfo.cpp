@@ -174,11 +174,6 @@ std::string stem_of(const std::string &path) {
     return dot == std::string::npos || (slash != std::string::npos && dot < slash + 2) ? path : path.substr(0, dot);
 }
 
-bool exists(const std::string &path) {
-    struct stat st{};
-    return lstat(path.c_str(), &st) == 0;
-}
-
 long long mtime_of(const struct stat &st) {
     return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
 }
@@ -263,8 +258,8 @@ bool record_written(journalled_write &w, size_t k, const journal_hooks &hooks) {
     w.done = true;
     w.size = static_cast<long long>(st.st_size);
     w.mtime = mtime_of(st);
-    hooks.tell("written", w.file.path, "");
-    return hooks.add(line_of("written", k, std::string(",\"size\":").append(std::to_string(w.size)).append(",\"mtime\":").append(std::to_string(w.mtime))));
+    hooks.report("written", w.file.path, "");
+    return hooks.append_line(line_of("written", k, std::string(",\"size\":").append(std::to_string(w.size)).append(",\"mtime\":").append(std::to_string(w.mtime))));
 }
 
 }  // namespace
@@ -410,7 +405,7 @@ bool finish_writes(std::vector<journalled_write> &writes, const journal_hooks &h
                 continue;
             }
         }
-        if (!hooks.add(line_of("write_intent", k))) return false;
+        if (!hooks.append_line(line_of("write_intent", k))) return false;
         std::string why;
         bool skip = false;
         std::string bytes = w.file.fetched ? "" : w.file.text;
@@ -426,7 +421,7 @@ bool finish_writes(std::vector<journalled_write> &writes, const journal_hooks &h
         } else if (w.file.fetched && !hooks.fetch(w.file, bytes, why, skip)) {
             // why and skip say it
         } else if (w.file.fetched &&
-                   !hooks.add(line_of("write_fetched", k,
+                   !hooks.append_line(line_of("write_fetched", k,
                                       std::string(",\"size\":").append(std::to_string(bytes.size())).append(member("hash", bytes_hash(bytes)))))) {
             return false;
         } else if (why = write_partial(partial, bytes); why.empty()) {
@@ -444,8 +439,8 @@ bool finish_writes(std::vector<journalled_write> &writes, const journal_hooks &h
         }
         unlink(partial.c_str());
         ++(skip ? skipped : failed);
-        hooks.tell(skip ? "skipped" : "failed", w.file.path, why);
-        if (!hooks.add(line_of(skip ? "write_skipped" : "write_failed", k, member("error", why)))) return false;
+        hooks.report(skip ? "skipped" : "failed", w.file.path, why);
+        if (!hooks.append_line(line_of(skip ? "write_skipped" : "write_failed", k, member("error", why)))) return false;
     }
     return true;
 }
@@ -465,15 +460,15 @@ bool undo_writes(std::vector<journalled_write> &writes, const journal_hooks &hoo
             problem = std::string("remove it: ") + std::strerror(errno);
         } else {
             ++(w.file.fetched ? fetched_removed : removed);
-            hooks.tell("removed", w.file.path, "");
+            hooks.report("removed", w.file.path, "");
         }
         if (problem.empty()) {
-            if (!hooks.add(line_of("write_removed", k))) return false;
+            if (!hooks.append_line(line_of("write_removed", k))) return false;
             continue;
         }
         ++kept;
-        hooks.tell("kept", w.file.path, problem);
-        if (!hooks.add(line_of("write_kept", k, member("error", problem)))) return false;
+        hooks.report("kept", w.file.path, problem);
+        if (!hooks.append_line(line_of("write_kept", k, member("error", problem)))) return false;
     }
     return true;
 }

@@ -70,8 +70,8 @@ struct journalled_write {
 
 // How the journal lets the writes add and tell their lines.
 struct journal_hooks {
-    std::function<bool(const std::string &line)> add;  // a line appended and synced; false when it cannot be
-    std::function<void(const char *what, const std::string &path, const std::string &error)> tell;
+    std::function<bool(const std::string &line)> append_line;  // a line appended and synced; false when it cannot be
+    std::function<void(const char *what, const std::string &path, const std::string &error)> report;
     // The bytes of a fetched file (null: none can be fetched, as in a
     // resumed run): fetched, or not with why, skipped (true) or failed.
     std::function<bool(const plan_write &file, std::string &bytes, std::string &why, bool &skip)> fetch;
