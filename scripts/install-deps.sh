@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for one profile:
 #   build  the library and the oxmeta tool: g++, CMake, pkg-config, yyjson >= 0.12, SQLite,
-#          CLI11, libcurl (OpenSSL), utf8proc, toml++, tinyxml2, help2man and CA certificates;
+#          CLI11, libcurl (OpenSSL), utf8proc, toml++, tinyxml2, xxHash, help2man and CA certificates;
 #          the Python package (venv, setuptools, wheel) and the Debian packages
 #          (dpkg-dev for the shared library dependencies, file)
 #   test   all of build, and what the test command uses besides: clang with its
@@ -27,7 +27,7 @@ want() { for p in "$@"; do installed "$p" || need_apt+=("$p"); done; }
 command -v g++ >/dev/null 2>&1 || need_apt+=(g++)
 command -v cmake >/dev/null 2>&1 || need_apt+=(cmake)
 command -v pkg-config >/dev/null 2>&1 || need_apt+=(pkg-config)
-want libcli11-dev libcurl4-openssl-dev libsqlite3-dev libutf8proc-dev libtomlplusplus-dev libtinyxml2-dev help2man ca-certificates
+want libcli11-dev libcurl4-openssl-dev libsqlite3-dev libutf8proc-dev libtomlplusplus-dev libtinyxml2-dev libxxhash-dev help2man ca-certificates
 # the Python package and the Debian packages
 want python3-venv python3-setuptools python3-wheel dpkg-dev file
 

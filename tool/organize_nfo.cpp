@@ -17,6 +17,7 @@
 #include <set>
 
 #include <tinyxml2.h>
+#include <xxhash.h>
 
 #include "file_moves.h"
 #include "json_line.h"
@@ -217,12 +218,10 @@ bool read_whole(const std::string &path, std::string &bytes) {
     return ok;
 }
 
-// A 64-bit FNV-1a hash of bytes, in hex: enough to know fetched bytes again.
+// The XXH3 hash of bytes (64 bits), in hex: enough to know fetched bytes again.
 std::string bytes_hash(const std::string &bytes) {
-    uint64_t h = 14695981039346656037ULL;
-    for (const char c : bytes) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
     char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(XXH3_64bits(bytes.data(), bytes.size())));
     return text;
 }
 
