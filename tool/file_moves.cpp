@@ -16,6 +16,8 @@
 #include <iterator>
 #include <vector>
 
+#include <xxhash.h>
+
 namespace {
 
 std::string folder_of(const std::string &path) {
@@ -247,6 +249,21 @@ bool make_folders(const std::string &folder, std::string &reason) {
     }
     sync_folder(parent);
     return true;
+}
+
+std::string file_hash(const std::string &path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return "";
+    XXH3_state_t *state = XXH3_createState();
+    bool ok = state && XXH3_64bits_reset(state) == XXH_OK;
+    std::vector<char> buffer(size_t{1} << 20);
+    for (ssize_t n; ok && (n = read_full(fd, buffer.data(), buffer.size())) != 0;)
+        ok = n > 0 && XXH3_64bits_update(state, buffer.data(), static_cast<size_t>(n)) == XXH_OK;
+    close(fd);
+    char text[17] = "";
+    if (ok) std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(XXH3_64bits_digest(state)));
+    XXH3_freeState(state);
+    return text;
 }
 
 bool same_content(const std::string &a, const std::string &b) {

@@ -49,5 +49,9 @@ bool sync_folder(const std::string &folder);
 // The hidden name a copy is written under before it is put in place.
 std::string partial_name(const std::string &destination);
 
+// The XXH3 hash (64 bits, in hex) of the file's bytes; "" when it cannot
+// be read.
+std::string file_hash(const std::string &path);
+
 // Whether two files hold the same bytes.
 bool same_content(const std::string &a, const std::string &b);

@@ -40,6 +40,7 @@ struct step_state {
     std::string source, destination;
     bool intent = false, done = false, failed = false;
     long long size = -1, mtime = -1;
+    std::string hash{};  // of a copy's bytes, when the step copied
     bool undone = false, undo_intent = false, kept = false;
 };
 
@@ -86,7 +87,7 @@ journal_state read_journal(const std::string &path) {
         if (yyjson_obj_get(root, "end")) j.ended = true;
         if (yyjson_obj_get(root, "undo_end")) j.undo_ended = true;
         if (step_state *s = at("intent")) s->intent = true;
-        if (step_state *s = at("done")) s->done = true, s->size = num("size"), s->mtime = num("mtime");
+        if (step_state *s = at("done")) s->done = true, s->size = num("size"), s->mtime = num("mtime"), s->hash = str("hash");
         if (step_state *s = at("failed")) s->failed = true;
         if (step_state *s = at("undo")) s->undo_intent = true, j.undo_started = true;
         if (step_state *s = at("undone")) s->undone = true;
@@ -173,9 +174,12 @@ std::string done_line(size_t i, const std::string &destination, bool copied) {
     struct stat st{};
     lstat(destination.c_str(), &st);
     const long long mtime = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    return object("done", static_cast<long long>(i),
-                  ",\"size\":" + std::to_string(static_cast<long long>(st.st_size)) + ",\"mtime\":" + std::to_string(mtime) +
-                      ",\"copied\":" + (copied ? "true" : "false"));
+    std::string more = ",\"size\":" + std::to_string(static_cast<long long>(st.st_size)) + ",\"mtime\":" + std::to_string(mtime) +
+                       ",\"copied\":" + (copied ? "true" : "false");
+    // A copy's bytes are known again by their hash: undo takes back only
+    // the copy it made, not one edited since (whatever its size and time).
+    if (copied && S_ISREG(st.st_mode)) more += text_member("hash", file_hash(destination));
+    return object("done", static_cast<long long>(i), more);
 }
 
 // One step, journalled: its intent, the move (or copy, or link), its outcome.
@@ -399,6 +403,8 @@ bool undo_run(const std::string &folder, const std::string &run, bool json, orga
         if (lstat(s.destination.c_str(), &st) != 0) problem = "it is no longer there";
         else if (st.st_size != s.size ||
                  static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec != s.mtime)
+            problem = moved ? "it changed since it was moved" : "it changed since it was made";
+        else if (!s.hash.empty() && file_hash(s.destination) != s.hash)
             problem = moved ? "it changed since it was moved" : "it changed since it was made";
         else if (moved && exists(s.source)) problem = "its first path is taken";
         else if (!moved && !placed(j.action, s.source, s.destination))

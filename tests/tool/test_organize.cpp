@@ -408,6 +408,22 @@ TEST_F(OrganizeApplyTest, CopiesAndLinksLeaveTheSourcesAndUndoRemovesOnlyWhatItM
         expect_all_back("after undo");
     }
 
+    // A copy edited since, to the same size and time, is no longer the copy
+    // the run made: its hash tells, and undo keeps it.
+    ASSERT_EQ(tool({"--offline", "organize", src.string(), "--to", lib.string(), "--action", "copy", "-q"}).status, 1);
+    const auto made = fs::last_write_time(film);
+    std::string edited = slurp(film);
+    edited[0] = edited[0] == 'x' ? 'y' : 'x';
+    write_file(film, edited);
+    fs::last_write_time(film, made);
+    outcome kept = tool({"organize", "undo", "--format", "tsv"});
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_TRUE(contains(kept.out, "kept\t" + film.string() + "\t" + source.string() + "\tit changed since it was made"))
+        << kept.out;
+    EXPECT_EQ(slurp(film), edited);
+    fs::remove(film);
+    expect_all_back("after the edited copy");
+
     // A copy whose source changed since is the only copy of what it holds:
     // undo keeps it.
     ASSERT_EQ(tool({"--offline", "organize", src.string(), "--to", lib.string(), "--action", "copy", "-q"}).status, 1);
