@@ -46,9 +46,9 @@ token token_at(std::string_view text, size_t at) {
     std::string_view inside = text.substr(at + 1, close - at - 1);
     int width = 0;
     if (const size_t colon = inside.find(':'); colon != std::string_view::npos) {
-        const std::string_view spec = inside.substr(colon + 1);
-        if (spec.size() != 2 || spec[0] != '0' || !std::isdigit(static_cast<unsigned char>(spec[1]))) return t;
-        width = spec[1] - '0';
+        const std::string_view format = inside.substr(colon + 1);  // "02": zero-padded to 2 digits
+        if (format.size() != 2 || format[0] != '0' || !std::isdigit(static_cast<unsigned char>(format[1]))) return t;
+        width = format[1] - '0';
         inside = inside.substr(0, colon);
     }
     if (std::find(kTokens.begin(), kTokens.end(), inside) == kTokens.end()) return t;

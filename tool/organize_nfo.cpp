@@ -91,48 +91,51 @@ struct last_reply {
 
 std::string failure(const char *what) { return std::string(what) + ": " + oxmeta_last_error(); }
 
-// <movie>, from the film's detail.
 // A string member of the reply, or "".
 std::string text_member_of(const last_reply &reply, const char *key) {
     const char *text = yyjson_get_str(yyjson_obj_get(reply.root(), key));
     return text ? text : "";
 }
 
-std::string film_document(int id, nfo_documents &docs, std::string &error) {
-    if (oxmeta_tmdb_movie_detail(id) != OXMETA_OK) {
-        error = failure("the film's detail");
+// A film's or show's document: its detail asked for (lookup), the images'
+// paths kept from the reply, then root's elements from the reply (fill).
+std::string detail_document(int id, nfo_documents &docs, std::string &error, int (*lookup)(int), const char *what,
+                            const char *root, const std::function<void(nfo_writer &, const last_reply &)> &fill) {
+    if (lookup(id) != OXMETA_OK) {
+        error = failure(what);
         return "";
     }
     const last_reply reply;
     docs.poster = text_member_of(reply, "poster_path");
     docs.backdrop = text_member_of(reply, "backdrop_path");
     nfo_writer nfo;
-    nfo.begin("movie");
-    nfo.add("title", oxmeta_result_title(0));
-    nfo.add("originaltitle", oxmeta_result_original_title(0));
-    nfo.add("year", oxmeta_result_year(0) > 0 ? oxmeta_result_year(0) : -1);
-    nfo.add("premiered", date_member(reply.root(), "release_date"));
-    nfo.add("plot", oxmeta_result_overview(0));
-    nfo.unique_id("tmdb", std::to_string(id), true);
-    nfo.unique_id("imdb", oxmeta_result_imdb_id(0), false);
+    nfo.begin(root);
+    fill(nfo, reply);
     return nfo.text();
+}
+
+// <movie>, from the film's detail.
+std::string film_document(int id, nfo_documents &docs, std::string &error) {
+    return detail_document(id, docs, error, oxmeta_tmdb_movie_detail, "the film's detail", "movie",
+                           [id](nfo_writer &nfo, const last_reply &reply) {
+                               nfo.add("title", oxmeta_result_title(0));
+                               nfo.add("originaltitle", oxmeta_result_original_title(0));
+                               nfo.add("year", oxmeta_result_year(0) > 0 ? oxmeta_result_year(0) : -1);
+                               nfo.add("premiered", date_member(reply.root(), "release_date"));
+                               nfo.add("plot", oxmeta_result_overview(0));
+                               nfo.unique_id("tmdb", std::to_string(id), true);
+                               nfo.unique_id("imdb", oxmeta_result_imdb_id(0), false);
+                           });
 }
 
 // <tvshow>, from the show's detail.
 std::string show_document(int id, nfo_documents &docs, std::string &error) {
-    if (oxmeta_tmdb_tv_detail(id) != OXMETA_OK) {
-        error = failure("the show's detail");
-        return "";
-    }
-    const last_reply reply;
-    docs.poster = text_member_of(reply, "poster_path");
-    docs.backdrop = text_member_of(reply, "backdrop_path");
-    nfo_writer nfo;
-    nfo.begin("tvshow");
-    nfo.add("title", oxmeta_result_title(0));
-    nfo.add("premiered", date_member(reply.root(), "first_air_date"));
-    nfo.unique_id("tmdb", std::to_string(id), true);
-    return nfo.text();
+    return detail_document(id, docs, error, oxmeta_tmdb_tv_detail, "the show's detail", "tvshow",
+                           [id](nfo_writer &nfo, const last_reply &reply) {
+                               nfo.add("title", oxmeta_result_title(0));
+                               nfo.add("premiered", date_member(reply.root(), "first_air_date"));
+                               nfo.unique_id("tmdb", std::to_string(id), true);
+                           });
 }
 
 // <episodedetails>, one for each episode the file holds, from their seasons.

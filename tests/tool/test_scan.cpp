@@ -189,6 +189,17 @@ protected:
         return nullptr;
     }
 
+    // At most n arrivals in any second, counted from any arrival (a little
+    // slack for the way to the server). Called with log_mutex held.
+    void expect_at_most_per_second(size_t n) {
+        for (size_t i = 0; i < arrivals.size(); ++i) {
+            size_t within = 0;
+            for (size_t j = i; j < arrivals.size() && arrivals[j] - arrivals[i] < std::chrono::milliseconds(950); ++j)
+                ++within;
+            EXPECT_LE(within, n) << "from request " << i;
+        }
+    }
+
     outcome scan(std::vector<std::string> extra = {}, const run_options &options = {}) {
         std::vector<std::string> args = {"--tmdb-key", "SECRET-KEY", "--json", "scan", "--cache",
                                          (cache_dir / "cache.sqlite3").string()};
@@ -397,14 +408,7 @@ TEST_F(ScanTest, TheRateIsKept) {
     expect_every_file_as_named(o);
     std::lock_guard<std::mutex> hold(log_mutex);
     ASSERT_EQ(arrivals.size(), static_cast<size_t>(kColdRequests));
-    // At most 5 a second: in any second, counted from any arrival, no more
-    // than 5 (a little slack for the way to the server).
-    for (size_t i = 0; i < arrivals.size(); ++i) {
-        size_t within = 0;
-        for (size_t j = i; j < arrivals.size() && arrivals[j] - arrivals[i] < std::chrono::milliseconds(950); ++j)
-            ++within;
-        EXPECT_LE(within, 5u) << "from request " << i;
-    }
+    expect_at_most_per_second(5);
 }
 
 TEST_F(ScanTest, ErrorRepliesAreNotCached) {
@@ -798,12 +802,7 @@ TEST_F(ScanTest, ARetryAfterPausesEveryWorkerAndRetriesKeepTheRate) {
     EXPECT_TRUE(contains(o.err, std::to_string(kColdRequests + 1) + " requests sent")) << o.err;  // the retry counted
     for (size_t i = 1; i < arrivals.size(); ++i)
         EXPECT_GE(arrivals[i] - arrivals[0], std::chrono::milliseconds(1900)) << "request " << i;
-    for (size_t i = 0; i < arrivals.size(); ++i) {
-        size_t within = 0;
-        for (size_t j = i; j < arrivals.size() && arrivals[j] - arrivals[i] < std::chrono::milliseconds(950); ++j)
-            ++within;
-        EXPECT_LE(within, 5u) << "from request " << i;
-    }
+    expect_at_most_per_second(5);
 }
 
 TEST_F(ScanTest, MemoryHoldsTheRepliesInUseNotAllOfThem) {
